@@ -1,0 +1,273 @@
+#include "AppDelegate.h"
+
+#include "NotificationCenter.h"
+#include "Preferences.h"
+#include "ThemeManager.h"
+#include "telemetry/SystemStatsProvider.h"
+#include "ui/MenuBarView.h"
+#include "ui/PersonaCatalog.h"
+#include "ui/SymbolImageProvider.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPixmap>
+#include <QQmlEngine>
+#include <QQuickView>
+#include <QScreen>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+constexpr int kPopoverGap = 6;
+constexpr qint64 kReopenGuardMs = 300;
+
+const QUrl kPopoverSource(QStringLiteral("qrc:/ui/PopoverView.qml"));
+const QUrl kDashboardSource(QStringLiteral("qrc:/ui/SettingsView.qml"));
+
+QScreen *screenFor(const QRect &anchor)
+{
+    QScreen *screen = anchor.isValid() ? QGuiApplication::screenAt(anchor.center()) : nullptr;
+    if (!screen)
+        screen = QGuiApplication::screenAt(QCursor::pos());
+    return screen ? screen : QGuiApplication::primaryScreen();
+}
+}
+
+AppDelegate::AppDelegate(AppServices services, QObject *parent)
+    : QObject(parent)
+    , m_services(services)
+{
+}
+
+AppDelegate::~AppDelegate()
+{
+    delete m_dashboardWindow.data();
+}
+
+void AppDelegate::setUpEngine()
+{
+    m_engine = std::make_unique<QQmlEngine>();
+    m_engine->addImageProvider(QStringLiteral("symbol"), new SymbolImageProvider);
+    connect(m_engine.get(), &QQmlEngine::quit, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+    m_personas = std::make_unique<PersonaCatalog>();
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    NotificationCenter &center = m_services.notifications ? *m_services.notifications : NotificationCenter::shared();
+    Preferences &preferences = m_services.preferences ? *m_services.preferences : Preferences::shared();
+
+    // 1. Dashboard requests from any screen.
+    center.observe(NotificationCenter::OpenDashboard, this, [this](const QVariantMap &info) { showSettings(info); });
+
+    // 2. Telemetry; creating it starts the one-second sampling.
+    m_stats = m_services.stats ? m_services.stats : &SystemStatsProvider::shared();
+
+    // 3-4. The process table and the pinger join here once they exist.
+
+    // 5. Theme.
+    m_themeManager = m_services.themeManager ? m_services.themeManager : &ThemeManager::shared();
+
+    setUpEngine();
+
+    // 6. The telemetry tray icon and its menu.
+    m_statusMenu = std::make_unique<QMenu>();
+    QAction *settings = m_statusMenu->addAction(QStringLiteral("Settings..."), this, [this] { showSettings(); });
+    settings->setShortcut(QKeySequence(QStringLiteral("Ctrl+,")));
+    m_statusMenu->addSeparator();
+    QAction *quit = m_statusMenu->addAction(QStringLiteral("Quit Quillmoor"), QCoreApplication::instance(), &QCoreApplication::quit);
+    quit->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
+
+    m_statusItem = std::make_unique<QSystemTrayIcon>();
+    m_statusItem->setContextMenu(m_statusMenu.get());
+    connect(m_statusItem.get(), &QSystemTrayIcon::activated, this, &AppDelegate::handleStatusItemAction);
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        updateStatusIcon();
+        connect(m_stats, &SystemStatsProvider::sampled, this, &AppDelegate::updateStatusIcon);
+        m_statusItem->show();
+    } else {
+        std::printf("No system tray available: the dashboard is the way in.\n");
+        std::fflush(stdout);
+    }
+
+    // 7-8. The popover and its content.
+    m_popover = std::make_unique<QQuickView>(m_engine.get(), nullptr);
+    m_popover->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    m_popover->setColor(Qt::transparent);
+    m_popover->setResizeMode(QQuickView::SizeRootObjectToView);
+    m_popover->resize(kPopoverSize);
+    m_popover->setTitle(QStringLiteral("Quillmoor"));
+    m_popover->setInitialProperties({{QStringLiteral("stats"), QVariant::fromValue<QObject *>(m_stats)},
+                                     {QStringLiteral("theme"), QVariant::fromValue<QObject *>(m_themeManager)},
+                                     {QStringLiteral("preferences"), QVariant::fromValue<QObject *>(&preferences)},
+                                     {QStringLiteral("notifications"), QVariant::fromValue<QObject *>(&center)}});
+    m_popover->setSource(kPopoverSource);
+    for (const QQmlError &error : m_popover->errors())
+        std::printf("PopoverView: %s\n", qPrintable(error.toString()));
+
+    // 9. Tour-driven popover requests.
+    center.observe(NotificationCenter::OpenPopover, this, [this](const QVariantMap &) { handleOpenPopover(); });
+    center.observe(NotificationCenter::ClosePopover, this, [this](const QVariantMap &) { handleClosePopover(); });
+
+    // 10. The dashboard opens at every launch.
+    showSettings();
+}
+
+void AppDelegate::updateStatusIcon()
+{
+    const MenuBarView::Figures figures = MenuBarView::figuresFrom(*m_stats);
+    const qreal dpr = qApp->devicePixelRatio() > 1 ? qApp->devicePixelRatio() : 2.0;
+    m_statusItem->setIcon(QIcon(QPixmap::fromImage(MenuBarView::render(figures, dpr))));
+    m_statusItem->setToolTip(MenuBarView::toolTip(figures));
+}
+
+void AppDelegate::handleStatusItemAction(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::Context)
+        return;   // the host drops the menu down; a left click afterwards still toggles
+    togglePopover();
+}
+
+bool AppDelegate::isPopoverShown() const
+{
+    return m_popover && m_popover->isVisible();
+}
+
+void AppDelegate::togglePopover()
+{
+    if (!m_popover)
+        return;
+    if (isPopoverShown()) {
+        closePopover();
+        return;
+    }
+    if (m_sinceOutsideClose.isValid() && m_sinceOutsideClose.elapsed() < kReopenGuardMs)
+        return;
+    openPopover();
+}
+
+void AppDelegate::handleOpenPopover()
+{
+    if (m_popover && !isPopoverShown())
+        openPopover();
+}
+
+void AppDelegate::handleClosePopover()
+{
+    if (isPopoverShown())
+        closePopover();
+}
+
+QPoint AppDelegate::popoverPosition(const QRect &anchor, const QRect &available, QSize size)
+{
+    QPoint pos;
+    if (anchor.isValid() && !anchor.isEmpty()) {
+        pos.setX(anchor.center().x() - size.width() / 2);
+        // Hang below a top panel, stand above a bottom one.
+        if (anchor.center().y() < available.center().y())
+            pos.setY(anchor.bottom() + 1 + kPopoverGap);
+        else
+            pos.setY(anchor.top() - kPopoverGap - size.height());
+        // A side panel: beside the icon instead.
+        if (anchor.center().x() < available.left() || anchor.center().x() > available.right()) {
+            pos.setX(anchor.center().x() < available.left() ? available.left() + kPopoverGap
+                                                             : available.right() + 1 - kPopoverGap - size.width());
+            pos.setY(anchor.center().y() - size.height() / 2);
+        }
+    } else {
+        pos = QPoint(available.right() + 1 - kPopoverGap - size.width(), available.top() + kPopoverGap);
+    }
+    const int maxX = std::max(available.left(), available.right() + 1 - size.width());
+    const int maxY = std::max(available.top(), available.bottom() + 1 - size.height());
+    return {std::clamp(pos.x(), available.left(), maxX), std::clamp(pos.y(), available.top(), maxY)};
+}
+
+void AppDelegate::openPopover()
+{
+    const QRect anchor = m_statusItem && m_statusItem->isVisible() ? m_statusItem->geometry() : QRect();
+    QScreen *screen = screenFor(anchor);
+    if (screen) {
+        m_popover->setScreen(screen);
+        m_popover->setPosition(popoverPosition(anchor, screen->availableGeometry(), kPopoverSize));
+    }
+    m_popover->show();
+    m_popover->raise();
+    m_popover->requestActivate();
+
+    // Outside clicks: the popover loses activation, or the whole app does.
+    QObject::disconnect(m_deactivationWatch);
+    QObject::disconnect(m_appStateWatch);
+    m_deactivationWatch = connect(m_popover.get(), &QWindow::activeChanged, this, [this] {
+        if (m_popover && !m_popover->isActive() && m_popover->isVisible()) {
+            m_sinceOutsideClose.start();
+            closePopover();
+        }
+    });
+    m_appStateWatch = connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state != Qt::ApplicationActive && isPopoverShown()) {
+            m_sinceOutsideClose.start();
+            closePopover();
+        }
+    });
+}
+
+void AppDelegate::closePopover()
+{
+    QObject::disconnect(m_deactivationWatch);
+    QObject::disconnect(m_appStateWatch);
+    if (m_popover)
+        m_popover->hide();
+}
+
+QString AppDelegate::dashboardTab(const QVariantMap &userInfo)
+{
+    const QVariant tab = userInfo.value(QStringLiteral("tab"));
+    QString name = tab.typeId() == QMetaType::QString ? tab.toString() : QStringLiteral("AI Hardware");
+    if (name == QLatin1String("AI Monitor"))
+        name = QStringLiteral("AI Hardware");
+    return name;
+}
+
+void AppDelegate::showSettings(const QVariantMap &userInfo)
+{
+    if (isPopoverShown())
+        closePopover();
+
+    const QString tab = dashboardTab(userInfo);
+
+    // A fresh window every time. The old one may be the sender of this request (a button
+    // on it), so it is hidden now and deleted once control is back in the event loop.
+    if (m_dashboardWindow) {
+        m_dashboardWindow->close();
+        m_dashboardWindow->deleteLater();
+        m_dashboardWindow = nullptr;
+    }
+
+    Preferences &preferences = m_services.preferences ? *m_services.preferences : Preferences::shared();
+    auto *window = new QQuickView(m_engine.get(), nullptr);
+    window->setTitle(QStringLiteral("Quillmoor Dashboard"));
+    window->setResizeMode(QQuickView::SizeRootObjectToView);
+    window->resize(kDashboardSize);
+    window->setMinimumSize(QSize(760, 520));
+    window->setInitialProperties({{QStringLiteral("theme"), QVariant::fromValue<QObject *>(m_themeManager)},
+                                  {QStringLiteral("preferences"), QVariant::fromValue<QObject *>(&preferences)},
+                                  {QStringLiteral("personas"), QVariant::fromValue<QObject *>(m_personas.get())},
+                                  {QStringLiteral("initialTab"), tab}});
+    window->setSource(kDashboardSource);
+    for (const QQmlError &error : window->errors())
+        std::printf("SettingsView: %s\n", qPrintable(error.toString()));
+
+    if (QScreen *screen = screenFor(QRect())) {
+        window->setScreen(screen);
+        const QRect area = screen->availableGeometry();
+        window->setPosition(area.center() - QPoint(kDashboardSize.width() / 2, kDashboardSize.height() / 2));
+    }
+    m_dashboardWindow = window;
+    window->show();
+    window->raise();
+    window->requestActivate();
+}

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QQuickView>
+#include <QSize>
+#include <QRect>
+#include <QSystemTrayIcon>
+#include <QVariantMap>
+
+#include <memory>
+
+class NotificationCenter;
+class PersonaCatalog;
+class Preferences;
+class QMenu;
+class QQmlEngine;
+
+class SystemStatsProvider;
+class ThemeManager;
+
+// The services the shell wires together. Null members are taken from their shared()
+// instances at the step of start-up that needs them; tests hand in their own.
+struct AppServices
+{
+    SystemStatsProvider *stats = nullptr;
+    ThemeManager *themeManager = nullptr;
+    Preferences *preferences = nullptr;
+    NotificationCenter *notifications = nullptr;
+};
+
+// Builds the telemetry tray icon, the popover and the dashboard window, and routes clicks
+// and the in-process notifications between them.
+class AppDelegate : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr QSize kPopoverSize{320, 620};
+    static constexpr QSize kDashboardSize{960, 700};
+
+    explicit AppDelegate(AppServices services = {}, QObject *parent = nullptr);
+    ~AppDelegate() override;
+
+    void applicationDidFinishLaunching();
+
+    // A click on the telemetry tray icon. The tray host shows the context menu on a right
+    // click itself; every other activation toggles the popover.
+    void handleStatusItemAction(QSystemTrayIcon::ActivationReason reason);
+    void togglePopover();
+    void handleOpenPopover();
+    void handleClosePopover();
+    // (Re)creates the dashboard on the page named by userInfo["tab"].
+    void showSettings(const QVariantMap &userInfo = {});
+
+    // The page a dashboard request opens: its "tab" text, "AI Hardware" without one, and
+    // "AI Hardware" for the old name "AI Monitor".
+    static QString dashboardTab(const QVariantMap &userInfo);
+
+    // Where the popover goes: next to the tray icon when the host reports its geometry,
+    // else at the top-right corner of the available area; always inside that area.
+    static QPoint popoverPosition(const QRect &anchor, const QRect &available, QSize size);
+
+    bool isPopoverShown() const;
+    QQuickView *popover() const { return m_popover.get(); }
+    QQuickView *dashboardWindow() const { return m_dashboardWindow; }
+    QSystemTrayIcon *statusItem() const { return m_statusItem.get(); }
+    QMenu *statusMenu() const { return m_statusMenu.get(); }
+    QQmlEngine *engine() const { return m_engine.get(); }
+
+private:
+    void openPopover();
+    void closePopover();
+    void updateStatusIcon();
+    void setUpEngine();
+
+    AppServices m_services;
+    SystemStatsProvider *m_stats = nullptr;
+    ThemeManager *m_themeManager = nullptr;
+
+    std::unique_ptr<QQmlEngine> m_engine;
+    std::unique_ptr<PersonaCatalog> m_personas;
+    std::unique_ptr<QSystemTrayIcon> m_statusItem;
+    std::unique_ptr<QMenu> m_statusMenu;
+    std::unique_ptr<QQuickView> m_popover;
+    QPointer<QQuickView> m_dashboardWindow;
+
+    // The outside-click watch: armed while the popover is open.
+    QMetaObject::Connection m_deactivationWatch;
+    QMetaObject::Connection m_appStateWatch;
+    // A click on the tray icon first deactivates the open popover, closing it; the click
+    // that follows must not open it again.
+    QElapsedTimer m_sinceOutsideClose;
+};

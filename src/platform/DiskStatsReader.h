@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+// Bytes read from and written to the machine's physical disks since boot.
+struct DiskTotals
+{
+    std::uint64_t bytesRead = 0;
+    std::uint64_t bytesWritten = 0;
+};
+
+// Reads <procRoot>/diskstats, counting whole physical disks only. Partitions would count
+// their disk's traffic twice, and loop, ram, zram, device-mapper and md devices are layers
+// over other devices (or over memory). A physical disk is one that sysfs lists under
+// <sysRoot>/block with a backing `device`; without sysfs a name-based rule stands in.
+class DiskStatsReader
+{
+public:
+    explicit DiskStatsReader(const std::string &procRoot = "/proc", const std::string &sysRoot = "/sys");
+
+    std::optional<DiskTotals> read();
+
+    // Name-based rule used when sysfs is not available.
+    static bool looksLikeWholeDisk(std::string_view name);
+
+private:
+    bool isPhysicalDisk(std::string_view name);
+
+    std::string m_path;
+    std::string m_blockDir;
+    std::string m_buffer;
+    std::optional<bool> m_haveSysfs;
+    std::unordered_map<std::string, bool> m_physical;   // per device name; names rarely change
+};

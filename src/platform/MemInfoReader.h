@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Memory figures in bytes, from <procRoot>/meminfo and the zram devices under <sysRoot>/block.
+struct MemInfo
+{
+    bool valid = false;             // MemTotal and MemAvailable were both read
+    std::uint64_t total = 0;
+    std::uint64_t available = 0;
+    std::uint64_t wired = 0;        // Unevictable + SUnreclaim + KernelStack + PageTables
+    std::uint64_t compressed = 0;   // zswap pool + zram compressed data
+
+    bool swapValid = false;         // SwapTotal and SwapFree were both read
+    std::uint64_t swapTotal = 0;
+    std::uint64_t swapFree = 0;
+};
+
+class MemInfoReader
+{
+public:
+    explicit MemInfoReader(const std::string &procRoot = "/proc", const std::string &sysRoot = "/sys");
+
+    MemInfo read();
+
+    // Parses the text of a meminfo file (zram not included).
+    static MemInfo parse(std::string_view text);
+
+private:
+    std::uint64_t zramCompressedBytes();
+
+    std::string m_meminfoPath;
+    std::string m_blockDir;
+    std::string m_buffer;
+};

@@ -1,0 +1,319 @@
+#pragma once
+
+#include "ActiveConnection.h"
+#include "platform/CpuTimesReader.h"
+#include "platform/DiskStatsReader.h"
+#include "platform/FileSystemStats.h"
+#include "platform/MemInfoReader.h"
+#include "platform/NetDevReader.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QVariantList>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+class Preferences;
+
+// Where the telemetry pass reads the machine from. Tests point these at fixture trees.
+struct TelemetrySources
+{
+    std::string procRoot = "/proc";
+    std::string sysRoot = "/sys";
+    std::string homePath;   // empty: the user's home directory
+};
+
+// The single observable telemetry model. A one-second timer runs updateStats(), which
+// reads the kernel's counters (files only: nothing is spawned on the tick) and publishes
+// every figure as a property. Screens and other services read these and never sample the
+// system themselves.
+//
+// Units: GB is bytes / 2^30, percentages are 0...100, network rates are KiB per tick
+// (one tick per second), disk rates MiB per tick.
+class SystemStatsProvider : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(double cpuUsage READ cpuUsage NOTIFY cpuUsageChanged)
+    Q_PROPERTY(QList<double> cpuHistory READ cpuHistory NOTIFY cpuHistoryChanged)
+    Q_PROPERTY(QList<double> perCoreUsage READ perCoreUsage NOTIFY perCoreUsageChanged)
+    Q_PROPERTY(double eClusterUsage READ eClusterUsage NOTIFY eClusterUsageChanged)
+    Q_PROPERTY(double pClusterUsage READ pClusterUsage NOTIFY pClusterUsageChanged)
+    Q_PROPERTY(double aneUsage READ aneUsage NOTIFY aneUsageChanged)
+    Q_PROPERTY(double anePowerDraw READ anePowerDraw NOTIFY anePowerDrawChanged)
+    Q_PROPERTY(double aiVramUsed READ aiVramUsed NOTIFY aiVramUsedChanged)
+    Q_PROPERTY(double aiVramTotal READ aiVramTotal NOTIFY aiVramTotalChanged)
+    Q_PROPERTY(bool hostVramSplitAlert READ hostVramSplitAlert NOTIFY hostVramSplitAlertChanged)
+    Q_PROPERTY(double gpuUsage READ gpuUsage NOTIFY gpuUsageChanged)
+    Q_PROPERTY(qint64 gpuCoreCount READ gpuCoreCount NOTIFY gpuCoreCountChanged)
+    Q_PROPERTY(double memoryUsed READ memoryUsed NOTIFY memoryUsedChanged)
+    Q_PROPERTY(double memoryTotal READ memoryTotal NOTIFY memoryTotalChanged)
+    Q_PROPERTY(double memoryPressure READ memoryPressure NOTIFY memoryPressureChanged)
+    Q_PROPERTY(double memoryWired READ memoryWired NOTIFY memoryWiredChanged)
+    Q_PROPERTY(double memoryCompressed READ memoryCompressed NOTIFY memoryCompressedChanged)
+    Q_PROPERTY(double memoryApp READ memoryApp NOTIFY memoryAppChanged)
+    Q_PROPERTY(double memorySwap READ memorySwap NOTIFY memorySwapChanged)
+    Q_PROPERTY(double networkUpload READ networkUpload NOTIFY networkUploadChanged)
+    Q_PROPERTY(double networkDownload READ networkDownload NOTIFY networkDownloadChanged)
+    Q_PROPERTY(QString localIP READ localIP NOTIFY localIPChanged)
+    Q_PROPERTY(QString publicIP READ publicIP NOTIFY publicIPChanged)
+    Q_PROPERTY(double diskUsed READ diskUsed NOTIFY diskUsedChanged)
+    Q_PROPERTY(double diskTotal READ diskTotal NOTIFY diskTotalChanged)
+    Q_PROPERTY(double diskRead READ diskRead NOTIFY diskReadChanged)
+    Q_PROPERTY(double diskWrite READ diskWrite NOTIFY diskWriteChanged)
+    Q_PROPERTY(bool diskThroughputMeasured READ diskThroughputMeasured NOTIFY diskThroughputMeasuredChanged)
+    Q_PROPERTY(QVariantList activeConnections READ activeConnectionsForQml NOTIFY activeConnectionsChanged)
+    Q_PROPERTY(double socTemperature READ socTemperature NOTIFY socTemperatureChanged)
+    Q_PROPERTY(double powerDraw READ powerDraw NOTIFY powerDrawChanged)
+    Q_PROPERTY(int batteryPercentage READ batteryPercentage NOTIFY batteryPercentageChanged)
+    Q_PROPERTY(bool batteryIsCharging READ batteryIsCharging NOTIFY batteryIsChargingChanged)
+    Q_PROPERTY(int batteryTimeToEmpty READ batteryTimeToEmpty NOTIFY batteryTimeToEmptyChanged)
+    Q_PROPERTY(double batteryTemperature READ batteryTemperature CONSTANT)
+    Q_PROPERTY(bool isUnplugged READ isUnplugged NOTIFY isUnpluggedChanged)
+    Q_PROPERTY(bool forceTurboCooling READ forceTurboCooling WRITE setForceTurboCooling NOTIFY forceTurboCoolingChanged)
+    Q_PROPERTY(QList<double> fanRPMs READ fanRPMs NOTIFY fanRPMsChanged)
+    Q_PROPERTY(double ssdTemperature READ ssdTemperature NOTIFY ssdTemperatureChanged)
+    Q_PROPERTY(double gpuTemperature READ gpuTemperature NOTIFY gpuTemperatureChanged)
+    Q_PROPERTY(double throttlingStatus READ throttlingStatus NOTIFY throttlingStatusChanged)
+    Q_PROPERTY(bool isLowPowerModeEnabled READ isLowPowerModeEnabled WRITE setIsLowPowerModeEnabled NOTIFY isLowPowerModeEnabledChanged)
+    Q_PROPERTY(double optimizedMemoryReleased READ optimizedMemoryReleased NOTIFY optimizedMemoryReleasedChanged)
+    Q_PROPERTY(double cleanedJunkTotal READ cleanedJunkTotal NOTIFY cleanedJunkTotalChanged)
+    Q_PROPERTY(double huggingFaceCacheSizeInGB READ huggingFaceCacheSizeInGB NOTIFY huggingFaceCacheSizeInGBChanged)
+    Q_PROPERTY(double efficiencyRatio READ efficiencyRatio NOTIFY efficiencyRatioChanged)
+    Q_PROPERTY(double baselineCpuUsage READ baselineCpuUsage NOTIFY sampled)
+    Q_PROPERTY(double baselineTemp READ baselineTemp NOTIFY sampled)
+
+public:
+    enum class Polling { Start, Manual };
+
+    static constexpr int kHistoryLength = 60;
+
+    // Construction sets every field to its initial value, reads the CPU layout and, with
+    // Polling::Start, starts the one-second timer. Tests use Polling::Manual and call
+    // updateStats() themselves.
+    explicit SystemStatsProvider(Preferences &preferences, TelemetrySources sources = {},
+                                 Polling polling = Polling::Start, QObject *parent = nullptr);
+
+    static SystemStatsProvider &shared();
+
+    // One sampling pass.
+    Q_INVOKABLE void updateStats();
+
+    // Sizes in bytes of the models the local model server has loaded. Until the local AI
+    // service exists nothing is loaded.
+    using LoadedModelSizes = std::function<QList<qint64>()>;
+    void setLoadedModelSizesSource(LoadedModelSizes source) { m_loadedModelSizes = std::move(source); }
+
+    // A uniform draw over the closed interval [low, high]; replaceable for tests.
+    using UniformSource = std::function<double(double low, double high)>;
+    void setUniformSource(UniformSource source) { m_uniform = std::move(source); }
+
+    int eCoreCount() const { return m_eCoreCount; }
+    int pCoreCount() const { return m_pCoreCount; }
+
+    double cpuUsage() const { return m_cpuUsage; }
+    QList<double> cpuHistory() const { return m_cpuHistory; }
+    QList<double> perCoreUsage() const { return m_perCoreUsage; }
+    double eClusterUsage() const { return m_eClusterUsage; }
+    double pClusterUsage() const { return m_pClusterUsage; }
+    double aneUsage() const { return m_aneUsage; }
+    double anePowerDraw() const { return m_anePowerDraw; }
+    double aiVramUsed() const { return m_aiVramUsed; }
+    double aiVramTotal() const { return m_aiVramTotal; }
+    bool hostVramSplitAlert() const { return m_hostVramSplitAlert; }
+    double gpuUsage() const { return m_gpuUsage; }
+    qint64 gpuCoreCount() const { return m_gpuCoreCount; }
+    double memoryUsed() const { return m_memoryUsed; }
+    double memoryTotal() const { return m_memoryTotal; }
+    double memoryPressure() const { return m_memoryPressure; }
+    double memoryWired() const { return m_memoryWired; }
+    double memoryCompressed() const { return m_memoryCompressed; }
+    double memoryApp() const { return m_memoryApp; }
+    double memorySwap() const { return m_memorySwap; }
+    double networkUpload() const { return m_networkUpload; }
+    double networkDownload() const { return m_networkDownload; }
+    QString localIP() const { return m_localIP; }
+    QString publicIP() const { return m_publicIP; }
+    double diskUsed() const { return m_diskUsed; }
+    double diskTotal() const { return m_diskTotal; }
+    double diskRead() const { return m_diskRead; }
+    double diskWrite() const { return m_diskWrite; }
+    // False while diskRead/diskWrite are estimates because the kernel's counters are unreadable.
+    bool diskThroughputMeasured() const { return m_diskThroughputMeasured; }
+    QList<ActiveConnection> activeConnections() const { return m_activeConnections; }
+    QVariantList activeConnectionsForQml() const;
+    double socTemperature() const { return m_socTemperature; }
+    double powerDraw() const { return m_powerDraw; }
+    int batteryPercentage() const { return m_batteryPercentage; }
+    bool batteryIsCharging() const { return m_batteryIsCharging; }
+    int batteryTimeToEmpty() const { return m_batteryTimeToEmpty; }
+    double batteryTemperature() const { return m_batteryTemperature; }
+    bool isUnplugged() const { return m_isUnplugged; }
+    bool forceTurboCooling() const { return m_forceTurboCooling; }
+    void setForceTurboCooling(bool on);
+    QList<double> fanRPMs() const { return m_fanRPMs; }
+    double ssdTemperature() const { return m_ssdTemperature; }
+    double gpuTemperature() const { return m_gpuTemperature; }
+    double throttlingStatus() const { return m_throttlingStatus; }
+    bool isLowPowerModeEnabled() const { return m_isLowPowerModeEnabled; }
+    void setIsLowPowerModeEnabled(bool on);
+    double optimizedMemoryReleased() const { return m_optimizedMemoryReleased; }
+    double cleanedJunkTotal() const { return m_cleanedJunkTotal; }
+    double huggingFaceCacheSizeInGB() const { return m_huggingFaceCacheSizeInGB; }
+
+    // CPU use per watt; with no power reading, the CPU use itself.
+    double efficiencyRatio() const { return m_powerDraw > 0 ? m_cpuUsage / m_powerDraw : m_cpuUsage; }
+    double baselineCpuUsage() const;
+    double baselineTemp() const;
+
+Q_SIGNALS:
+    void cpuUsageChanged();
+    void cpuHistoryChanged();
+    void perCoreUsageChanged();
+    void eClusterUsageChanged();
+    void pClusterUsageChanged();
+    void aneUsageChanged();
+    void anePowerDrawChanged();
+    void aiVramUsedChanged();
+    void aiVramTotalChanged();
+    void hostVramSplitAlertChanged();
+    void gpuUsageChanged();
+    void gpuCoreCountChanged();
+    void memoryUsedChanged();
+    void memoryTotalChanged();
+    void memoryPressureChanged();
+    void memoryWiredChanged();
+    void memoryCompressedChanged();
+    void memoryAppChanged();
+    void memorySwapChanged();
+    void networkUploadChanged();
+    void networkDownloadChanged();
+    void localIPChanged();
+    void publicIPChanged();
+    void diskUsedChanged();
+    void diskTotalChanged();
+    void diskReadChanged();
+    void diskWriteChanged();
+    void diskThroughputMeasuredChanged();
+    void activeConnectionsChanged();
+    void socTemperatureChanged();
+    void powerDrawChanged();
+    void batteryPercentageChanged();
+    void batteryIsChargingChanged();
+    void batteryTimeToEmptyChanged();
+    void isUnpluggedChanged();
+    void forceTurboCoolingChanged();
+    void fanRPMsChanged();
+    void ssdTemperatureChanged();
+    void gpuTemperatureChanged();
+    void throttlingStatusChanged();
+    void isLowPowerModeEnabledChanged();
+    void optimizedMemoryReleasedChanged();
+    void cleanedJunkTotalChanged();
+    void huggingFaceCacheSizeInGBChanged();
+    void efficiencyRatioChanged();
+    // Emitted once at the end of every pass, after all fields are assigned.
+    void sampled();
+
+private:
+    void determineCoreCounts();
+    void startPolling();
+
+    void updateCPU();
+    void updateMemory();
+    void updateNetwork();
+    void updateSensors();
+    void updateBattery();
+    void updateDisk();
+    void updateHuggingFaceCacheSize();
+    void updateIPs();
+    void updateConnections();
+    void updateEstimates();
+    void checkCPUAlerts();
+
+    double uniform(double low, double high) const;
+
+    template <typename T>
+    void assign(T &field, const T &value, void (SystemStatsProvider::*changed)())
+    {
+        if (field == value)
+            return;
+        field = value;
+        Q_EMIT(this->*changed)();
+    }
+
+    Preferences &m_preferences;
+    QTimer m_timer;
+    LoadedModelSizes m_loadedModelSizes;
+    UniformSource m_uniform;
+
+    CpuTimesReader m_cpuReader;
+    MemInfoReader m_memReader;
+    NetDevReader m_netReader;
+    DiskStatsReader m_diskStatsReader;
+    FileSystemStats m_homeFileSystem;
+    std::string m_sysRoot;
+    std::string m_procRoot;
+
+    // Per-CPU tick arrays of this and the previous pass, swapped rather than copied.
+    std::vector<CpuTicks> m_previousTicks;
+    std::vector<CpuTicks> m_currentTicks;
+    bool m_cpuPrimed = false;
+    std::vector<char> m_isEfficiencyCpu;   // indexed by CPU id
+    int m_eCoreCount = 0;
+    int m_pCoreCount = 0;
+
+    struct NetworkPair { std::uint64_t up = 0; std::uint64_t down = 0; };
+    std::optional<NetworkPair> m_lastNetworkStats;
+    std::optional<DiskTotals> m_lastDiskTotals;
+
+    double m_cpuUsage = 0;
+    QList<double> m_cpuHistory;
+    QList<double> m_perCoreUsage;
+    double m_eClusterUsage = 0;
+    double m_pClusterUsage = 0;
+    double m_aneUsage = 0;
+    double m_anePowerDraw = 0;
+    double m_aiVramUsed = 0;
+    double m_aiVramTotal = 0;
+    bool m_hostVramSplitAlert = false;
+    double m_gpuUsage = 0;
+    qint64 m_gpuCoreCount = 16;
+    double m_memoryUsed = 0;
+    double m_memoryTotal = 0;
+    double m_memoryPressure = 0;
+    double m_memoryWired = 0;
+    double m_memoryCompressed = 0;
+    double m_memoryApp = 0;
+    double m_memorySwap = 0;
+    double m_networkUpload = 0;
+    double m_networkDownload = 0;
+    QString m_localIP = QStringLiteral("127.0.0.1");
+    QString m_publicIP = QStringLiteral("Checking...");
+    double m_diskUsed = 0;
+    double m_diskTotal = 0;
+    double m_diskRead = 0;
+    double m_diskWrite = 0;
+    bool m_diskThroughputMeasured = true;
+    QList<ActiveConnection> m_activeConnections;
+    double m_socTemperature = 0;
+    double m_powerDraw = 0;
+    int m_batteryPercentage = 0;
+    bool m_batteryIsCharging = false;
+    int m_batteryTimeToEmpty = 0;
+    double m_batteryTemperature = 0;
+    bool m_isUnplugged = false;
+    bool m_forceTurboCooling = false;
+    QList<double> m_fanRPMs{0.0};
+    double m_ssdTemperature = 0;
+    double m_gpuTemperature = 0;
+    double m_throttlingStatus = 0;
+    bool m_isLowPowerModeEnabled = false;
+    double m_optimizedMemoryReleased = 0;
+    double m_cleanedJunkTotal = 0;
+    double m_huggingFaceCacheSizeInGB = 0;
+};

@@ -1,0 +1,169 @@
+#include "MenuBarView.h"
+
+#include "telemetry/SystemStatsProvider.h"
+
+#include <QFontDatabase>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+
+namespace {
+const QColor kPrimary(242, 242, 247);
+const QColor kSecondary(174, 174, 178);
+const QColor kBlue(10, 132, 255);
+const QColor kRed(255, 69, 58);
+const QColor kPurple(191, 90, 242);
+const QColor kGreen(48, 209, 88);
+
+constexpr int kSpacing = 8;
+constexpr int kPadding = 4;
+constexpr int kRing = 14;
+constexpr int kSparkWidth = 20;
+constexpr int kSparkHeight = 14;
+
+QFont monoFont(qreal points, QFont::Weight weight)
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSizeF(points);
+    font.setWeight(weight);
+    return font;
+}
+
+QString cpuText(double cpu)
+{
+    return QString::asprintf("%.0f%%", cpu);
+}
+
+QString temperatureText(double celsius)
+{
+    // No sensor reading yet: a dash rather than a made-up 0°.
+    return celsius > 0 ? QString::asprintf("%.0f\u00B0", celsius) : QStringLiteral("\u2013\u00B0");
+}
+
+void drawBolt(QPainter &p, const QRectF &r, const QColor &color)
+{
+    QPainterPath bolt;
+    bolt.moveTo(r.left() + r.width() * 0.60, r.top());
+    bolt.lineTo(r.left() + r.width() * 0.10, r.top() + r.height() * 0.58);
+    bolt.lineTo(r.left() + r.width() * 0.45, r.top() + r.height() * 0.58);
+    bolt.lineTo(r.left() + r.width() * 0.35, r.bottom());
+    bolt.lineTo(r.left() + r.width() * 0.90, r.top() + r.height() * 0.40);
+    bolt.lineTo(r.left() + r.width() * 0.55, r.top() + r.height() * 0.40);
+    bolt.closeSubpath();
+    p.fillPath(bolt, color);
+}
+
+void drawBattery(QPainter &p, const QRectF &r, int percent, const QColor &color)
+{
+    const QRectF body(r.left(), r.top() + 1, r.width() - 2, r.height() - 2);
+    p.setPen(QPen(color, 1.0));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(body, 1.5, 1.5);
+    p.fillRect(QRectF(body.right() + 0.5, body.center().y() - 1.5, 1.5, 3), color);
+    const double level = std::clamp(percent, 0, 100) / 100.0;
+    p.fillRect(QRectF(body.left() + 1.5, body.top() + 1.5, (body.width() - 3) * level, body.height() - 3), color);
+}
+}
+
+MenuBarView::Figures MenuBarView::figuresFrom(const SystemStatsProvider &stats)
+{
+    Figures f;
+    f.cpuUsage = stats.cpuUsage();
+    f.socTemperature = stats.socTemperature();
+    f.cpuHistory = stats.cpuHistory();
+    f.batteryPercentage = stats.batteryPercentage();
+    f.batteryIsCharging = stats.batteryIsCharging();
+    f.hasBattery = stats.batteryPercentage() > 0 || stats.batteryIsCharging() || stats.isUnplugged();
+    return f;
+}
+
+QString MenuBarView::toolTip(const Figures &f)
+{
+    QString tip = QStringLiteral("Quillmoor \u2014 CPU %1").arg(cpuText(f.cpuUsage));
+    if (f.socTemperature > 0)
+        tip += QStringLiteral(", %1C").arg(temperatureText(f.socTemperature));
+    if (f.hasBattery)
+        tip += QStringLiteral(", battery %1%%2").arg(f.batteryPercentage).arg(f.batteryIsCharging ? QStringLiteral(" (charging)") : QString());
+    return tip;
+}
+
+QImage MenuBarView::render(const Figures &f, qreal dpr)
+{
+    const QFont cpuFont = monoFont(9, QFont::Bold);
+    const QFont tempFont = monoFont(8, QFont::Normal);
+    const QFont batteryFont = monoFont(9, QFont::Medium);
+    const QString cpu = cpuText(f.cpuUsage);
+    const QString temp = temperatureText(f.socTemperature);
+    const QString battery = QStringLiteral("%1%").arg(f.batteryPercentage);
+
+    // Widths come from the text so "100%" is never clipped.
+    const int textWidth = std::max(QFontMetrics(cpuFont).horizontalAdvance(QStringLiteral("100%")),
+                                   QFontMetrics(tempFont).horizontalAdvance(temp));
+    const int batteryTextWidth = QFontMetrics(batteryFont).horizontalAdvance(QStringLiteral("100%"));
+    int width = kPadding + kRing + kSpacing + textWidth + kSpacing + kSparkWidth + kPadding;
+    if (f.hasBattery)
+        width += kSpacing + 12 + 2 + batteryTextWidth;
+
+    QImage image(QSize(width, kHeight) * dpr, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+
+    int x = kPadding;
+    const qreal mid = kHeight / 2.0;
+
+    // CPU ring: a faint full circle with the load arc over it, from the top, clockwise.
+    const QRectF ring(x + 1.5, mid - kRing / 2.0 + 1.5, kRing - 3, kRing - 3);
+    QColor track = kPrimary;
+    track.setAlphaF(0.2);
+    p.setPen(QPen(track, 3));
+    p.drawEllipse(ring);
+    const double fraction = std::clamp(f.cpuUsage / 100.0, 0.0, 1.0);
+    if (fraction > 0) {
+        p.setPen(QPen(f.cpuUsage > 80 ? kRed : kBlue, 3, Qt::SolidLine, Qt::RoundCap));
+        p.drawArc(ring, 90 * 16, -static_cast<int>(fraction * 360 * 16));
+    }
+    x += kRing + kSpacing;
+
+    // Two-line figures.
+    p.setFont(cpuFont);
+    p.setPen(kPrimary);
+    p.drawText(QRectF(x, 0, textWidth, mid + 1), Qt::AlignLeft | Qt::AlignBottom, cpu);
+    p.setFont(tempFont);
+    p.setPen(f.socTemperature > 80 ? kRed : kSecondary);
+    p.drawText(QRectF(x, mid - 1, textWidth, mid + 1), Qt::AlignLeft | Qt::AlignTop, temp);
+    x += textWidth + kSpacing;
+
+    // Sparkline of the history on a fixed 0-100 scale.
+    const qsizetype n = f.cpuHistory.size();
+    if (n >= 2) {
+        const QRectF box(x, mid - kSparkHeight / 2.0, kSparkWidth, kSparkHeight);
+        QPainterPath line;
+        for (qsizetype i = 0; i < n; ++i) {
+            const double v = std::clamp(f.cpuHistory[i], 0.0, 100.0);
+            const QPointF pt(box.left() + i * box.width() / (n - 1), box.bottom() - v / 100.0 * box.height());
+            i == 0 ? line.moveTo(pt) : line.lineTo(pt);
+        }
+        p.setPen(QPen(kPurple, 1.2));
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(line);
+    }
+    x += kSparkWidth;
+
+    if (f.hasBattery) {
+        x += kSpacing;
+        const QRectF glyph(x, mid - 5, 12, 10);
+        if (f.batteryIsCharging)
+            drawBolt(p, glyph, kGreen);
+        else
+            drawBattery(p, glyph, f.batteryPercentage, kPrimary);
+        x += 12 + 2;
+        p.setFont(batteryFont);
+        p.setPen(kPrimary);
+        p.drawText(QRectF(x, 0, batteryTextWidth, kHeight), Qt::AlignLeft | Qt::AlignVCenter, battery);
+    }
+    return image;
+}

@@ -1,0 +1,211 @@
+#include "SymbolIcon.h"
+
+#include <QHash>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace {
+const QHash<QString, QString> &themeNames()
+{
+    static const QHash<QString, QString> names{
+        {QStringLiteral("bolt.fill"), QStringLiteral("battery-full-charging")},
+        {QStringLiteral("cpu"), QStringLiteral("cpu")},
+        {QStringLiteral("cpu.fill"), QStringLiteral("cpu")},
+        {QStringLiteral("terminal.fill"), QStringLiteral("utilities-terminal")},
+        {QStringLiteral("terminal"), QStringLiteral("utilities-terminal")},
+        {QStringLiteral("slider.horizontal.3"), QStringLiteral("configure")},
+        {QStringLiteral("gamecontroller.fill"), QStringLiteral("input-gaming")},
+        {QStringLiteral("gamecontroller"), QStringLiteral("input-gaming")},
+        {QStringLiteral("leaf.fill"), QStringLiteral("battery-profile-powersave")},
+        {QStringLiteral("desktopcomputer"), QStringLiteral("computer")},
+        {QStringLiteral("gearshape.fill"), QStringLiteral("preferences-system")},
+        {QStringLiteral("memorychip"), QStringLiteral("media-flash")},
+        {QStringLiteral("externaldrive.fill"), QStringLiteral("drive-harddisk")},
+        {QStringLiteral("network"), QStringLiteral("network-wired")},
+        {QStringLiteral("link"), QStringLiteral("network-wired")},
+        {QStringLiteral("info.circle.fill"), QStringLiteral("help-about")},
+        {QStringLiteral("book.fill"), QStringLiteral("help-contents")},
+        {QStringLiteral("power"), QStringLiteral("system-shutdown")},
+        {QStringLiteral("app.fill"), QStringLiteral("application-x-executable")},
+    };
+    return names;
+}
+
+// Glyphs are drawn on a 24-unit grid and scaled to the requested size.
+void drawGlyph(QPainter &p, const QString &symbol, const QColor &color)
+{
+    const QPen pen(color, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    p.setPen(pen);
+    p.setBrush(Qt::NoBrush);
+    if (symbol.startsWith(QLatin1String("bolt"))) {
+        QPainterPath bolt;
+        bolt.moveTo(14, 2);
+        bolt.lineTo(4, 14);
+        bolt.lineTo(11, 14);
+        bolt.lineTo(9, 22);
+        bolt.lineTo(20, 10);
+        bolt.lineTo(13, 10);
+        bolt.closeSubpath();
+        p.fillPath(bolt, color);
+    } else if (symbol.startsWith(QLatin1String("cpu")) || symbol == QLatin1String("memorychip")) {
+        p.drawRoundedRect(QRectF(6, 6, 12, 12), 2, 2);
+        for (int i = 0; i < 3; ++i) {
+            const double c = 9 + i * 3;
+            p.drawLine(QPointF(c, 2), QPointF(c, 5));
+            p.drawLine(QPointF(c, 19), QPointF(c, 22));
+            p.drawLine(QPointF(2, c), QPointF(5, c));
+            p.drawLine(QPointF(19, c), QPointF(22, c));
+        }
+    } else if (symbol.startsWith(QLatin1String("terminal"))) {
+        p.drawRoundedRect(QRectF(2, 4, 20, 16), 3, 3);
+        p.drawPolyline(QPolygonF({QPointF(6, 9), QPointF(9, 12), QPointF(6, 15)}));
+        p.drawLine(QPointF(11, 15), QPointF(16, 15));
+    } else if (symbol.startsWith(QLatin1String("slider"))) {
+        for (int i = 0; i < 3; ++i) {
+            const double y = 6 + i * 6;
+            p.drawLine(QPointF(3, y), QPointF(21, y));
+            p.setBrush(color);
+            p.drawEllipse(QPointF(i == 1 ? 15 : 8, y), 2, 2);
+            p.setBrush(Qt::NoBrush);
+        }
+    } else if (symbol.startsWith(QLatin1String("gamecontroller"))) {
+        p.drawRoundedRect(QRectF(2, 7, 20, 11), 5, 5);
+        p.drawLine(QPointF(7, 10), QPointF(7, 15));
+        p.drawLine(QPointF(4.5, 12.5), QPointF(9.5, 12.5));
+        p.setBrush(color);
+        p.drawEllipse(QPointF(16, 11), 1, 1);
+        p.drawEllipse(QPointF(18, 14), 1, 1);
+    } else if (symbol.startsWith(QLatin1String("leaf"))) {
+        QPainterPath leaf;
+        leaf.moveTo(4, 20);
+        leaf.cubicTo(4, 8, 12, 3, 21, 3);
+        leaf.cubicTo(21, 12, 16, 20, 4, 20);
+        p.fillPath(leaf, color);
+    } else if (symbol == QLatin1String("desktopcomputer")) {
+        p.drawRoundedRect(QRectF(2, 3, 20, 13), 2, 2);
+        p.drawLine(QPointF(12, 16), QPointF(12, 20));
+        p.drawLine(QPointF(7, 21), QPointF(17, 21));
+    } else if (symbol.startsWith(QLatin1String("gearshape"))) {
+        p.drawEllipse(QPointF(12, 12), 6, 6);
+        p.drawEllipse(QPointF(12, 12), 2, 2);
+        for (int i = 0; i < 8; ++i) {
+            p.save();
+            p.translate(12, 12);
+            p.rotate(i * 45);
+            p.drawLine(QPointF(0, 7), QPointF(0, 10));
+            p.restore();
+        }
+    } else if (symbol == QLatin1String("network")) {
+        p.drawEllipse(QPointF(12, 12), 9, 9);
+        p.drawEllipse(QRectF(8, 3, 8, 18));
+        p.drawLine(QPointF(3, 12), QPointF(21, 12));
+    } else if (symbol.startsWith(QLatin1String("externaldrive"))) {
+        p.drawRoundedRect(QRectF(2, 7, 20, 10), 3, 3);
+        p.setBrush(color);
+        p.drawEllipse(QPointF(17, 12), 1.2, 1.2);
+    } else if (symbol.startsWith(QLatin1String("sparkles"))) {
+        QPainterPath star;
+        star.moveTo(10, 3);
+        star.quadTo(11, 11, 18, 12);
+        star.quadTo(11, 13, 10, 21);
+        star.quadTo(9, 13, 2, 12);
+        star.quadTo(9, 11, 10, 3);
+        p.fillPath(star, color);
+        p.drawLine(QPointF(19, 3), QPointF(19, 7));
+        p.drawLine(QPointF(17, 5), QPointF(21, 5));
+    } else if (symbol.startsWith(QLatin1String("clock"))) {
+        p.drawEllipse(QPointF(12, 12), 9, 9);
+        p.drawPolyline(QPolygonF({QPointF(12, 7), QPointF(12, 12), QPointF(16, 14)}));
+    } else if (symbol.startsWith(QLatin1String("info"))) {
+        p.drawEllipse(QPointF(12, 12), 9, 9);
+        p.drawLine(QPointF(12, 11), QPointF(12, 17));
+        p.setBrush(color);
+        p.drawEllipse(QPointF(12, 7.5), 0.8, 0.8);
+    } else if (symbol.startsWith(QLatin1String("book"))) {
+        p.drawPolyline(QPolygonF({QPointF(12, 6), QPointF(7, 4), QPointF(2, 5), QPointF(2, 19), QPointF(7, 18), QPointF(12, 20), QPointF(17, 18), QPointF(22, 19), QPointF(22, 5), QPointF(17, 4), QPointF(12, 6), QPointF(12, 20)}));
+    } else if (symbol.startsWith(QLatin1String("shield"))) {
+        QPainterPath shield;
+        shield.moveTo(12, 2);
+        shield.lineTo(20, 5);
+        shield.cubicTo(20, 13, 17, 19, 12, 22);
+        shield.cubicTo(7, 19, 4, 13, 4, 5);
+        shield.closeSubpath();
+        p.fillPath(shield, color);
+    } else if (symbol == QLatin1String("power")) {
+        p.drawArc(QRectF(4, 4, 16, 16), 120 * 16, 300 * 16);   // open at the top
+        p.drawLine(QPointF(12, 2), QPointF(12, 11));
+    } else if (symbol.startsWith(QLatin1String("fanblades"))) {
+        p.drawEllipse(QPointF(12, 12), 2, 2);
+        for (int i = 0; i < 3; ++i) {
+            p.save();
+            p.translate(12, 12);
+            p.rotate(i * 120);
+            QPainterPath blade;
+            blade.moveTo(0, -2);
+            blade.cubicTo(-6, -6, -2, -11, 3, -10);
+            blade.cubicTo(5, -7, 3, -4, 0, -2);
+            p.fillPath(blade, color);
+            p.restore();
+        }
+    } else if (symbol == QLatin1String("link")) {
+        p.drawRoundedRect(QRectF(2, 8, 11, 8), 4, 4);
+        p.drawRoundedRect(QRectF(11, 8, 11, 8), 4, 4);
+    } else if (symbol.startsWith(QLatin1String("paintbrush"))) {
+        p.drawLine(QPointF(20, 3), QPointF(10, 14));
+        QPainterPath tip;
+        tip.moveTo(10, 13);
+        tip.cubicTo(5, 12, 4, 18, 3, 21);
+        tip.cubicTo(8, 21, 12, 19, 11, 14);
+        p.fillPath(tip, color);
+    } else if (symbol.startsWith(QLatin1String("safari"))) {
+        p.drawEllipse(QPointF(12, 12), 9, 9);
+        QPainterPath needle;
+        needle.moveTo(16, 8);
+        needle.lineTo(13.5, 13.5);
+        needle.lineTo(8, 16);
+        needle.lineTo(10.5, 10.5);
+        needle.closeSubpath();
+        p.fillPath(needle, color);
+    } else if (symbol.startsWith(QLatin1String("list"))) {
+        p.drawRoundedRect(QRectF(4, 2, 16, 20), 3, 3);
+        for (int i = 0; i < 3; ++i)
+            p.drawLine(QPointF(8, 8 + i * 4), QPointF(16, 8 + i * 4));
+    } else if (symbol.startsWith(QLatin1String("shippingbox"))) {
+        p.drawPolygon(QPolygonF({QPointF(12, 2), QPointF(21, 7), QPointF(21, 17), QPointF(12, 22), QPointF(3, 17), QPointF(3, 7)}));
+        p.drawPolyline(QPolygonF({QPointF(3, 7), QPointF(12, 12), QPointF(21, 7)}));
+        p.drawLine(QPointF(12, 12), QPointF(12, 22));
+    } else {
+        // Anything else: its first letter in a rounded square.
+        p.drawRoundedRect(QRectF(2, 2, 20, 20), 5, 5);
+        QFont font = p.font();
+        font.setPixelSize(13);
+        font.setBold(true);
+        p.setFont(font);
+        p.drawText(QRectF(2, 2, 20, 20), Qt::AlignCenter, symbol.left(1).toUpper());
+    }
+}
+}
+
+QString SymbolIcon::themeName(const QString &symbol)
+{
+    return themeNames().value(symbol);
+}
+
+QPixmap SymbolIcon::drawn(const QString &symbol, int size, qreal dpr, const QColor &color)
+{
+    QPixmap pixmap(QSize(size, size) * dpr);
+    pixmap.setDevicePixelRatio(dpr);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 24.0, size / 24.0);
+    drawGlyph(p, symbol, color);
+    return pixmap;
+}
+
+QIcon SymbolIcon::icon(const QString &symbol)
+{
+    const QIcon fallback(drawn(symbol));
+    const QString name = themeName(symbol);
+    return name.isEmpty() ? fallback : QIcon::fromTheme(name, fallback);
+}

@@ -1,0 +1,264 @@
+#include "app/AppDelegate.h"
+#include "app/NotificationCenter.h"
+#include "app/Preferences.h"
+#include "app/ThemeManager.h"
+#include "telemetry/SystemStatsProvider.h"
+#include "ui/PersonaCatalog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QQuickItem>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+int visibleDashboards()
+{
+    int n = 0;
+    for (QWindow *w : QGuiApplication::topLevelWindows())
+        if (w->isVisible() && w->title() == QLatin1String("Quillmoor Dashboard"))
+            ++n;
+    return n;
+}
+
+QString pageTitle(AppDelegate &delegate)
+{
+    QQuickItem *root = delegate.dashboardWindow()->rootObject();
+    auto *title = root ? root->findChild<QObject *>(QStringLiteral("pageTitle")) : nullptr;
+    return title ? title->property("text").toString() : QString();
+}
+
+QStringList visibleTexts(QQuickItem *item)
+{
+    QStringList out;
+    if (!item->isVisible())
+        return out;
+    const QVariant text = item->property("text");
+    if (text.isValid())
+        out << text.toString();
+    for (QQuickItem *child : item->childItems())
+        out << visibleTexts(child);
+    return out;
+}
+}
+
+class TestAppDelegate : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    int counter = 0;
+    std::unique_ptr<Preferences> prefs;
+    std::unique_ptr<ThemeManager> themes;
+    std::unique_ptr<SystemStatsProvider> stats;
+    std::unique_ptr<NotificationCenter> center;
+    std::unique_ptr<AppDelegate> delegate;
+
+private Q_SLOTS:
+    void init()
+    {
+        prefs = std::make_unique<Preferences>(new QSettings(dir.filePath(QStringLiteral("p%1.conf").arg(++counter)), QSettings::IniFormat));
+        themes = std::make_unique<ThemeManager>(*prefs);
+        stats = std::make_unique<SystemStatsProvider>(*prefs, TelemetrySources{}, SystemStatsProvider::Polling::Manual);
+        center = std::make_unique<NotificationCenter>();
+        delegate = std::make_unique<AppDelegate>(AppServices{stats.get(), themes.get(), prefs.get(), center.get()});
+        delegate->applicationDidFinishLaunching();
+    }
+    void cleanup()
+    {
+        delegate.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        center.reset();
+        stats.reset();
+        themes.reset();
+        prefs.reset();
+    }
+
+    void launchOpensDashboardOnAIHardware()
+    {
+        QVERIFY(delegate->dashboardWindow());
+        QVERIFY(delegate->dashboardWindow()->isVisible());
+        QCOMPARE(delegate->dashboardWindow()->size(), AppDelegate::kDashboardSize);
+        QCOMPARE(pageTitle(*delegate), QStringLiteral("AI Hardware"));
+        QVERIFY(delegate->popover());
+        QVERIFY(delegate->popover()->errors().isEmpty());
+        QVERIFY(delegate->dashboardWindow()->errors().isEmpty());
+        QVERIFY(!delegate->isPopoverShown());
+        QCOMPARE(delegate->popover()->size(), AppDelegate::kPopoverSize);
+    }
+
+    void dashboardTabRouting_data()
+    {
+        QTest::addColumn<QVariantMap>("info");
+        QTest::addColumn<QString>("tab");
+        QTest::newRow("none") << QVariantMap{} << "AI Hardware";
+        QTest::newRow("old name") << QVariantMap{{"tab", "AI Monitor"}} << "AI Hardware";
+        QTest::newRow("network") << QVariantMap{{"tab", "Network"}} << "Network";
+        QTest::newRow("not text") << QVariantMap{{"tab", 3}} << "AI Hardware";
+    }
+    void dashboardTabRouting()
+    {
+        QFETCH(QVariantMap, info);
+        QFETCH(QString, tab);
+        QCOMPARE(AppDelegate::dashboardTab(info), tab);
+        center->post(NotificationCenter::OpenDashboard, info);
+        QCOMPARE(pageTitle(*delegate), tab);
+    }
+
+    void repeatedRequestsLeaveOneDashboard()
+    {
+        QCOMPARE(visibleDashboards(), 1);
+        center->post(NotificationCenter::OpenDashboard, {{"tab", "Settings"}});
+        center->post(NotificationCenter::OpenDashboard, {{"tab", "Memory"}});
+        QCOMPARE(visibleDashboards(), 1);
+        QCOMPARE(pageTitle(*delegate), QStringLiteral("Memory"));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        int windows = 0;
+        for (QWindow *w : QGuiApplication::topLevelWindows())
+            windows += w->title() == QLatin1String("Quillmoor Dashboard");
+        QCOMPARE(windows, 1);   // replaced windows are gone, not just hidden
+    }
+
+    void popoverToggleAndNotifications()
+    {
+        delegate->togglePopover();
+        QVERIFY(delegate->isPopoverShown());
+        center->post(NotificationCenter::OpenPopover);   // already shown: nothing happens
+        QVERIFY(delegate->isPopoverShown());
+        delegate->togglePopover();
+        QVERIFY(!delegate->isPopoverShown());
+        center->post(NotificationCenter::ClosePopover);   // already hidden
+        QVERIFY(!delegate->isPopoverShown());
+        center->post(NotificationCenter::OpenPopover);
+        QVERIFY(delegate->isPopoverShown());
+        center->post(NotificationCenter::ClosePopover);
+        QVERIFY(!delegate->isPopoverShown());
+    }
+
+    void rightClickNeverOpensPopover()
+    {
+        delegate->handleStatusItemAction(QSystemTrayIcon::Context);
+        QVERIFY(!delegate->isPopoverShown());
+        delegate->handleStatusItemAction(QSystemTrayIcon::Trigger);
+        QVERIFY(delegate->isPopoverShown());
+        delegate->handleStatusItemAction(QSystemTrayIcon::Context);
+        QVERIFY(delegate->isPopoverShown());
+        delegate->handleStatusItemAction(QSystemTrayIcon::Trigger);
+        QVERIFY(!delegate->isPopoverShown());
+    }
+
+    void openingDashboardClosesPopover()
+    {
+        delegate->handleOpenPopover();
+        QVERIFY(delegate->isPopoverShown());
+        center->post(NotificationCenter::OpenDashboard, {{"tab", "Settings"}});
+        QVERIFY(!delegate->isPopoverShown());
+    }
+
+    void deactivationClosesPopover()
+    {
+        delegate->handleOpenPopover();
+        QVERIFY(QTest::qWaitForWindowActive(delegate->popover()));
+        // A click elsewhere: another window takes the focus.
+        delegate->dashboardWindow()->requestActivate();
+        QTRY_VERIFY(!delegate->isPopoverShown());
+        // The click that closed it does not reopen it at once.
+        delegate->togglePopover();
+        QVERIFY(!delegate->isPopoverShown());
+        QTest::qWait(350);
+        delegate->togglePopover();
+        QVERIFY(delegate->isPopoverShown());
+    }
+
+    void statusMenuEntries()
+    {
+        QMenu *menu = delegate->statusMenu();
+        QVERIFY(menu);
+        const QList<QAction *> actions = menu->actions();
+        QCOMPARE(actions.size(), 3);
+        QCOMPARE(actions[0]->text(), QStringLiteral("Settings..."));
+        QVERIFY(actions[1]->isSeparator());
+        QCOMPARE(actions[2]->text(), QStringLiteral("Quit Quillmoor"));
+        QCOMPARE(delegate->statusItem()->contextMenu(), menu);
+
+        delegate->handleOpenPopover();
+        actions[0]->trigger();
+        QVERIFY(!delegate->isPopoverShown());
+        QCOMPARE(pageTitle(*delegate), QStringLiteral("AI Hardware"));
+        QCOMPARE(visibleDashboards(), 1);
+    }
+
+    void popoverButtonsPostNotifications()
+    {
+        QSignalSpy posted(center.get(), &NotificationCenter::posted);
+        delegate->handleOpenPopover();
+        QQuickItem *root = delegate->popover()->rootObject();
+        QVERIFY(QMetaObject::invokeMethod(root->property("notifications").value<QObject *>(), "post",
+                                          Q_ARG(QString, QStringLiteral("TourUpdatePopoverTab")),
+                                          Q_ARG(QVariantMap, (QVariantMap{{"tabIndex", 3}}))));
+        QCOMPARE(root->property("selectedTab").toInt(), 3);
+        delegate->handleClosePopover();
+        center->post(NotificationCenter::TourUpdatePopoverTab, {{"tabIndex", 1}});
+        QCOMPARE(root->property("selectedTab").toInt(), 3);   // closed popover ignores the tour
+    }
+
+    void sidebarFollowsPersona()
+    {
+        QStringList texts = visibleTexts(delegate->dashboardWindow()->rootObject());
+        QVERIFY(texts.contains("AI INTELLIGENCE"));
+        QVERIFY(texts.contains("Network"));
+        QVERIFY(texts.contains("History"));
+
+        prefs->setWorkspacePersona(QStringLiteral("Gamer"));
+        center->post(NotificationCenter::OpenDashboard, {{"tab", "Game Caches"}});
+        texts = visibleTexts(delegate->dashboardWindow()->rootObject());
+        QVERIFY(texts.contains("GAMER SUITE"));
+        QVERIFY(texts.contains("Fans & Cooling"));
+        QVERIFY(!texts.contains("Network"));
+        QVERIFY(!texts.contains("History"));
+        QVERIFY(texts.contains("PREFERENCES"));
+        QVERIFY(texts.contains("AI-FIRST CO-PILOT"));
+    }
+
+    void pageSelection()
+    {
+        QCOMPARE(PersonaCatalog::pageFor("Game Caches"), QStringLiteral("disk"));
+        QCOMPARE(PersonaCatalog::pageFor("Disk"), QStringLiteral("disk"));
+        QCOMPARE(PersonaCatalog::pageFor("Fans & Cooling"), QStringLiteral("fans"));
+        QCOMPARE(PersonaCatalog::pageFor("VRAM Shield"), QStringLiteral("memory"));
+        QCOMPARE(PersonaCatalog::pageFor("System Info"), QStringLiteral("systemInfo"));
+        QCOMPARE(PersonaCatalog::pageFor("Nowhere"), QString());
+    }
+
+    void popoverPlacement()
+    {
+        const QRect screen(0, 0, 1920, 1080);
+        const QSize size = AppDelegate::kPopoverSize;
+        // Top panel: hangs below the icon, centred on it.
+        QCOMPARE(AppDelegate::popoverPosition(QRect(1000, 0, 22, 22), QRect(0, 28, 1920, 1052), size), QPoint(850, 28));
+        // Bottom panel near the right edge: above the icon, kept on screen.
+        const QPoint bottom = AppDelegate::popoverPosition(QRect(1890, 1050, 22, 30), QRect(0, 0, 1920, 1044), size);
+        QCOMPARE(bottom.x(), 1920 - 320);
+        QCOMPARE(bottom.y(), 1050 - 6 - 620);
+        // No geometry from the tray host: top-right corner of the screen.
+        QCOMPARE(AppDelegate::popoverPosition(QRect(), screen, size), QPoint(1920 - 6 - 320, 6));
+        // A screen smaller than the popover pins it to the top-left.
+        QCOMPARE(AppDelegate::popoverPosition(QRect(), QRect(0, 0, 300, 400), size), QPoint(0, 0));
+    }
+
+    void themeButtonWrapsInPopover()
+    {
+        themes->setCurrentTheme(AppTheme::Light);
+        QVERIFY(QMetaObject::invokeMethod(themes.get(), "selectNextTheme"));
+        QCOMPARE(themes->currentThemeName(), QStringLiteral("Standard"));
+        QCOMPARE(delegate->popover()->rootObject()->property("color").value<QColor>(), QColor::fromString(themes->contentBackground()));
+    }
+};
+
+QTEST_MAIN(TestAppDelegate)
+#include "tst_AppDelegate.moc"

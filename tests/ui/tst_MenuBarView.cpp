@@ -1,0 +1,91 @@
+#include "ui/MenuBarView.h"
+#include "ui/SymbolIcon.h"
+
+#include <QImage>
+#include <QTest>
+
+namespace {
+// Whether any pixel of the image is close to `color`.
+bool contains(const QImage &image, QColor color)
+{
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.alpha() > 200 && std::abs(c.red() - color.red()) < 20 && std::abs(c.green() - color.green()) < 20
+                && std::abs(c.blue() - color.blue()) < 20)
+                return true;
+        }
+    return false;
+}
+
+MenuBarView::Figures figures(double cpu, double temp = 50)
+{
+    MenuBarView::Figures f;
+    f.cpuUsage = cpu;
+    f.socTemperature = temp;
+    f.cpuHistory = QList<double>(60, cpu);
+    return f;
+}
+}
+
+class TestMenuBarView : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void ringTurnsRedAboveEighty()
+    {
+        const QColor red(255, 69, 58), blue(10, 132, 255);
+        const QImage busy = MenuBarView::render(figures(81, 40));
+        QVERIFY(contains(busy, red));
+        QVERIFY(!contains(busy, blue));
+        const QImage calm = MenuBarView::render(figures(80, 40));
+        QVERIFY(contains(calm, blue));
+        QVERIFY(!contains(calm, red));
+        // Exactly 80 degrees is not red either; 81 is.
+        QVERIFY(!contains(MenuBarView::render(figures(50, 80)), red));
+        QVERIFY(contains(MenuBarView::render(figures(50, 81)), red));
+    }
+
+    void overfullRingIsCapped()
+    {
+        const QImage full = MenuBarView::render(figures(100));
+        const QImage over = MenuBarView::render(figures(120));
+        QCOMPARE(over.size(), full.size());
+        // Only the text differs ("120%" vs "100%"): the ring area is identical.
+        const QRect ring(0, 0, 20 * 2, 22 * 2);
+        QCOMPARE(over.copy(ring), full.copy(ring));
+    }
+
+    void batteryWidensTheIcon()
+    {
+        MenuBarView::Figures f = figures(10);
+        const int without = MenuBarView::render(f, 1.0).width();
+        f.hasBattery = true;
+        f.batteryPercentage = 64;
+        QVERIFY(MenuBarView::render(f, 1.0).width() > without);
+        QCOMPARE(MenuBarView::render(f, 2.0).height(), 2 * MenuBarView::kHeight);
+        QVERIFY(MenuBarView::toolTip(f).contains(QStringLiteral("battery 64%")));
+        f.batteryIsCharging = true;
+        QVERIFY(contains(MenuBarView::render(f), QColor(48, 209, 88)));
+    }
+
+    void toolTipSkipsMissingTemperature()
+    {
+        QCOMPARE(MenuBarView::toolTip(figures(42.4, 0)), QStringLiteral("Quillmoor \u2014 CPU 42%"));
+        QVERIFY(MenuBarView::toolTip(figures(42.6, 55)).contains(QStringLiteral("CPU 43%, 55\u00B0C")));
+    }
+
+    void everySymbolHasAGlyph()
+    {
+        for (const char *symbol : {"bolt.fill", "cpu.fill", "terminal.fill", "slider.horizontal.3", "gamecontroller.fill",
+                                   "leaf.fill", "desktopcomputer", "unknown.symbol"}) {
+            const QImage image = SymbolIcon::drawn(QString::fromLatin1(symbol), 22, 1.0).toImage();
+            QVERIFY2(contains(image, Qt::white), symbol);
+            QVERIFY(!SymbolIcon::icon(QString::fromLatin1(symbol)).isNull());
+        }
+    }
+};
+
+QTEST_MAIN(TestMenuBarView)
+#include "tst_MenuBarView.moc"

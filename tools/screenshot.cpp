@@ -1,0 +1,113 @@
+// Renders Quillmoor's windows offscreen to PNG files, so screens can be looked at (and
+// pictured in the README) without a display.
+//
+//   quillmoor-screenshot OUTDIR [--theme NAME] [--persona NAME]
+//
+// Writes tray.png, popover-<tab>.png for each popover tab and dashboard-<page>.png for
+// every sidebar page of every persona.
+
+#include "app/AppDelegate.h"
+#include "app/NotificationCenter.h"
+#include "app/Preferences.h"
+#include "app/ThemeManager.h"
+#include "app/WorkspacePersona.h"
+#include "telemetry/SystemStatsProvider.h"
+#include "ui/MenuBarView.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QQuickWindow>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+QString slug(QString title)
+{
+    title = title.toLower();
+    for (QChar &c : title)
+        if (!c.isLetterOrNumber())
+            c = QLatin1Char('-');
+    while (title.contains(QLatin1String("--")))
+        title.replace(QLatin1String("--"), QLatin1String("-"));
+    return title;
+}
+
+bool save(QQuickWindow *window, const QString &path)
+{
+    QCoreApplication::processEvents();
+    const QImage image = window->grabWindow();
+    if (image.isNull() || !image.save(path)) {
+        std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+}
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    QApplication app(argc, argv);
+
+    const QStringList args = app.arguments().mid(1);
+    if (args.isEmpty() || args.first().startsWith(QLatin1Char('-'))) {
+        std::fprintf(stderr, "usage: quillmoor-screenshot OUTDIR [--theme NAME] [--persona NAME]\n");
+        return 2;
+    }
+    const QString outDir = args.first();
+    QDir().mkpath(outDir);
+    const QString theme = args.contains(QStringLiteral("--theme")) ? args.value(args.indexOf(QStringLiteral("--theme")) + 1) : QString();
+    const QString persona = args.contains(QStringLiteral("--persona")) ? args.value(args.indexOf(QStringLiteral("--persona")) + 1) : QString();
+
+    // A private settings file, so the user's own preferences are neither read nor changed.
+    QTemporaryDir settingsDir;
+    Preferences preferences(new QSettings(settingsDir.filePath(QStringLiteral("screenshot.conf")), QSettings::IniFormat));
+    if (!persona.isEmpty())
+        preferences.setWorkspacePersona(persona);
+    ThemeManager themeManager(preferences);
+    if (!theme.isEmpty())
+        themeManager.setCurrentThemeName(theme);
+    NotificationCenter notifications;
+
+    // Two real passes a second apart, so the figures are this machine's.
+    SystemStatsProvider stats(preferences, {}, SystemStatsProvider::Polling::Manual);
+    stats.updateStats();
+    QThread::msleep(1000);
+    stats.updateStats();
+
+    AppDelegate delegate({&stats, &themeManager, &preferences, &notifications});
+    delegate.applicationDidFinishLaunching();
+
+    bool ok = true;
+    const QImage tray = MenuBarView::render(MenuBarView::figuresFrom(stats), 4.0);
+    ok &= tray.save(outDir + QStringLiteral("/tray.png"));
+
+    const QStringList tabs{QStringLiteral("cpu"), QStringLiteral("network"), QStringLiteral("disk"),
+                           QStringLiteral("memory"), QStringLiteral("ai")};
+    delegate.handleOpenPopover();
+    for (int i = 0; i < tabs.size(); ++i) {
+        delegate.popover()->rootObject()->setProperty("selectedTab", i);
+        ok &= save(delegate.popover(), outDir + QStringLiteral("/popover-%1.png").arg(tabs[i]));
+    }
+    delegate.handleClosePopover();
+
+    QStringList titles;
+    for (const WorkspacePersona &p : WorkspacePersona::allCases())
+        for (const auto &list : {p.personaTools(), p.systemMonitorItems(), WorkspacePersona::utilityItems()})
+            for (const SidebarEntry &entry : list)
+                if (!titles.contains(entry.title))
+                    titles << entry.title;
+    for (const QString &title : titles) {
+        delegate.showSettings({{QStringLiteral("tab"), title}});
+        ok &= save(delegate.dashboardWindow(), outDir + QStringLiteral("/dashboard-%1.png").arg(slug(title)));
+    }
+    return ok ? 0 : 1;
+}
