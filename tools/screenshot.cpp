@@ -3,7 +3,7 @@
 //
 //   quillmoor-screenshot OUTDIR [--theme NAME] [--persona NAME]
 //
-// Writes tray.png, popover-<tab>.png for each popover tab and dashboard-<page>.png for
+// Writes tray.png and tray-compact.png (the two tray icon layouts), popover-<tab>.png for each popover tab and dashboard-<page>.png for
 // every sidebar page of every persona.
 
 #include "app/AppDelegate.h"
@@ -87,8 +87,9 @@ int main(int argc, char **argv)
     delegate.applicationDidFinishLaunching();
 
     bool ok = true;
-    const QImage tray = MenuBarView::render(MenuBarView::figuresFrom(stats), 4.0);
-    ok &= tray.save(outDir + QStringLiteral("/tray.png"));
+    const MenuBarView::Figures figures = MenuBarView::figuresFrom(stats);
+    ok &= MenuBarView::render(figures, 4.0).save(outDir + QStringLiteral("/tray.png"));
+    ok &= MenuBarView::renderCompact(figures, 4.0).save(outDir + QStringLiteral("/tray-compact.png"));
 
     const QStringList tabs{QStringLiteral("cpu"), QStringLiteral("network"), QStringLiteral("disk"),
                            QStringLiteral("memory"), QStringLiteral("ai")};

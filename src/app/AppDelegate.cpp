@@ -121,7 +121,10 @@ void AppDelegate::updateStatusIcon()
 {
     const MenuBarView::Figures figures = MenuBarView::figuresFrom(*m_stats);
     const qreal dpr = qApp->devicePixelRatio() > 1 ? qApp->devicePixelRatio() : 2.0;
-    m_statusItem->setIcon(QIcon(QPixmap::fromImage(MenuBarView::render(figures, dpr))));
+    const QImage icon = MenuBarView::layoutFor(m_statusItem->geometry()) == MenuBarView::Layout::Wide
+                            ? MenuBarView::render(figures, dpr)
+                            : MenuBarView::renderCompact(figures, dpr);
+    m_statusItem->setIcon(QIcon(QPixmap::fromImage(icon)));
     m_statusItem->setToolTip(MenuBarView::toolTip(figures));
 }
 

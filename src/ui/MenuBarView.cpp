@@ -7,6 +7,7 @@
 #include <QPainterPath>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 const QColor kPrimary(242, 242, 247);
@@ -54,6 +55,22 @@ void drawBolt(QPainter &p, const QRectF &r, const QColor &color)
     p.fillPath(bolt, color);
 }
 
+// The CPU ring: a faint full circle with the load arc over it, from the top, clockwise,
+// never more than one full turn.
+void drawRing(QPainter &p, const QRectF &ring, double cpu, qreal width)
+{
+    QColor track = kPrimary;
+    track.setAlphaF(0.2);
+    p.setPen(QPen(track, width));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(ring);
+    const double fraction = std::clamp(cpu / 100.0, 0.0, 1.0);
+    if (fraction > 0) {
+        p.setPen(QPen(cpu > 80 ? kRed : kBlue, width, Qt::SolidLine, Qt::RoundCap));
+        p.drawArc(ring, 90 * 16, -static_cast<int>(fraction * 360 * 16));
+    }
+}
+
 void drawBattery(QPainter &p, const QRectF &r, int percent, const QColor &color)
 {
     const QRectF body(r.left(), r.top() + 1, r.width() - 2, r.height() - 2);
@@ -64,6 +81,11 @@ void drawBattery(QPainter &p, const QRectF &r, int percent, const QColor &color)
     const double level = std::clamp(percent, 0, 100) / 100.0;
     p.fillRect(QRectF(body.left() + 1.5, body.top() + 1.5, (body.width() - 3) * level, body.height() - 3), color);
 }
+}
+
+MenuBarView::Layout MenuBarView::layoutFor(const QRect &slot)
+{
+    return slot.isValid() && slot.width() >= 3 * slot.height() ? Layout::Wide : Layout::Compact;
 }
 
 MenuBarView::Figures MenuBarView::figuresFrom(const SystemStatsProvider &stats)
@@ -116,16 +138,7 @@ QImage MenuBarView::render(const Figures &f, qreal dpr)
     const qreal mid = kHeight / 2.0;
 
     // CPU ring: a faint full circle with the load arc over it, from the top, clockwise.
-    const QRectF ring(x + 1.5, mid - kRing / 2.0 + 1.5, kRing - 3, kRing - 3);
-    QColor track = kPrimary;
-    track.setAlphaF(0.2);
-    p.setPen(QPen(track, 3));
-    p.drawEllipse(ring);
-    const double fraction = std::clamp(f.cpuUsage / 100.0, 0.0, 1.0);
-    if (fraction > 0) {
-        p.setPen(QPen(f.cpuUsage > 80 ? kRed : kBlue, 3, Qt::SolidLine, Qt::RoundCap));
-        p.drawArc(ring, 90 * 16, -static_cast<int>(fraction * 360 * 16));
-    }
+    drawRing(p, QRectF(x + 1.5, mid - kRing / 2.0 + 1.5, kRing - 3, kRing - 3), f.cpuUsage, 3);
     x += kRing + kSpacing;
 
     // Two-line figures.
@@ -165,5 +178,24 @@ QImage MenuBarView::render(const Figures &f, qreal dpr)
         p.setPen(kPrimary);
         p.drawText(QRectF(x, 0, batteryTextWidth, kHeight), Qt::AlignLeft | Qt::AlignVCenter, battery);
     }
+    return image;
+}
+
+QImage MenuBarView::renderCompact(const Figures &f, qreal dpr)
+{
+    QImage image(QSize(kHeight, kHeight) * dpr, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+
+    drawRing(p, QRectF(1.5, 1.5, kHeight - 3, kHeight - 3), f.cpuUsage, 2.5);
+    // The figure without its percent sign, so two digits fit the ring.
+    const int cpu = static_cast<int>(std::lround(std::clamp(f.cpuUsage, 0.0, 100.0)));
+    QFont font = monoFont(cpu >= 100 ? 6 : 7.5, QFont::Bold);
+    p.setFont(font);
+    p.setPen(kPrimary);
+    p.drawText(QRectF(0, 0, kHeight, kHeight), Qt::AlignCenter, QString::number(cpu));
     return image;
 }

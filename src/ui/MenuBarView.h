@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QList>
+#include <QRect>
 
 class SystemStatsProvider;
 
@@ -24,8 +25,19 @@ public:
 
     static Figures figuresFrom(const SystemStatsProvider &stats);
 
-    // The icon at the given device pixel ratio; its logical height is kHeight.
+    enum class Layout { Wide, Compact };
+
+    // Most Linux tray hosts (XEmbed trays, KDE's and GNOME's StatusNotifierItem hosts) give
+    // each icon a square slot and squeeze anything wider into it. The full row is drawn only
+    // where the host reports a slot wide enough for it; otherwise a square icon with the
+    // ring and the CPU figure, the rest going to the tooltip.
+    static Layout layoutFor(const QRect &slot);
+
+    // The full row at the given device pixel ratio; its logical height is kHeight.
     static QImage render(const Figures &figures, qreal devicePixelRatio = 2.0);
+
+    // The square icon, kHeight by kHeight logical pixels.
+    static QImage renderCompact(const Figures &figures, qreal devicePixelRatio = 2.0);
 
     // A one-line summary for the icon's tooltip (trays that squeeze the icon still show it).
     static QString toolTip(const Figures &figures);

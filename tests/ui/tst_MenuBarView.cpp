@@ -70,6 +70,22 @@ private Q_SLOTS:
         QVERIFY(contains(MenuBarView::render(f), QColor(48, 209, 88)));
     }
 
+    void compactIconForSquareSlots()
+    {
+        QCOMPARE(MenuBarView::layoutFor(QRect(1550, 0, 24, 24)), MenuBarView::Layout::Compact);
+        QCOMPARE(MenuBarView::layoutFor(QRect()), MenuBarView::Layout::Compact);
+        QCOMPARE(MenuBarView::layoutFor(QRect(1500, 0, 70, 22)), MenuBarView::Layout::Wide);
+
+        const QImage calm = MenuBarView::renderCompact(figures(30), 2.0);
+        QCOMPARE(calm.size(), QSize(44, 44));
+        QVERIFY(contains(calm, QColor(10, 132, 255)));
+        const QImage busy = MenuBarView::renderCompact(figures(95), 2.0);
+        QVERIFY(contains(busy, QColor(255, 69, 58)));
+        QVERIFY(!contains(busy, QColor(10, 132, 255)));
+        // The ring is capped at one turn here too.
+        QCOMPARE(MenuBarView::renderCompact(figures(250), 2.0).size(), QSize(44, 44));
+    }
+
     void toolTipSkipsMissingTemperature()
     {
         QCOMPARE(MenuBarView::toolTip(figures(42.4, 0)), QStringLiteral("Quillmoor \u2014 CPU 42%"));
