@@ -45,6 +45,8 @@ AppDelegate::AppDelegate(AppServices services, QObject *parent)
 
 AppDelegate::~AppDelegate()
 {
+    for (const QPointer<QQuickView> &retired : std::as_const(m_retiredDashboards))
+        delete retired.data();
     delete m_dashboardWindow.data();
 }
 
@@ -247,6 +249,8 @@ void AppDelegate::showSettings(const QVariantMap &userInfo)
     if (m_dashboardWindow) {
         m_dashboardWindow->close();
         m_dashboardWindow->deleteLater();
+        m_retiredDashboards.removeAll(nullptr);
+        m_retiredDashboards.append(m_dashboardWindow);
         m_dashboardWindow = nullptr;
     }
 

@@ -85,6 +85,9 @@ private:
     std::unique_ptr<QMenu> m_statusMenu;
     std::unique_ptr<QQuickView> m_popover;
     QPointer<QQuickView> m_dashboardWindow;
+    // Replaced dashboards waiting for their deferred deletion; they need the engine, so
+    // any still waiting go before it does.
+    QList<QPointer<QQuickView>> m_retiredDashboards;
 
     // The outside-click watch: armed while the popover is open.
     QMetaObject::Connection m_deactivationWatch;

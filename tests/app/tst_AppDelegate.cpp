@@ -71,8 +71,7 @@ private Q_SLOTS:
     }
     void cleanup()
     {
-        delegate.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        delegate.reset();   // takes replaced dashboards still awaiting deletion with it
         center.reset();
         stats.reset();
         themes.reset();
@@ -122,6 +121,15 @@ private Q_SLOTS:
         for (QWindow *w : QGuiApplication::topLevelWindows())
             windows += w->title() == QLatin1String("Quillmoor Dashboard");
         QCOMPARE(windows, 1);   // replaced windows are gone, not just hidden
+    }
+
+    void teardownTakesReplacedDashboards()
+    {
+        center->post(NotificationCenter::OpenDashboard, {{"tab", "Power"}});
+        delegate.reset();   // the replaced dashboard's deferred deletion has not run yet
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        for (QWindow *w : QGuiApplication::topLevelWindows())
+            QVERIFY(w->title() != QLatin1String("Quillmoor Dashboard"));
     }
 
     void popoverToggleAndNotifications()
