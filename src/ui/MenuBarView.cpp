@@ -55,6 +55,14 @@ void drawBolt(QPainter &p, const QRectF &r, const QColor &color)
     p.fillPath(bolt, color);
 }
 
+QImage transparentImage(QSize logical, qreal dpr)
+{
+    QImage image(logical * dpr, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::transparent);
+    return image;
+}
+
 // The CPU ring: a faint full circle with the load arc over it, from the top, clockwise,
 // never more than one full turn.
 void drawRing(QPainter &p, const QRectF &ring, double cpu, qreal width)
@@ -127,9 +135,7 @@ QImage MenuBarView::render(const Figures &f, qreal dpr)
     if (f.hasBattery)
         width += kSpacing + 12 + 2 + batteryTextWidth;
 
-    QImage image(QSize(width, kHeight) * dpr, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(dpr);
-    image.fill(Qt::transparent);
+    QImage image = transparentImage(QSize(width, kHeight), dpr);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
@@ -137,7 +143,6 @@ QImage MenuBarView::render(const Figures &f, qreal dpr)
     int x = kPadding;
     const qreal mid = kHeight / 2.0;
 
-    // CPU ring: a faint full circle with the load arc over it, from the top, clockwise.
     drawRing(p, QRectF(x + 1.5, mid - kRing / 2.0 + 1.5, kRing - 3, kRing - 3), f.cpuUsage, 3);
     x += kRing + kSpacing;
 
@@ -183,9 +188,7 @@ QImage MenuBarView::render(const Figures &f, qreal dpr)
 
 QImage MenuBarView::renderCompact(const Figures &f, qreal dpr)
 {
-    QImage image(QSize(kHeight, kHeight) * dpr, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(dpr);
-    image.fill(Qt::transparent);
+    QImage image = transparentImage(QSize(kHeight, kHeight), dpr);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
