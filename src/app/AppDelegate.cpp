@@ -1,9 +1,12 @@
 #include "AppDelegate.h"
 
+
 #include "NotificationCenter.h"
 #include "Preferences.h"
 #include "ThemeManager.h"
+#include "processes/ProcessMonitor.h"
 #include "telemetry/SystemStatsProvider.h"
+#include "ui/ApplicationIconProvider.h"
 #include "ui/MenuBarView.h"
 #include "ui/PersonaCatalog.h"
 #include "ui/SymbolImageProvider.h"
@@ -54,6 +57,7 @@ void AppDelegate::setUpEngine()
 {
     m_engine = std::make_unique<QQmlEngine>();
     m_engine->addImageProvider(QStringLiteral("symbol"), new SymbolImageProvider);
+    m_engine->addImageProvider(QStringLiteral("appicon"), new ApplicationIconProvider);
     connect(m_engine.get(), &QQmlEngine::quit, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
     m_personas = std::make_unique<PersonaCatalog>();
 }
@@ -69,7 +73,15 @@ void AppDelegate::applicationDidFinishLaunching()
     // 2. Telemetry; creating it starts the one-second sampling.
     m_stats = m_services.stats ? m_services.stats : &SystemStatsProvider::shared();
 
-    // 3-4. The process table and the pinger join here once they exist.
+    // 3. The process table; it samples every two seconds from here on.
+    if (m_services.processMonitor) {
+        m_processMonitor = m_services.processMonitor;
+    } else {
+        m_ownedProcessMonitor = std::make_unique<ProcessMonitor>(m_stats);
+        m_processMonitor = m_ownedProcessMonitor.get();
+    }
+
+    // 4. The pinger joins here once it exists.
 
     // 5. Theme.
     m_themeManager = m_services.themeManager ? m_services.themeManager : &ThemeManager::shared();
@@ -104,6 +116,7 @@ void AppDelegate::applicationDidFinishLaunching()
     m_popover->resize(kPopoverSize);
     m_popover->setTitle(QStringLiteral("Quillmoor"));
     m_popover->setInitialProperties({{QStringLiteral("stats"), QVariant::fromValue<QObject *>(m_stats)},
+                                     {QStringLiteral("processMonitor"), QVariant::fromValue<QObject *>(m_processMonitor)},
                                      {QStringLiteral("theme"), QVariant::fromValue<QObject *>(m_themeManager)},
                                      {QStringLiteral("preferences"), QVariant::fromValue<QObject *>(&preferences)},
                                      {QStringLiteral("notifications"), QVariant::fromValue<QObject *>(&center)}});
@@ -261,6 +274,7 @@ void AppDelegate::showSettings(const QVariantMap &userInfo)
     window->resize(kDashboardSize);
     window->setMinimumSize(QSize(760, 520));
     window->setInitialProperties({{QStringLiteral("theme"), QVariant::fromValue<QObject *>(m_themeManager)},
+                                  {QStringLiteral("processMonitor"), QVariant::fromValue<QObject *>(m_processMonitor)},
                                   {QStringLiteral("preferences"), QVariant::fromValue<QObject *>(&preferences)},
                                   {QStringLiteral("personas"), QVariant::fromValue<QObject *>(m_personas.get())},
                                   {QStringLiteral("initialTab"), tab}});

@@ -17,6 +17,7 @@ class Preferences;
 class QMenu;
 class QQmlEngine;
 
+class ProcessMonitor;
 class SystemStatsProvider;
 class ThemeManager;
 
@@ -28,6 +29,7 @@ struct AppServices
     ThemeManager *themeManager = nullptr;
     Preferences *preferences = nullptr;
     NotificationCenter *notifications = nullptr;
+    ProcessMonitor *processMonitor = nullptr;   // null: the delegate creates and owns one
 };
 
 // Builds the telemetry tray icon, the popover and the dashboard window, and routes clicks
@@ -68,6 +70,7 @@ public:
     QSystemTrayIcon *statusItem() const { return m_statusItem.get(); }
     QMenu *statusMenu() const { return m_statusMenu.get(); }
     QQmlEngine *engine() const { return m_engine.get(); }
+    ProcessMonitor *processMonitor() const { return m_processMonitor; }
 
 private:
     void openPopover();
@@ -77,6 +80,8 @@ private:
 
     AppServices m_services;
     SystemStatsProvider *m_stats = nullptr;
+    std::unique_ptr<ProcessMonitor> m_ownedProcessMonitor;
+    ProcessMonitor *m_processMonitor = nullptr;
     ThemeManager *m_themeManager = nullptr;
 
     std::unique_ptr<QQmlEngine> m_engine;

@@ -2,13 +2,23 @@
 
 #include "app/Preferences.h"
 #include "platform/CpuTopologyReader.h"
+#include "platform/DesktopNotifier.h"
+#include "platform/MemoryPurger.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <limits>
+#include <unistd.h>
 
 namespace {
 constexpr double kBytesPerGB = 1073741824.0;
@@ -19,12 +29,7 @@ double toGB(std::uint64_t bytes)
     return static_cast<double>(bytes) / kBytesPerGB;
 }
 
-// Lowers a measured figure by an amount the maintenance actions claim to have released,
-// down to a floor, but never raises a figure that was already below that floor.
-double lowered(double measured, double released, double floor)
-{
-    return std::max(measured - released, std::min(measured, floor));
-}
+constexpr qint64 kHubWalkIntervalMs = 10000;
 
 std::string homeDirectory(const std::string &configured)
 {
@@ -43,13 +48,63 @@ SystemStatsProvider::SystemStatsProvider(Preferences &preferences, TelemetrySour
     , m_netReader(sources.procRoot)
     , m_diskStatsReader(sources.procRoot, sources.sysRoot)
     , m_homeFileSystem(homeDirectory(sources.homePath))
+    , m_homePath(homeDirectory(sources.homePath))
     , m_sysRoot(sources.sysRoot)
     , m_procRoot(sources.procRoot)
     , m_cpuHistory(kHistoryLength, 0.0)
 {
+    m_sources = std::move(sources);
+    m_junkRoots.home = m_homePath;
+    m_junkRoots.tmp = m_sources.tmpPath;
+    m_junkRoots.crash = m_sources.crashPath;
+    m_junkRoots.uid = static_cast<unsigned>(::getuid());
+
+    connect(&m_hubSizeWatcher, &QFutureWatcher<std::uint64_t>::finished, this, [this] {
+        // A walk that began before a purge measured what the purge has since deleted.
+        if (m_walkGeneration != m_hubGeneration)
+            return;
+        m_sinceHubWalk.start();
+        assign(m_huggingFaceCacheSizeInGB, toGB(m_hubSizeWatcher.result()), &SystemStatsProvider::huggingFaceCacheSizeInGBChanged);
+        Q_EMIT huggingFaceCacheSizeMeasured();
+    });
+    connect(&m_hubPurgeWatcher, &QFutureWatcher<PurgeOutcome>::finished, this, [this] {
+        const PurgeOutcome outcome = m_hubPurgeWatcher.result();
+        const double freed = toGB(outcome.freed);
+        assign(m_cleanedJunkTotal, m_cleanedJunkTotal + freed, &SystemStatsProvider::cleanedJunkTotalChanged);
+        m_sinceHubWalk.start();
+        assign(m_huggingFaceCacheSizeInGB, toGB(outcome.remaining), &SystemStatsProvider::huggingFaceCacheSizeInGBChanged);
+        updateDiskUsage();
+        assign(m_isPurgingHuggingFaceCache, false, &SystemStatsProvider::isPurgingHuggingFaceCacheChanged);
+        Q_EMIT huggingFaceCachePurged(freed);
+    });
+    connect(&m_junkWatcher, &QFutureWatcher<JunkOutcome>::finished, this, [this] {
+        JunkOutcome outcome = m_junkWatcher.result();
+        const bool cleaned = m_isCleaningJunk;
+        const double freed = toGB(outcome.freed);
+        assign(m_junkFoundInGB, toGB(outcome.scan.bytes), &SystemStatsProvider::junkFoundInGBChanged);
+        m_lastJunkScan = std::move(outcome.scan);
+        if (cleaned) {
+            assign(m_cleanedJunkTotal, m_cleanedJunkTotal + freed, &SystemStatsProvider::cleanedJunkTotalChanged);
+            updateDiskUsage();
+            assign(m_isCleaningJunk, false, &SystemStatsProvider::isCleaningJunkChanged);
+            Q_EMIT junkCleanFinished(freed);
+        } else {
+            assign(m_isScanningJunk, false, &SystemStatsProvider::isScanningJunkChanged);
+            Q_EMIT junkScanFinished();
+        }
+    });
+
     determineCoreCounts();
     if (polling == Polling::Start)
         startPolling();
+}
+
+SystemStatsProvider::~SystemStatsProvider()
+{
+    // The workers only touch the file system, but their results land on this object.
+    m_hubSizeWatcher.waitForFinished();
+    m_hubPurgeWatcher.waitForFinished();
+    m_junkWatcher.waitForFinished();
 }
 
 SystemStatsProvider &SystemStatsProvider::shared()
@@ -186,8 +241,8 @@ void SystemStatsProvider::updateMemory()
             inUse - static_cast<std::int64_t>(info.wired) - static_cast<std::int64_t>(info.compressed), 0);
 
         const double wired = toGB(info.wired);
-        const double appGB = lowered(toGB(static_cast<std::uint64_t>(app)), m_optimizedMemoryReleased, 0.5);
-        const double compressed = lowered(toGB(info.compressed), 0.3 * m_optimizedMemoryReleased, 0.1);
+        const double appGB = toGB(static_cast<std::uint64_t>(app));
+        const double compressed = toGB(info.compressed);
         const double total = toGB(info.total);
         const double used = wired + appGB + compressed;
         const double pressure = total > 0 ? used / total * 100.0 : 0.0;
@@ -233,13 +288,17 @@ void SystemStatsProvider::updateNetwork()
     m_lastNetworkStats = NetworkPair{totals->sent, totals->received};
 }
 
-void SystemStatsProvider::updateDisk()
+void SystemStatsProvider::updateDiskUsage()
 {
     if (const std::optional<FileSystemUsage> usage = m_homeFileSystem.read()) {
         assign(m_diskTotal, toGB(usage->totalBytes), &SystemStatsProvider::diskTotalChanged);
-        assign(m_diskUsed, lowered(toGB(usage->usedBytes), m_cleanedJunkTotal, 5.0), &SystemStatsProvider::diskUsedChanged);
+        assign(m_diskUsed, toGB(usage->usedBytes), &SystemStatsProvider::diskUsedChanged);
     }
+}
 
+void SystemStatsProvider::updateDisk()
+{
+    updateDiskUsage();
     updateHuggingFaceCacheSize();
 
     const std::optional<DiskTotals> totals = m_diskStatsReader.read();
@@ -285,15 +344,182 @@ void SystemStatsProvider::updateEstimates()
     assign(m_gpuUsage, gpu, &SystemStatsProvider::gpuUsageChanged);
 }
 
-// Temperatures, fans, battery, addresses, connections, the cache-size figure and the CPU
-// alert have samplers of their own that are not part of this build yet; until then their
-// fields keep the initial values.
+// Temperatures, fans, battery, addresses and connections have samplers of their own that
+// are not part of this build yet; until then their fields keep the initial values.
 void SystemStatsProvider::updateSensors() {}
 void SystemStatsProvider::updateBattery() {}
-void SystemStatsProvider::updateHuggingFaceCacheSize() {}
 void SystemStatsProvider::updateIPs() {}
 void SystemStatsProvider::updateConnections() {}
-void SystemStatsProvider::checkCPUAlerts() {}
+
+void SystemStatsProvider::setNotificationBus(const QDBusConnection &bus)
+{
+    m_notifier.reset();
+    m_notificationBus = bus;
+}
+
+DesktopNotifier *SystemStatsProvider::notifier()
+{
+    if (!m_notifier)
+        m_notifier = std::make_unique<DesktopNotifier>(m_notificationBus.value_or(QDBusConnection::sessionBus()),
+                                                       QStringLiteral("Quillmoor"));
+    return m_notifier.get();
+}
+
+void SystemStatsProvider::checkCPUAlerts()
+{
+    if (!(m_cpuUsage > m_preferences.cpuAlertThreshold()))
+        return;
+    // One fixed key, so each alert replaces the bubble of the previous one.
+    notifier()->notify(QStringLiteral("HighCPU"), QStringLiteral("High CPU Usage Alert"),
+                       QStringLiteral("System CPU usage is at %1%. Consider checking intensive processes.")
+                           .arg(static_cast<qint64>(m_cpuUsage)));
+}
+
+QString SystemStatsProvider::shortestDecimal(double value)
+{
+    if (std::isnan(value))
+        return QStringLiteral("nan");
+    if (std::isinf(value))
+        return value > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    QString text = QString::fromLatin1(buffer, result.ptr - buffer);
+    if (!text.contains(u'.') && !text.contains(u'e'))
+        text += QStringLiteral(".0");
+    return text;
+}
+
+QString SystemStatsProvider::historyFileName(const QDateTime &now)
+{
+    return QStringLiteral("Quillmoor_History_") + shortestDecimal(now.toMSecsSinceEpoch() / 1000.0) + QStringLiteral(".csv");
+}
+
+QByteArray SystemStatsProvider::historyCsv(const QList<double> &history, const QDateTime &now)
+{
+    QString text = QStringLiteral("Timestamp,CPUUsage%\n");
+    const QDateTime utc = now.toUTC();
+    const qsizetype count = history.size();
+    for (qsizetype i = 0; i < count; ++i) {
+        const QDateTime stamp = utc.addSecs(static_cast<qint64>(i) - count);
+        text += stamp.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral(" +0000,")
+              + shortestDecimal(history[i]) + u'\n';
+    }
+    return text.toUtf8();
+}
+
+QString SystemStatsProvider::exportHistoryToCSV()
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    // An unusable temporary folder comes back empty, which must not mean the current one.
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        std::printf("Failed to write CSV: no temporary folder\n");
+        std::fflush(stdout);
+        return {};
+    }
+    const QString path = QDir(folder).filePath(historyFileName(now));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(historyCsv(m_cpuHistory, now)) < 0 || !file.commit()) {
+        std::printf("Failed to write CSV: %s\n", file.errorString().toLocal8Bit().constData());
+        std::fflush(stdout);
+        return {};
+    }
+    return path;
+}
+
+void SystemStatsProvider::optimizeMemory()
+{
+    if (m_isOptimizingMemory)
+        return;
+    if (!m_memoryPurger) {
+        m_memoryPurger = std::make_unique<MemoryPurger>(
+            m_sources.memoryPurgeHelper, m_sources.pkexecPath,
+            m_sources.elevateMemoryPurge.value_or(MemoryPurger::defaultElevate()));
+        connect(m_memoryPurger.get(), &MemoryPurger::finished, this,
+                [this](MemoryPurger::Outcome outcome, const QString &message) {
+            const MemInfo after = m_memReader.read();
+            if (outcome == MemoryPurger::Outcome::Done) {
+                const std::uint64_t gained = after.available > m_availableBeforePurge ? after.available - m_availableBeforePurge : 0;
+                assign(m_optimizedMemoryReleased, toGB(gained), &SystemStatsProvider::optimizedMemoryReleasedChanged);
+                m_memoryOptimizationError.clear();
+            } else {
+                m_memoryOptimizationError = message;
+            }
+            updateMemory();
+            assign(m_isOptimizingMemory, false, &SystemStatsProvider::isOptimizingMemoryChanged);
+            Q_EMIT memoryOptimizationFinished(outcome == MemoryPurger::Outcome::Done);
+        });
+    }
+    m_availableBeforePurge = m_memReader.read().available;
+    assign(m_isOptimizingMemory, true, &SystemStatsProvider::isOptimizingMemoryChanged);
+    m_memoryPurger->start();
+}
+
+void SystemStatsProvider::scanJunk()
+{
+    if (m_junkWatcher.isRunning())
+        return;
+    assign(m_isScanningJunk, true, &SystemStatsProvider::isScanningJunkChanged);
+    const JunkScanner scanner(m_junkRoots);
+    m_junkWatcher.setFuture(QtConcurrent::run([scanner] { return JunkOutcome{0, scanner.scan()}; }));
+}
+
+void SystemStatsProvider::cleanJunkFiles()
+{
+    if (m_junkWatcher.isRunning() || !m_lastJunkScan)
+        return;
+    assign(m_isCleaningJunk, true, &SystemStatsProvider::isCleaningJunkChanged);
+    const JunkScanner scanner(m_junkRoots);
+    m_junkWatcher.setFuture(QtConcurrent::run([scanner, found = *m_lastJunkScan] {
+        const std::uint64_t freed = JunkScanner::clean(found);
+        return JunkOutcome{freed, scanner.scan()};
+    }));
+}
+
+QString SystemStatsProvider::huggingFaceHubPath() const
+{
+    const QString hubCache = qEnvironmentVariable("HF_HUB_CACHE");
+    if (!hubCache.isEmpty())
+        return hubCache;
+    const QString hfHome = qEnvironmentVariable("HF_HOME");
+    if (!hfHome.isEmpty())
+        return QDir(hfHome).filePath(QStringLiteral("hub"));
+    return QDir(QFile::decodeName(QByteArray::fromStdString(m_homePath))).filePath(QStringLiteral(".cache/huggingface/hub"));
+}
+
+void SystemStatsProvider::updateHuggingFaceCacheSize()
+{
+    // The walk can take a while over a large hub, so it is never repeated every tick.
+    if (m_sinceHubWalk.isValid() && m_sinceHubWalk.elapsed() < kHubWalkIntervalMs)
+        return;
+    refreshHuggingFaceCacheSize();
+}
+
+void SystemStatsProvider::refreshHuggingFaceCacheSize()
+{
+    if (m_hubSizeWatcher.isRunning() || m_hubPurgeWatcher.isRunning())
+        return;
+    const std::string hub = QFile::encodeName(huggingFaceHubPath()).toStdString();
+    // Stamped at the start too, so a walk slower than a tick is not queued again.
+    m_sinceHubWalk.start();
+    m_walkGeneration = m_hubGeneration;
+    m_hubSizeWatcher.setFuture(QtConcurrent::run([hub] { return FileTree::totalSize(hub); }));
+}
+
+void SystemStatsProvider::purgeHuggingFaceCache()
+{
+    if (m_hubPurgeWatcher.isRunning())
+        return;
+    ++m_hubGeneration;
+    assign(m_isPurgingHuggingFaceCache, true, &SystemStatsProvider::isPurgingHuggingFaceCacheChanged);
+    const std::string hub = QFile::encodeName(huggingFaceHubPath()).toStdString();
+    m_hubPurgeWatcher.setFuture(QtConcurrent::run([hub] {
+        PurgeOutcome outcome;
+        outcome.freed = FileTree::removeContents(hub);
+        outcome.remaining = FileTree::totalSize(hub);
+        return outcome;
+    }));
+}
 
 QVariantList SystemStatsProvider::activeConnectionsForQml() const
 {

@@ -1,12 +1,17 @@
 #pragma once
 
 #include "ActiveConnection.h"
+#include "JunkScanner.h"
 #include "platform/CpuTimesReader.h"
 #include "platform/DiskStatsReader.h"
 #include "platform/FileSystemStats.h"
 #include "platform/MemInfoReader.h"
 #include "platform/NetDevReader.h"
 
+#include <QDBusConnection>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFutureWatcher>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -14,10 +19,13 @@
 #include <QVariantList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+class DesktopNotifier;
+class MemoryPurger;
 class Preferences;
 
 // Where the telemetry pass reads the machine from. Tests point these at fixture trees.
@@ -26,6 +34,13 @@ struct TelemetrySources
     std::string procRoot = "/proc";
     std::string sysRoot = "/sys";
     std::string homePath;   // empty: the user's home directory
+    std::string tmpPath = "/tmp";
+    std::string crashPath = "/var/crash";
+    // The memory purge: helper program and polkit launcher; empty: the installed ones.
+    // elevate unset: through pkexec unless running as root.
+    QString memoryPurgeHelper;
+    QString pkexecPath;
+    std::optional<bool> elevateMemoryPurge;
 };
 
 // The single observable telemetry model. A one-second timer runs updateStats(), which
@@ -83,6 +98,12 @@ class SystemStatsProvider : public QObject
     Q_PROPERTY(double optimizedMemoryReleased READ optimizedMemoryReleased NOTIFY optimizedMemoryReleasedChanged)
     Q_PROPERTY(double cleanedJunkTotal READ cleanedJunkTotal NOTIFY cleanedJunkTotalChanged)
     Q_PROPERTY(double huggingFaceCacheSizeInGB READ huggingFaceCacheSizeInGB NOTIFY huggingFaceCacheSizeInGBChanged)
+    Q_PROPERTY(bool isOptimizingMemory READ isOptimizingMemory NOTIFY isOptimizingMemoryChanged)
+    Q_PROPERTY(QString memoryOptimizationError READ memoryOptimizationError NOTIFY memoryOptimizationFinished)
+    Q_PROPERTY(double junkFoundInGB READ junkFoundInGB NOTIFY junkFoundInGBChanged)
+    Q_PROPERTY(bool isScanningJunk READ isScanningJunk NOTIFY isScanningJunkChanged)
+    Q_PROPERTY(bool isCleaningJunk READ isCleaningJunk NOTIFY isCleaningJunkChanged)
+    Q_PROPERTY(bool isPurgingHuggingFaceCache READ isPurgingHuggingFaceCache NOTIFY isPurgingHuggingFaceCacheChanged)
     Q_PROPERTY(double efficiencyRatio READ efficiencyRatio NOTIFY efficiencyRatioChanged)
     Q_PROPERTY(double baselineCpuUsage READ baselineCpuUsage NOTIFY sampled)
     Q_PROPERTY(double baselineTemp READ baselineTemp NOTIFY sampled)
@@ -97,6 +118,7 @@ public:
     // updateStats() themselves.
     explicit SystemStatsProvider(Preferences &preferences, TelemetrySources sources = {},
                                  Polling polling = Polling::Start, QObject *parent = nullptr);
+    ~SystemStatsProvider() override;
 
     static SystemStatsProvider &shared();
 
@@ -111,6 +133,36 @@ public:
     // A uniform draw over the closed interval [low, high]; replaceable for tests.
     using UniformSource = std::function<double(double low, double high)>;
     void setUniformSource(UniformSource source) { m_uniform = std::move(source); }
+
+    // Where the high-CPU alert goes; the session bus unless set.
+    void setNotificationBus(const QDBusConnection &bus);
+    DesktopNotifier *notifier();
+
+    // Writes the last minute of CPU history to a CSV file in the temporary folder and
+    // returns its path; empty when the file could not be written.
+    Q_INVOKABLE QString exportHistoryToCSV();
+    // The file's name and text for a history exported at `now`.
+    static QString historyFileName(const QDateTime &now);
+    static QByteArray historyCsv(const QList<double> &history, const QDateTime &now);
+    // A double in its shortest round-trip form, always with a decimal point or exponent
+    // ("0.0", "37.51234").
+    static QString shortestDecimal(double value);
+
+    // Drops the kernel's clean caches and compacts memory, then publishes how much more
+    // memory is available (optimizedMemoryReleased) or, when that could not be done, why
+    // (memoryOptimizationError).
+    Q_INVOKABLE void optimizeMemory();
+    // Measures the deletable clutter (junkFoundInGB).
+    Q_INVOKABLE void scanJunk();
+    // Deletes what the last scan found, adds the bytes released to cleanedJunkTotal and
+    // scans again.
+    Q_INVOKABLE void cleanJunkFiles();
+    // Re-measures the Hugging Face hub folder now.
+    Q_INVOKABLE void refreshHuggingFaceCacheSize();
+    // Deletes the hub folder's contents and adds the bytes released to cleanedJunkTotal.
+    Q_INVOKABLE void purgeHuggingFaceCache();
+    // $HF_HUB_CACHE, else $HF_HOME/hub, else ~/.cache/huggingface/hub.
+    QString huggingFaceHubPath() const;
 
     int eCoreCount() const { return m_eCoreCount; }
     int pCoreCount() const { return m_pCoreCount; }
@@ -164,6 +216,12 @@ public:
     double optimizedMemoryReleased() const { return m_optimizedMemoryReleased; }
     double cleanedJunkTotal() const { return m_cleanedJunkTotal; }
     double huggingFaceCacheSizeInGB() const { return m_huggingFaceCacheSizeInGB; }
+    bool isOptimizingMemory() const { return m_isOptimizingMemory; }
+    QString memoryOptimizationError() const { return m_memoryOptimizationError; }
+    double junkFoundInGB() const { return m_junkFoundInGB; }
+    bool isScanningJunk() const { return m_isScanningJunk; }
+    bool isCleaningJunk() const { return m_isCleaningJunk; }
+    bool isPurgingHuggingFaceCache() const { return m_isPurgingHuggingFaceCache; }
 
     // CPU use per watt; with no power reading, the CPU use itself.
     double efficiencyRatio() const { return m_powerDraw > 0 ? m_cpuUsage / m_powerDraw : m_cpuUsage; }
@@ -216,6 +274,16 @@ Q_SIGNALS:
     void cleanedJunkTotalChanged();
     void huggingFaceCacheSizeInGBChanged();
     void efficiencyRatioChanged();
+    void isOptimizingMemoryChanged();
+    void memoryOptimizationFinished(bool succeeded);
+    void junkFoundInGBChanged();
+    void isScanningJunkChanged();
+    void isCleaningJunkChanged();
+    void junkScanFinished();
+    void junkCleanFinished(double freedGB);
+    void isPurgingHuggingFaceCacheChanged();
+    void huggingFaceCacheSizeMeasured();
+    void huggingFaceCachePurged(double freedGB);
     // Emitted once at the end of every pass, after all fields are assigned.
     void sampled();
 
@@ -229,6 +297,7 @@ private:
     void updateSensors();
     void updateBattery();
     void updateDisk();
+    void updateDiskUsage();
     void updateHuggingFaceCacheSize();
     void updateIPs();
     void updateConnections();
@@ -256,6 +325,9 @@ private:
     NetDevReader m_netReader;
     DiskStatsReader m_diskStatsReader;
     FileSystemStats m_homeFileSystem;
+    std::string m_homePath;
+    JunkRoots m_junkRoots;
+    TelemetrySources m_sources;
     std::string m_sysRoot;
     std::string m_procRoot;
 
@@ -316,4 +388,28 @@ private:
     double m_optimizedMemoryReleased = 0;
     double m_cleanedJunkTotal = 0;
     double m_huggingFaceCacheSizeInGB = 0;
+
+    std::optional<QDBusConnection> m_notificationBus;
+    std::unique_ptr<DesktopNotifier> m_notifier;
+
+    std::unique_ptr<MemoryPurger> m_memoryPurger;
+    std::uint64_t m_availableBeforePurge = 0;
+    bool m_isOptimizingMemory = false;
+    QString m_memoryOptimizationError;
+
+    struct JunkOutcome { std::uint64_t freed = 0; JunkScan scan; };
+    QFutureWatcher<JunkOutcome> m_junkWatcher;
+    std::optional<JunkScan> m_lastJunkScan;
+    double m_junkFoundInGB = 0;
+    bool m_isScanningJunk = false;
+    bool m_isCleaningJunk = false;
+
+    // Hub sizes are walked on a worker, one walk at a time and at most every 10 s.
+    QFutureWatcher<std::uint64_t> m_hubSizeWatcher;
+    QElapsedTimer m_sinceHubWalk;
+    int m_hubGeneration = 0;    // bumped by each purge
+    int m_walkGeneration = 0;   // the generation the running walk started in
+    struct PurgeOutcome { std::uint64_t freed = 0; std::uint64_t remaining = 0; };
+    QFutureWatcher<PurgeOutcome> m_hubPurgeWatcher;
+    bool m_isPurgingHuggingFaceCache = false;
 };

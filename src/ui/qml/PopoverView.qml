@@ -6,6 +6,7 @@ import QtQuick.Layouts
 Rectangle {
     id: root
     required property var stats
+    required property var processMonitor
     required property var theme
     required property var preferences
     required property var notifications

@@ -1,0 +1,40 @@
+#include "DesktopNotifier.h"
+
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QStringList>
+#include <QVariantMap>
+
+namespace {
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+}
+
+DesktopNotifier::DesktopNotifier(QDBusConnection bus, QString appName, QObject *parent)
+    : QObject(parent)
+    , m_bus(std::move(bus))
+    , m_appName(std::move(appName))
+{
+}
+
+void DesktopNotifier::notify(const QString &key, const QString &title, const QString &body)
+{
+    if (!m_bus.isConnected())
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Notify"));
+    // The freedesktop sound-theme name for an alert: servers that play sounds play this one.
+    const QVariantMap hints{{QStringLiteral("sound-name"), QStringLiteral("dialog-warning")},
+                            {QStringLiteral("desktop-entry"), QStringLiteral("quillmoor")}};
+    call << m_appName << m_ids.value(key) << QString() << title << body << QStringList() << hints << qint32(-1);
+
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, key](QDBusPendingCallWatcher *w) {
+        w->deleteLater();
+        const QDBusPendingReply<quint32> reply = *w;
+        if (reply.isError())
+            return;
+        m_ids.insert(key, reply.value());
+        Q_EMIT delivered(key, reply.value());
+    });
+}

@@ -1,0 +1,188 @@
+#include "FileTree.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_set>
+
+namespace {
+constexpr int kMaxDepth = 128;   // one open descriptor per level
+
+FileTreeEntry entryFrom(const struct stat &st, std::string relativePath)
+{
+    FileTreeEntry e;
+    e.relativePath = std::move(relativePath);
+    if (S_ISREG(st.st_mode))
+        e.kind = FileTreeEntry::Kind::File;
+    else if (S_ISDIR(st.st_mode))
+        e.kind = FileTreeEntry::Kind::Directory;
+    else if (S_ISLNK(st.st_mode))
+        e.kind = FileTreeEntry::Kind::Symlink;
+    e.size = e.kind == FileTreeEntry::Kind::Directory ? 0 : static_cast<std::uint64_t>(st.st_size);
+    e.device = static_cast<std::uint64_t>(st.st_dev);
+    e.inode = static_cast<std::uint64_t>(st.st_ino);
+    e.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+    e.owner = static_cast<unsigned>(st.st_uid);
+    e.links = static_cast<unsigned>(st.st_nlink);
+    return e;
+}
+
+int openFolder(const std::string &path)
+{
+    return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// Walks the folder open as `fd` (consumed), whose device is `device`.
+void walkFd(int fd, std::uint64_t device, const std::string &prefix, int depth, const FileTree::Visitor &visit)
+{
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    while (const dirent *d = ::readdir(dir)) {
+        const std::string_view name(d->d_name);
+        if (name == "." || name == "..")
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        std::string relative = prefix.empty() ? std::string(name) : prefix + '/' + std::string(name);
+        if (S_ISDIR(st.st_mode) && static_cast<std::uint64_t>(st.st_dev) == device && depth < kMaxDepth) {
+            const int child = ::openat(::dirfd(dir), d->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child >= 0)
+                walkFd(child, device, relative, depth + 1, visit);
+        }
+        visit(entryFrom(st, std::move(relative)));
+    }
+    ::closedir(dir);
+}
+}
+
+bool FileTree::walk(const std::string &root, const Visitor &visit)
+{
+    const int fd = openFolder(root);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return false;
+    }
+    walkFd(fd, static_cast<std::uint64_t>(st.st_dev), {}, 0, visit);
+    return true;
+}
+
+std::vector<FileTreeEntry> FileTree::children(const std::string &root)
+{
+    std::vector<FileTreeEntry> out;
+    const int fd = openFolder(root);
+    if (fd < 0)
+        return out;
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return out;
+    }
+    while (const dirent *d = ::readdir(dir)) {
+        const std::string_view name(d->d_name);
+        if (name == "." || name == "..")
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            out.push_back(entryFrom(st, std::string(name)));
+    }
+    ::closedir(dir);
+    return out;
+}
+
+std::uint64_t FileTree::totalSize(const std::string &root)
+{
+    std::uint64_t total = 0;
+    std::unordered_set<std::uint64_t> linked;
+    walk(root, [&](const FileTreeEntry &e) {
+        if (e.kind != FileTreeEntry::Kind::File)
+            return;
+        if (e.links > 1 && !linked.insert(e.inode).second)
+            return;
+        total += e.size;
+    });
+    return total;
+}
+
+bool FileTree::removeEntry(const std::string &root, const FileTreeEntry &entry, std::uint64_t &freed)
+{
+    if (entry.relativePath.empty() || entry.relativePath.front() == '/')
+        return false;
+    int fd = openFolder(root);
+    if (fd < 0)
+        return false;
+
+    // Descend one component at a time, refusing links, so a folder swapped for a link
+    // since the walk cannot redirect the deletion.
+    std::string_view rest(entry.relativePath);
+    for (;;) {
+        const size_t slash = rest.find('/');
+        if (slash == std::string_view::npos)
+            break;
+        const std::string component(rest.substr(0, slash));
+        rest.remove_prefix(slash + 1);
+        if (component.empty() || component == "." || component == "..") {
+            ::close(fd);
+            return false;
+        }
+        const int next = ::openat(fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(fd);
+        if (next < 0)
+            return false;
+        fd = next;
+    }
+    const std::string name(rest);
+    bool removed = false;
+    struct stat st {};
+    if (!name.empty() && name != "." && name != ".."
+        && ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+        && static_cast<std::uint64_t>(st.st_ino) == entry.inode
+        && static_cast<std::uint64_t>(st.st_dev) == entry.device
+        // A file written to since the walk is no longer what was found.
+        && (S_ISDIR(st.st_mode) || static_cast<std::int64_t>(st.st_mtim.tv_sec) == entry.modified)) {
+        const bool folder = S_ISDIR(st.st_mode);
+        if (folder == (entry.kind == FileTreeEntry::Kind::Directory)
+            && ::unlinkat(fd, name.c_str(), folder ? AT_REMOVEDIR : 0) == 0) {
+            removed = true;
+            // The last link of a file releases its bytes; an extra link releases nothing.
+            if (S_ISREG(st.st_mode) && st.st_nlink <= 1)
+                freed += static_cast<std::uint64_t>(st.st_size);
+            else if (S_ISLNK(st.st_mode))
+                freed += static_cast<std::uint64_t>(st.st_size);
+        }
+    }
+    ::close(fd);
+    return removed;
+}
+
+std::uint64_t FileTree::removeContents(const std::string &root)
+{
+    std::vector<FileTreeEntry> entries;
+    walk(root, [&](const FileTreeEntry &e) { entries.push_back(e); });
+    std::uint64_t freed = 0;
+    for (const FileTreeEntry &e : entries)
+        removeEntry(root, e, freed);
+    return freed;
+}
+
+bool FileTree::isDirectory(const std::string &path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::int64_t FileTree::modifiedNanoseconds(const std::string &path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return -1;
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+}

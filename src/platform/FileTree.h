@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// One item below a walked folder, as lstat describes it.
+struct FileTreeEntry
+{
+    enum class Kind { File, Directory, Symlink, Other };
+
+    std::string relativePath;   // from the walked folder, '/'-separated, never empty
+    Kind kind = Kind::Other;
+    std::uint64_t size = 0;     // bytes of a file or link; 0 for folders
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t modified = 0;  // seconds since 1970
+    unsigned owner = 0;
+    unsigned links = 1;
+};
+
+// Folder walks and deletions that never follow a symbolic link and never leave the
+// folder's file system: a link inside a cache that points at the user's documents is
+// measured and removed as a link, and the documents stay where they are.
+class FileTree
+{
+public:
+    using Visitor = std::function<void(const FileTreeEntry &)>;
+
+    // Visits everything beneath `root` (not `root` itself), a folder's contents before the
+    // folder. Unreadable parts are skipped. False when `root` is not a readable folder.
+    static bool walk(const std::string &root, const Visitor &visit);
+
+    // The entries directly inside `root`.
+    static std::vector<FileTreeEntry> children(const std::string &root);
+
+    // Bytes of the files beneath `root`; a file with several hard links counts once.
+    static std::uint64_t totalSize(const std::string &root);
+
+    // Deletes one entry a walk reported, provided the path still leads to the same item,
+    // unmodified, without passing through a link. A folder goes only when it is empty by now. Adds the
+    // bytes released to `freed`. False when nothing was deleted.
+    static bool removeEntry(const std::string &root, const FileTreeEntry &entry, std::uint64_t &freed);
+
+    // Deletes everything beneath `root`, which itself stays. Returns the bytes released.
+    static std::uint64_t removeContents(const std::string &root);
+
+    static bool isDirectory(const std::string &path);
+    // Modification time of `path` in nanoseconds since 1970, -1 when it does not exist.
+    static std::int64_t modifiedNanoseconds(const std::string &path);
+};

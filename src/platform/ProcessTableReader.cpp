@@ -1,0 +1,257 @@
+#include "ProcessTableReader.h"
+
+#include "ProcFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <charconv>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+bool isPidName(const char *name, int &pid)
+{
+    const char *end = name;
+    while (*end >= '0' && *end <= '9')
+        ++end;
+    if (end == name || *end != '\0')
+        return false;
+    const auto [ptr, ec] = std::from_chars(name, end, pid);
+    return ec == std::errc() && ptr == end && pid > 0;
+}
+
+// Reads a whole small file relative to a directory descriptor into `out`.
+bool readAt(int dirFd, const char *relative, std::string &out)
+{
+    out.clear();
+    const int fd = ::openat(dirFd, relative, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    size_t used = 0;
+    bool ok = true;
+    for (;;) {
+        if (out.size() < used + 1024)
+            out.resize(used + 1024);
+        const ssize_t n = ::read(fd, out.data() + used, out.size() - used);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ok = false;
+            break;
+        }
+        if (n == 0)
+            break;
+        used += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    out.resize(ok ? used : 0);
+    return ok && used > 0;
+}
+
+std::string_view lastComponent(std::string_view path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+
+// Descriptors this reader may keep: most of the soft limit, raised towards the hard one
+// when it is low, leaving plenty for everything else the program opens.
+size_t descriptorBudget()
+{
+    constexpr rlim_t kWanted = 16384;
+    constexpr rlim_t kReserve = 512;
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 0;
+    if (limit.rlim_cur < kWanted && limit.rlim_cur < limit.rlim_max) {
+        struct rlimit raised = limit;
+        raised.rlim_cur = std::min(kWanted, limit.rlim_max);
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    return limit.rlim_cur > 2 * kReserve ? static_cast<size_t>((limit.rlim_cur - kReserve) / 2) : 0;
+}
+}
+
+ProcessTableReader::ProcessTableReader(std::string procRoot)
+    : m_root(std::move(procRoot))
+{
+    m_rootFd = ::open(m_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    m_buffer.reserve(1024);
+    m_fdBudget = descriptorBudget();
+}
+
+ProcessTableReader::~ProcessTableReader()
+{
+    for (const auto &[pid, held] : m_statFds)
+        ::close(held.fd);
+    if (m_rootFd >= 0)
+        ::close(m_rootFd);
+}
+
+bool ProcessTableReader::readHeld(int pid, std::string &out)
+{
+    char relative[32];
+    std::snprintf(relative, sizeof relative, "%d/stat", pid);
+    auto it = m_statFds.find(pid);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (it == m_statFds.end()) {
+            if (m_statFds.size() >= m_fdBudget)
+                return readAt(m_rootFd, relative, out);
+            const int fd = ::openat(m_rootFd, relative, O_RDONLY | O_CLOEXEC);
+            if (fd < 0)
+                return false;
+            it = m_statFds.emplace(pid, Held{fd, 0}).first;
+        }
+        it->second.generation = m_generation;
+        // A stat file is generated whole on a read from offset 0; one page holds it.
+        ssize_t n;
+        do
+            n = ::pread(it->second.fd, m_page, sizeof m_page, 0);
+        while (n < 0 && errno == EINTR);
+        if (n > 0) {
+            out.assign(m_page, static_cast<size_t>(n));
+            return true;
+        }
+        // The process this descriptor belonged to has exited; a listed pid is a new one.
+        ::close(it->second.fd);
+        m_statFds.erase(it);
+        it = m_statFds.end();
+    }
+    out.clear();
+    return false;
+}
+
+long ProcessTableReader::ticksPerSecond()
+{
+    static const long ticks = [] {
+        const long t = ::sysconf(_SC_CLK_TCK);
+        return t > 0 ? t : 100L;
+    }();
+    return ticks;
+}
+
+bool ProcessTableReader::parseStat(std::string_view text, ProcessStat &out)
+{
+    const size_t open = text.find('(');
+    const size_t close = text.rfind(')');
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open)
+        return false;
+    int pid = 0;
+    const std::string_view pidText = ProcFile::trimmed(text.substr(0, open));
+    if (!ProcFile::parseInt(pidText, pid))
+        return false;
+
+    // Fields after the name, numbered as in proc(5): 3 state ... 14 utime, 15 stime, 22 starttime.
+    std::string_view rest = text.substr(close + 1);
+    std::uint64_t utime = 0, stime = 0, start = 0;
+    char state = '?';
+    for (int field = 3; field <= 22; ++field) {
+        const std::string_view f = ProcFile::nextField(rest);
+        if (f.empty())
+            return false;
+        unsigned long long v = 0;
+        switch (field) {
+        case 3: state = f.front(); break;
+        case 14: if (!ProcFile::parseU64(f, v)) return false; utime = v; break;
+        case 15: if (!ProcFile::parseU64(f, v)) return false; stime = v; break;
+        case 22: if (!ProcFile::parseU64(f, v)) return false; start = v; break;
+        default: break;
+        }
+    }
+    out.pid = pid;
+    out.state = state;
+    out.cpuTicks = utime + stime;
+    out.startTime = start;
+    out.comm.assign(text.substr(open + 1, close - open - 1));
+    return true;
+}
+
+bool ProcessTableReader::readAll(std::vector<ProcessStat> &out)
+{
+    out.clear();
+    if (m_rootFd < 0)
+        return false;
+    // A duplicate descriptor gives a fresh directory stream each time; rewinding the old
+    // one would also work but fdopendir takes ownership of the descriptor it is given.
+    const int dirFd = ::dup(m_rootFd);
+    if (dirFd < 0)
+        return false;
+    DIR *dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        return false;
+    }
+    ::rewinddir(dir);
+    ++m_generation;
+    ProcessStat stat;
+    while (const dirent *entry = ::readdir(dir)) {
+        int pid = 0;
+        if (!isPidName(entry->d_name, pid))
+            continue;
+        if (!readHeld(pid, m_buffer) || !parseStat(m_buffer, stat))
+            continue;   // gone between the listing and the read
+        out.push_back(stat);
+    }
+    ::closedir(dir);
+
+    // Processes no longer listed have exited: let their descriptors go.
+    for (auto it = m_statFds.begin(); it != m_statFds.end();) {
+        if (it->second.generation != m_generation) {
+            ::close(it->second.fd);
+            it = m_statFds.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return true;
+}
+
+bool ProcessTableReader::read(int pid, ProcessStat &out)
+{
+    if (m_rootFd < 0 || pid <= 0)
+        return false;
+    char relative[32];
+    std::snprintf(relative, sizeof relative, "%d/stat", pid);
+    return readAt(m_rootFd, relative, m_buffer) && parseStat(m_buffer, out);
+}
+
+std::string ProcessTableReader::fullPath(int pid, const std::string &comm)
+{
+    char relative[32];
+    std::snprintf(relative, sizeof relative, "%d/exe", pid);
+    char target[4096];
+    const ssize_t n = m_rootFd >= 0 ? ::readlinkat(m_rootFd, relative, target, sizeof target - 1) : -1;
+    if (n > 0) {
+        std::string_view path(target, static_cast<size_t>(n));
+        // An executable replaced by an upgrade while running still names its old path.
+        constexpr std::string_view deleted = " (deleted)";
+        if (path.size() > deleted.size() && path.substr(path.size() - deleted.size()) == deleted)
+            path.remove_suffix(deleted.size());
+        return std::string(path);
+    }
+
+    std::snprintf(relative, sizeof relative, "%d/cmdline", pid);
+    if (m_rootFd >= 0 && readAt(m_rootFd, relative, m_buffer)) {
+        std::string_view argv0(m_buffer.data(), ::strnlen(m_buffer.data(), m_buffer.size()));
+        // A program that rewrites its command line into one string ("chrome --type=renderer")
+        // leaves no separator after argv[0]; its first word is the program.
+        if (argv0.size() == m_buffer.size() || (argv0.size() + 1 == m_buffer.size()))
+            if (const size_t space = argv0.find(' '); space != std::string_view::npos)
+                argv0 = argv0.substr(0, space);
+        // argv[0] is only trusted when it names the program comm names: processes that
+        // retitle themselves ("sshd: user@pts/0") would otherwise be listed as "0".
+        const std::string_view base = lastComponent(argv0);
+        // comm holds at most 15 bytes, so a longer name matches by its start.
+        constexpr size_t kCommLength = 15;
+        if (!argv0.empty() && !comm.empty()
+            && (base == comm || (comm.size() == kCommLength && base.substr(0, kCommLength) == comm)))
+            return std::string(argv0);
+    }
+    return comm;
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+// One process as /proc/<pid>/stat describes it.
+struct ProcessStat
+{
+    int pid = 0;
+    char state = '?';               // R, S, D, T (stopped), t, Z, I ...
+    std::uint64_t cpuTicks = 0;     // utime + stime, in clock ticks
+    std::uint64_t startTime = 0;    // clock ticks after boot; tells a reused pid from the old one
+    std::string comm;               // the kernel's short name (at most 15 bytes)
+};
+
+// Enumerates the processes under a procfs root. Every sample reads each process's stat
+// file; the path lookups (exe, cmdline) are separate calls so callers make them only for
+// the few rows they show.
+//
+// System calls dominate the cost of a sample (open, read and close per process), so each
+// stat file stays open between samples and is re-read in place with one pread. A kept
+// descriptor belongs to one process for good: once it exits the read fails, even if its
+// pid is handed to a new process, which then gets a descriptor of its own.
+class ProcessTableReader
+{
+public:
+    explicit ProcessTableReader(std::string procRoot = "/proc");
+    ~ProcessTableReader();
+    ProcessTableReader(const ProcessTableReader &) = delete;
+    ProcessTableReader &operator=(const ProcessTableReader &) = delete;
+
+    // Replaces `out` with every process that could be read; ones that vanish while being
+    // read are skipped. False when the root itself cannot be listed.
+    bool readAll(std::vector<ProcessStat> &out);
+
+    // One process; false when it does not exist (any more) or its stat is unreadable.
+    bool read(int pid, ProcessStat &out);
+
+    // Parses the text of a stat file. The name sits in parentheses and may itself hold
+    // spaces and parentheses, so it runs to the last ')'.
+    static bool parseStat(std::string_view text, ProcessStat &out);
+
+    // The executable the process runs: the target of exe when readable, else argv[0] of
+    // cmdline when it names the same program as comm, else comm. Empty when the process
+    // has gone.
+    std::string fullPath(int pid, const std::string &comm);
+
+    // The kernel's tick rate for cpuTicks.
+    static long ticksPerSecond();
+
+    // How many stat files are currently held open.
+    size_t openStatFiles() const { return m_statFds.size(); }
+
+private:
+    struct Held { int fd = -1; unsigned generation = 0; };
+
+    bool readHeld(int pid, std::string &out);
+
+    std::string m_root;
+    int m_rootFd = -1;
+    std::string m_buffer;
+    char m_page[4096];
+    std::unordered_map<int, Held> m_statFds;
+    unsigned m_generation = 0;
+    size_t m_fdBudget = 0;
+};

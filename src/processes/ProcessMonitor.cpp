@@ -1,0 +1,282 @@
+#include "ProcessMonitor.h"
+
+#include "platform/ProcessControl.h"
+#include "telemetry/QuickActionsService.h"
+#include "telemetry/SystemStatsProvider.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+
+namespace {
+// Freezing any of these stops the desktop from drawing or taking input, which would also
+// hide the button that thaws them.
+const QSet<QString> &protectedNames()
+{
+    static const QSet<QString> names{
+        // display servers
+        QStringLiteral("Xorg"), QStringLiteral("X"), QStringLiteral("Xwayland"), QStringLiteral("Xvfb"),
+        QStringLiteral("gdm-x-session"), QStringLiteral("gdm-wayland-session"),
+        // compositors and window managers that are the compositor
+        QStringLiteral("gnome-shell"), QStringLiteral("mutter"), QStringLiteral("kwin_wayland"),
+        QStringLiteral("kwin_x11"), QStringLiteral("kwin"), QStringLiteral("sway"), QStringLiteral("weston"),
+        QStringLiteral("Hyprland"), QStringLiteral("wayfire"), QStringLiteral("labwc"), QStringLiteral("river"),
+        QStringLiteral("niri"), QStringLiteral("cage"), QStringLiteral("xfwm4"), QStringLiteral("marco"),
+        QStringLiteral("muffin"), QStringLiteral("cinnamon"), QStringLiteral("budgie-wm"),
+        QStringLiteral("openbox"), QStringLiteral("picom"), QStringLiteral("enlightenment"),
+        // session plumbing
+        QStringLiteral("gnome-session-binary"), QStringLiteral("gnome-session-b"), QStringLiteral("ksmserver"),
+        QStringLiteral("xfce4-session"), QStringLiteral("dbus-daemon"), QStringLiteral("dbus-broker"),
+        QStringLiteral("dbus-broker-launch"), QStringLiteral("systemd"),
+    };
+    return names;
+}
+
+QString lastComponent(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(u'/');
+    return slash < 0 ? path : path.mid(slash + 1);
+}
+}
+
+ProcessMonitor::ProcessMonitor(SystemStatsProvider *stats, ProcessSources sources, Polling polling, QObject *parent)
+    : QObject(parent)
+    , m_stats(stats)
+    , m_reader(sources.procRoot)
+    , m_ownPid(sources.ownPid > 0 ? sources.ownPid : ProcessControl::ownPid())
+{
+    // The launcher entries are read off the GUI thread; rows get icons once they are in.
+    const QStringList dataDirs = sources.dataDirs.value_or(DesktopEntryIndex::systemDataDirs());
+    connect(&m_iconIndexWatcher, &QFutureWatcher<DesktopEntryIndex>::finished, this, [this] {
+        m_iconIndex = m_iconIndexWatcher.result();
+        m_iconIndexReady = true;
+        Q_EMIT iconIndexReady();
+    });
+    m_iconIndexWatcher.setFuture(QtConcurrent::run([dataDirs] { return DesktopEntryIndex::build(dataDirs); }));
+
+    measure();   // primes the per-process tick counts
+
+    if (polling == Polling::Start) {
+        m_timer.setInterval(kIntervalMs);
+        connect(&m_timer, &QTimer::timeout, this, &ProcessMonitor::updateProcesses);
+        m_timer.start();
+    }
+}
+
+ProcessMonitor::~ProcessMonitor()
+{
+    m_iconIndexWatcher.waitForFinished();
+}
+
+double ProcessMonitor::uniform(double low, double high) const
+{
+    if (m_uniform)
+        return m_uniform(low, high);
+    const double unit = QRandomGenerator::global()->generate() / double(std::numeric_limits<quint32>::max());
+    return low + (high - low) * unit;
+}
+
+void ProcessMonitor::log(const QString &line)
+{
+    std::printf("%s\n", line.toLocal8Bit().constData());
+    std::fflush(stdout);
+    Q_EMIT logged(line);
+}
+
+bool ProcessMonitor::measure()
+{
+    if (!m_reader.readAll(m_table))
+        return false;
+    const bool primed = m_clock.isValid();
+    const double seconds = primed ? std::max<qint64>(m_clock.nsecsElapsed(), 1) / 1e9 : 0.0;
+    m_clock.start();
+    const double ticksPerSecond = static_cast<double>(ProcessTableReader::ticksPerSecond());
+
+    m_next.clear();
+    m_next.reserve(m_table.size());
+    m_busy.clear();
+    m_busy.reserve(m_table.size());
+    for (std::uint32_t i = 0; i < m_table.size(); ++i) {
+        const ProcessStat &p = m_table[i];
+        m_next.emplace(p.pid, Previous{p.cpuTicks, p.startTime});
+        double cpu = 0;
+        if (primed) {
+            // A process new since the last read (or a reused pid) spent all its ticks
+            // inside the interval.
+            std::uint64_t before = 0;
+            if (const auto it = m_previous.find(p.pid); it != m_previous.end() && it->second.startTime == p.startTime)
+                before = std::min(it->second.ticks, p.cpuTicks);
+            cpu = static_cast<double>(p.cpuTicks - before) / ticksPerSecond / seconds * 100.0;
+        }
+        m_busy.push_back({cpu, p.pid, i});
+    }
+    std::swap(m_previous, m_next);
+    return true;
+}
+
+void ProcessMonitor::updateProcesses()
+{
+    if (m_isPaused)
+        return;
+    if (!measure())
+        return;
+
+    std::sort(m_busy.begin(), m_busy.end(), [](const Busy &a, const Busy &b) {
+        return a.cpu != b.cpu ? a.cpu > b.cpu : a.pid < b.pid;
+    });
+
+    QList<ProcessInfoData> rows;
+    int unfrozen = 0;
+    for (const Busy &busy : m_busy) {
+        const bool suspended = m_suspendedPids.contains(busy.pid);
+        if (!suspended && unfrozen >= kUnfrozenRows) {
+            if (m_suspendedPids.isEmpty())
+                break;   // nothing further down can make the table
+            continue;
+        }
+        const ProcessStat &stat = m_table[busy.index];
+        const std::string path = m_reader.fullPath(stat.pid, stat.comm);
+
+        ProcessInfoData row;
+        row.id = busy.pid;
+        row.fullPath = QFile::decodeName(QByteArray::fromStdString(path)).trimmed();
+        // A kernel thread has no executable; its short name ("kworker/0:1") is no path.
+        row.name = path == stat.comm ? QString::fromStdString(stat.comm) : lastComponent(row.fullPath);
+        row.cpuUsage = busy.cpu;
+        row.energyImpact = busy.cpu * 0.8;
+        row.icon = iconFor(row.fullPath, row.name);
+        row.isSuspended = suspended;
+
+        double &drain = m_batteryShameList[row.name];
+        drain += (row.energyImpact + uniform(0.0, 2.0)) / 3600.0;
+        row.totalBatteryDrain = drain;
+
+        rows.append(row);
+        if (!suspended)
+            ++unfrozen;
+    }
+
+    QSet<int> kept;
+    for (int pid : std::as_const(m_suspendedPids))
+        if (ProcessControl::isReachable(pid))
+            kept.insert(pid);
+    if (kept != m_suspendedPids) {
+        m_suspendedPids = kept;
+        Q_EMIT suspendedPidsChanged();
+    }
+
+    m_topProcesses = rows;
+    Q_EMIT topProcessesChanged();
+    Q_EMIT batteryShameListChanged();
+
+    m_dvrSnapshots.append(DVRSnapshot{QUuid::createUuid(), QDateTime::currentDateTime(), rows,
+                                      m_stats ? m_stats->cpuUsage() : 0.0});
+    if (m_dvrSnapshots.size() > kMaxSnapshots)
+        m_dvrSnapshots.removeFirst();
+    Q_EMIT dvrSnapshotsChanged();
+}
+
+QString ProcessMonitor::iconFor(const QString &fullPath, const QString &name)
+{
+    if (const auto it = m_iconCache.constFind(fullPath); it != m_iconCache.cend())
+        return *it;
+    if (!m_iconIndexReady)
+        return {};
+    const QString icon = m_iconIndex.iconFor(fullPath, name);
+    if (!icon.isEmpty())
+        m_iconCache.insert(fullPath, icon);
+    return icon;
+}
+
+bool ProcessMonitor::isProtectedName(const QString &name)
+{
+    return protectedNames().contains(name);
+}
+
+bool ProcessMonitor::isProtected(int pid)
+{
+    if (pid < 2 || pid == m_ownPid)
+        return true;
+    ProcessStat stat;
+    if (!m_reader.read(pid, stat))
+        return false;
+    if (isProtectedName(QString::fromStdString(stat.comm)))
+        return true;
+    const std::string path = m_reader.fullPath(pid, stat.comm);
+    return isProtectedName(lastComponent(QFile::decodeName(QByteArray::fromStdString(path))));
+}
+
+void ProcessMonitor::toggleSuspend(int pid)
+{
+    if (isProtected(pid)) {
+        log(QStringLiteral("Cannot suspend critical system process or self (PID %1)").arg(pid));
+        return;
+    }
+    if (!m_suspendedPids.contains(pid)) {
+        m_suspendedPids.insert(pid);
+        Q_EMIT suspendedPidsChanged();
+        QuickActionsService::suspendProcess(pid);
+    } else {
+        m_suspendedPids.remove(pid);
+        Q_EMIT suspendedPidsChanged();
+        QuickActionsService::resumeProcess(pid);
+    }
+}
+
+void ProcessMonitor::setPriority(int pid, int priority)
+{
+    if (const int error = ProcessControl::setNice(pid, priority)) {
+        log(QStringLiteral("Failed to renice process: ") + QString::fromStdString(ProcessControl::errorText(error)));
+        return;
+    }
+    log(QStringLiteral("Reniced process %1 to %2").arg(pid).arg(priority));
+}
+
+void ProcessMonitor::setIsPaused(bool paused)
+{
+    if (m_isPaused == paused)
+        return;
+    m_isPaused = paused;
+    // Re-prime on resuming, so the first sample measures two seconds, not the whole pause.
+    if (!paused)
+        measure();
+    Q_EMIT isPausedChanged();
+}
+
+QVariantList ProcessMonitor::topProcessesForQml() const
+{
+    QVariantList list;
+    list.reserve(m_topProcesses.size());
+    for (const ProcessInfoData &row : m_topProcesses)
+        list.append(row.toVariantMap());
+    return list;
+}
+
+QList<int> ProcessMonitor::suspendedPidList() const
+{
+    QList<int> list(m_suspendedPids.cbegin(), m_suspendedPids.cend());
+    std::sort(list.begin(), list.end());
+    return list;
+}
+
+QVariantMap ProcessMonitor::batteryShameListForQml() const
+{
+    QVariantMap map;
+    for (auto it = m_batteryShameList.cbegin(); it != m_batteryShameList.cend(); ++it)
+        map.insert(it.key(), it.value());
+    return map;
+}
+
+QVariantList ProcessMonitor::dvrSnapshotsForQml() const
+{
+    QVariantList list;
+    list.reserve(m_dvrSnapshots.size());
+    for (const DVRSnapshot &s : m_dvrSnapshots)
+        list.append(s.toVariantMap());
+    return list;
+}

@@ -1,0 +1,135 @@
+#pragma once
+
+#include "DVRSnapshot.h"
+#include "ProcessInfoData.h"
+#include "platform/DesktopEntryIndex.h"
+#include "platform/ProcessTableReader.h"
+
+#include <QElapsedTimer>
+#include <QFutureWatcher>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QStringList>
+#include <QTimer>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class SystemStatsProvider;
+
+// Where the process table comes from. Tests point these at fixture trees.
+struct ProcessSources
+{
+    std::string procRoot = "/proc";
+    std::optional<QStringList> dataDirs;   // folders holding applications/*.desktop; unset: the desktop's own
+    int ownPid = 0;                        // 0: this process
+};
+
+// The short table of the busiest processes, the processes the user froze, a per-name
+// battery drain figure and a four-minute history of the table. It samples every two
+// seconds straight from /proc: the CPU figure of a row is its share of one core over the
+// interval since the previous sample.
+class ProcessMonitor : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QVariantList topProcesses READ topProcessesForQml NOTIFY topProcessesChanged)
+    Q_PROPERTY(QList<int> suspendedPids READ suspendedPidList NOTIFY suspendedPidsChanged)
+    Q_PROPERTY(QVariantMap batteryShameList READ batteryShameListForQml NOTIFY batteryShameListChanged)
+    Q_PROPERTY(QVariantList dvrSnapshots READ dvrSnapshotsForQml NOTIFY dvrSnapshotsChanged)
+    Q_PROPERTY(bool isPaused READ isPaused WRITE setIsPaused NOTIFY isPausedChanged)
+
+public:
+    enum class Polling { Start, Manual };
+
+    static constexpr int kUnfrozenRows = 8;
+    static constexpr int kMaxSnapshots = 120;
+    static constexpr int kIntervalMs = 2000;
+
+    // Reads the table once so the first sample already has an interval to measure, and
+    // with Polling::Start starts the two-second timer (first sample two seconds from now).
+    explicit ProcessMonitor(SystemStatsProvider *stats = nullptr, ProcessSources sources = {},
+                            Polling polling = Polling::Start, QObject *parent = nullptr);
+    ~ProcessMonitor() override;
+
+    QList<ProcessInfoData> topProcesses() const { return m_topProcesses; }
+    QSet<int> suspendedPids() const { return m_suspendedPids; }
+    QHash<QString, double> batteryShameList() const { return m_batteryShameList; }
+    QList<DVRSnapshot> dvrSnapshots() const { return m_dvrSnapshots; }
+    bool isPaused() const { return m_isPaused; }
+    void setIsPaused(bool paused);
+
+    QVariantList topProcessesForQml() const;
+    QList<int> suspendedPidList() const;
+    QVariantMap batteryShameListForQml() const;
+    QVariantList dvrSnapshotsForQml() const;
+
+    // Freezes the process with SIGSTOP, or thaws one this program froze with SIGCONT.
+    // The init process, the kernel, this program and the desktop's own display server,
+    // compositor, session bus and service manager are refused.
+    Q_INVOKABLE void toggleSuspend(int pid);
+    // Sets the nice value of one process.
+    Q_INVOKABLE void setPriority(int pid, int priority);
+
+    // One sample; the timer calls it.
+    void updateProcesses();
+
+    // Whether freezing the process would freeze the desktop itself, by its program name.
+    static bool isProtectedName(const QString &name);
+    bool isProtected(int pid);
+
+    bool isIconIndexReady() const { return m_iconIndexReady; }
+
+    using UniformSource = std::function<double(double low, double high)>;
+    void setUniformSource(UniformSource source) { m_uniform = std::move(source); }
+
+Q_SIGNALS:
+    void topProcessesChanged();
+    void suspendedPidsChanged();
+    void batteryShameListChanged();
+    void dvrSnapshotsChanged();
+    void isPausedChanged();
+    void iconIndexReady();
+    // Each line this service prints, also as a signal.
+    void logged(const QString &line);
+
+private:
+    struct Previous { std::uint64_t ticks = 0; std::uint64_t startTime = 0; };
+    struct Busy { double cpu; int pid; std::uint32_t index; };
+
+    // Reads all stat files; fills m_busy with each process's CPU share since the last read.
+    bool measure();
+    void log(const QString &line);
+    QString iconFor(const QString &fullPath, const QString &name);
+    double uniform(double low, double high) const;
+
+    QPointer<SystemStatsProvider> m_stats;
+    ProcessTableReader m_reader;
+    int m_ownPid;
+    QTimer m_timer;
+    UniformSource m_uniform;
+
+    std::vector<ProcessStat> m_table;
+    std::vector<Busy> m_busy;
+    std::unordered_map<int, Previous> m_previous;
+    std::unordered_map<int, Previous> m_next;
+    QElapsedTimer m_clock;
+
+    DesktopEntryIndex m_iconIndex;
+    bool m_iconIndexReady = false;
+    QFutureWatcher<DesktopEntryIndex> m_iconIndexWatcher;
+    QHash<QString, QString> m_iconCache;
+
+    QList<ProcessInfoData> m_topProcesses;
+    QSet<int> m_suspendedPids;
+    QHash<QString, double> m_batteryShameList;
+    QList<DVRSnapshot> m_dvrSnapshots;
+    bool m_isPaused = false;
+};

@@ -1,0 +1,101 @@
+#include "JunkScanner.h"
+
+#include <ctime>
+#include <unordered_set>
+
+namespace {
+using Kind = FileTreeEntry::Kind;
+
+struct ByteCounter
+{
+    std::unordered_set<std::uint64_t> linked;
+
+    std::uint64_t bytesOf(const FileTreeEntry &e)
+    {
+        if (e.kind != Kind::File && e.kind != Kind::Symlink)
+            return 0;
+        if (e.links > 1 && !linked.insert(e.inode).second)
+            return 0;
+        return e.size;
+    }
+};
+}
+
+JunkScanner::JunkScanner(JunkRoots roots)
+    : m_roots(std::move(roots))
+{
+}
+
+JunkScan JunkScanner::scan() const
+{
+    JunkScan out;
+    if (!m_roots.home.empty()) {
+        const std::string trash = m_roots.home + "/.local/share/Trash";
+        for (const char *part : {"/files", "/info", "/expunged"})
+            scanWhole(trash + part, out);
+        scanWhole(m_roots.home + "/.cache/thumbnails", out);
+    }
+    scanTmp(out);
+    scanCrash(out);
+
+    ByteCounter counter;
+    for (const JunkScan::Item &item : out.items)
+        out.bytes += counter.bytesOf(item.entry);
+    return out;
+}
+
+void JunkScanner::scanWhole(const std::string &root, JunkScan &out) const
+{
+    FileTree::walk(root, [&](const FileTreeEntry &e) { out.items.push_back({root, e}); });
+}
+
+void JunkScanner::scanTmp(JunkScan &out) const
+{
+    if (m_roots.tmp.empty())
+        return;
+    const std::int64_t now = m_roots.now > 0 ? m_roots.now : static_cast<std::int64_t>(std::time(nullptr));
+    const std::int64_t cutoff = now - m_roots.tmpMinimumAge;
+    auto stale = [&](const FileTreeEntry &e) { return e.owner == m_roots.uid && e.modified < cutoff; };
+
+    for (const FileTreeEntry &child : FileTree::children(m_roots.tmp)) {
+        // Sockets and pipes belong to running programs (ssh agents, tmux, X): a folder
+        // holding one is in use however old its files look.
+        if (child.kind == Kind::Other || !stale(child))
+            continue;
+        if (child.kind != Kind::Directory) {
+            out.items.push_back({m_roots.tmp, child});
+            continue;
+        }
+        std::vector<FileTreeEntry> inside;
+        bool deletable = true;
+        FileTree::walk(m_roots.tmp + '/' + child.relativePath, [&](const FileTreeEntry &e) {
+            if (e.kind == Kind::Other || !stale(e) || e.device != child.device)
+                deletable = false;
+            inside.push_back(e);
+        });
+        if (!deletable)
+            continue;
+        for (FileTreeEntry &e : inside) {
+            e.relativePath = child.relativePath + '/' + e.relativePath;
+            out.items.push_back({m_roots.tmp, std::move(e)});
+        }
+        out.items.push_back({m_roots.tmp, child});
+    }
+}
+
+void JunkScanner::scanCrash(JunkScan &out) const
+{
+    if (m_roots.crash.empty())
+        return;
+    for (const FileTreeEntry &child : FileTree::children(m_roots.crash))
+        if (child.kind == Kind::File && child.owner == m_roots.uid)
+            out.items.push_back({m_roots.crash, child});
+}
+
+std::uint64_t JunkScanner::clean(const JunkScan &scan)
+{
+    std::uint64_t freed = 0;
+    for (const JunkScan::Item &item : scan.items)
+        FileTree::removeEntry(item.root, item.entry, freed);
+    return freed;
+}

@@ -1,0 +1,264 @@
+#include "platform/ProcessTableReader.h"
+#include "processes/ProcessMonitor.h"
+#include "support/FixtureTree.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+QByteArray statLine(int pid, const QByteArray &comm, quint64 utime, quint64 stime, char state = 'S')
+{
+    // Fields 3..22 of proc(5); 14/15 are utime/stime, 22 starttime.
+    return QByteArray::number(pid) + " (" + comm + ") " + state
+         + " 1 1 1 0 -1 0 0 0 0 0 " + QByteArray::number(utime) + ' ' + QByteArray::number(stime)
+         + " 0 0 20 0 1 0 100 0 0\n";
+}
+
+char liveState(qint64 pid)
+{
+    ProcessTableReader reader;
+    ProcessStat stat;
+    return reader.read(static_cast<int>(pid), stat) ? stat.state : '?';
+}
+}
+
+class TestProcessMonitor : public QObject
+{
+    Q_OBJECT
+
+    std::vector<std::unique_ptr<QProcess>> children;
+
+    // Real sleeping children, so every fixture pid is a process that may safely be signalled.
+    QList<int> spawnSleepers(int count)
+    {
+        QList<int> pids;
+        for (int i = 0; i < count; ++i) {
+            auto p = std::make_unique<QProcess>();
+            p->start(QStringLiteral("sleep"), {QStringLiteral("60")});
+            if (!p->waitForStarted())
+                return {};
+            pids.append(static_cast<int>(p->processId()));
+            children.push_back(std::move(p));
+        }
+        return pids;
+    }
+
+    ProcessSources fixtureSources(const FixtureTree &tree)
+    {
+        ProcessSources s;
+        s.procRoot = tree.root("proc");
+        s.dataDirs = QStringList{tree.path("share")};
+        return s;
+    }
+
+private Q_SLOTS:
+    void cleanup()
+    {
+        for (auto &p : children) {
+            p->kill();
+            p->waitForFinished();
+        }
+        children.clear();
+    }
+
+    void parsesStatWithAwkwardNames()
+    {
+        ProcessStat stat;
+        QVERIFY(ProcessTableReader::parseStat(statLine(42, "tmux: (server) x", 7, 5, 'R').toStdString(), stat));
+        QCOMPARE(stat.pid, 42);
+        QCOMPARE(QByteArray::fromStdString(stat.comm), QByteArray("tmux: (server) x"));
+        QCOMPARE(stat.state, 'R');
+        QCOMPARE(stat.cpuTicks, 12u);
+        QCOMPARE(stat.startTime, 100u);
+        QVERIFY(!ProcessTableReader::parseStat("42 (short) S 1 2", stat));
+        QVERIFY(!ProcessTableReader::parseStat("x (a) S", stat));
+    }
+
+    void fullPathFallsBackFromExeToArgvToComm()
+    {
+        FixtureTree tree;
+        tree.write("proc/10/cmdline", QByteArray("/usr/bin/python3\0script.py\0", 27));
+        tree.write("proc/11/cmdline", QByteArray("sshd: root@pts/0\0", 17));
+        tree.write("proc/12/cmdline", "/opt/chrome/chrome --type=renderer");
+        tree.mkdir("proc/13");
+        tree.mkdir("proc/14");
+        QVERIFY(QFile::link(QStringLiteral("/usr/lib/firefox/firefox (deleted)"), tree.path("proc/14/exe")));
+        ProcessTableReader reader(tree.root("proc"));
+        QCOMPARE(reader.fullPath(10, "python3"), std::string("/usr/bin/python3"));
+        QCOMPARE(reader.fullPath(11, "sshd"), std::string("sshd"));
+        QCOMPARE(reader.fullPath(12, "chrome"), std::string("/opt/chrome/chrome"));
+        QCOMPARE(reader.fullPath(13, "kworker/0:1"), std::string("kworker/0:1"));
+        QCOMPARE(reader.fullPath(14, "firefox"), std::string("/usr/lib/firefox/firefox"));
+    }
+
+    // Ten busy processes: the eight busiest by CPU (ties by pid) make the table; a frozen
+    // tenth is kept as an extra row at its place, and the table always publishes.
+    void eightBusiestPlusFrozenRows()
+    {
+        const QList<int> pids = spawnSleepers(10);
+        QCOMPARE(pids.size(), 10);
+        FixtureTree tree;
+        for (int pid : pids)
+            tree.write(QStringLiteral("proc/%1/stat").arg(pid), statLine(pid, "sleep", 0, 0));
+        ProcessMonitor monitor(nullptr, fixtureSources(tree), ProcessMonitor::Polling::Manual);
+        monitor.setUniformSource([](double, double) { return 1.0; });
+
+        // Busier first; pids[8] and pids[9] idle, pids[0] and pids[1] equally busy.
+        for (int i = 0; i < 10; ++i)
+            tree.write(QStringLiteral("proc/%1/stat").arg(pids[i]),
+                       statLine(pids[i], "sleep", i >= 8 ? 0 : (i < 2 ? 900 : 800 - i * 50), 0));
+        monitor.toggleSuspend(pids[9]);
+        QVERIFY(monitor.suspendedPids().contains(pids[9]));
+        QTRY_COMPARE(liveState(pids[9]), 'T');
+
+        QSignalSpy published(&monitor, &ProcessMonitor::topProcessesChanged);
+        QTest::qWait(50);
+        monitor.updateProcesses();
+        QCOMPARE(published.count(), 1);
+        const QList<ProcessInfoData> rows = monitor.topProcesses();
+        QCOMPARE(rows.size(), 9);
+        QCOMPARE(rows[0].id, std::min(pids[0], pids[1]));
+        QCOMPARE(rows[1].id, std::max(pids[0], pids[1]));
+        for (int i = 2; i < 8; ++i)
+            QCOMPARE(rows[i].id, pids[i]);
+        QCOMPARE(rows[8].id, pids[9]);
+        QVERIFY(rows[8].isSuspended);
+        QVERIFY(!rows[0].isSuspended);
+        // Shares of the same interval: 900 ticks read as 900/600 of the 600-tick row.
+        QVERIFY(rows[0].cpuUsage > 0);
+        QCOMPARE(qRound(rows[0].cpuUsage / rows[4].cpuUsage * 1000), qRound(900.0 / 600.0 * 1000));
+        QCOMPARE(rows[0].energyImpact, rows[0].cpuUsage * 0.8);
+        QCOMPARE(rows[0].name, QStringLiteral("sleep"));
+        // Both "sleep" rows feed one battery figure, each adding (energy + 1) / 3600.
+        double expected = 0;
+        for (const ProcessInfoData &row : rows)
+            expected += (row.energyImpact + 1.0) / 3600.0;
+        QCOMPARE(monitor.batteryShameList().value(QStringLiteral("sleep")), expected);
+        QCOMPARE(rows.last().totalBatteryDrain, expected);
+
+        monitor.toggleSuspend(pids[9]);
+        QVERIFY(!monitor.suspendedPids().contains(pids[9]));
+        QTRY_COMPARE(liveState(pids[9]), 'S');
+    }
+
+    void freezeAndThawARealChild()
+    {
+        const QList<int> pids = spawnSleepers(1);
+        QCOMPARE(pids.size(), 1);
+        ProcessMonitor monitor(nullptr, {}, ProcessMonitor::Polling::Manual);
+        QSignalSpy changed(&monitor, &ProcessMonitor::suspendedPidsChanged);
+        monitor.toggleSuspend(pids[0]);
+        QTRY_COMPARE(liveState(pids[0]), 'T');
+        monitor.toggleSuspend(pids[0]);
+        QTRY_COMPARE(liveState(pids[0]), 'S');
+        QCOMPARE(changed.count(), 2);
+    }
+
+    void protectedProcessesAreRefused()
+    {
+        const QList<int> pids = spawnSleepers(1);
+        FixtureTree tree;
+        // A harmless child dressed up as the compositor.
+        tree.write(QStringLiteral("proc/%1/stat").arg(pids[0]), statLine(pids[0], "Xwayland", 0, 0));
+        ProcessSources sources = fixtureSources(tree);
+        sources.ownPid = 4242;
+        ProcessMonitor monitor(nullptr, sources, ProcessMonitor::Polling::Manual);
+        QSignalSpy logged(&monitor, &ProcessMonitor::logged);
+        for (int pid : {1, 0, -5, 4242, pids[0]})
+            monitor.toggleSuspend(pid);
+        QVERIFY(monitor.suspendedPids().isEmpty());
+        QCOMPARE(logged.count(), 5);
+        QCOMPARE(logged[0][0].toString(), QStringLiteral("Cannot suspend critical system process or self (PID 1)"));
+        QCOMPARE(logged[3][0].toString(), QStringLiteral("Cannot suspend critical system process or self (PID 4242)"));
+        QTest::qWait(50);
+        QCOMPARE(liveState(pids[0]), 'S');
+        for (const char *name : {"gnome-shell", "kwin_wayland", "dbus-daemon", "systemd", "Xorg"})
+            QVERIFY(ProcessMonitor::isProtectedName(QString::fromLatin1(name)));
+        QVERIFY(!ProcessMonitor::isProtectedName(QStringLiteral("firefox")));
+    }
+
+    // A frozen process that exits leaves the set on the next sample; an unchanged set
+    // does not notify.
+    void pruningAndPausedSampling()
+    {
+        const QList<int> pids = spawnSleepers(1);
+        ProcessMonitor monitor(nullptr, {}, ProcessMonitor::Polling::Manual);
+        monitor.toggleSuspend(pids[0]);
+        QSignalSpy changed(&monitor, &ProcessMonitor::suspendedPidsChanged);
+        monitor.updateProcesses();
+        QCOMPARE(changed.count(), 0);
+
+        monitor.setIsPaused(true);
+        const auto shame = monitor.batteryShameList();
+        const auto snapshots = monitor.dvrSnapshots().size();
+        QSignalSpy published(&monitor, &ProcessMonitor::topProcessesChanged);
+        monitor.updateProcesses();
+        QCOMPARE(published.count(), 0);
+        QCOMPARE(monitor.batteryShameList(), shame);
+        QCOMPARE(monitor.dvrSnapshots().size(), snapshots);
+        monitor.setIsPaused(false);
+
+        children.front()->kill();
+        children.front()->waitForFinished();
+        monitor.updateProcesses();
+        QCOMPARE(changed.count(), 1);
+        QVERIFY(monitor.suspendedPids().isEmpty());
+    }
+
+    void snapshotsKeepTheLast120()
+    {
+        FixtureTree tree;
+        tree.mkdir("proc");
+        ProcessMonitor monitor(nullptr, fixtureSources(tree), ProcessMonitor::Polling::Manual);
+        monitor.updateProcesses();
+        QCOMPARE(monitor.dvrSnapshots().size(), 1);
+        QVERIFY(monitor.topProcesses().isEmpty());
+        const QUuid second = [&] { monitor.updateProcesses(); return monitor.dvrSnapshots()[1].id; }();
+        for (int i = 0; i < 119; ++i)
+            monitor.updateProcesses();
+        QCOMPARE(monitor.dvrSnapshots().size(), 120);
+        QCOMPARE(monitor.dvrSnapshots().first().id, second);
+    }
+
+    void iconsFromDesktopEntriesAreCached()
+    {
+        const QList<int> pids = spawnSleepers(2);
+        FixtureTree tree;
+        tree.write(QStringLiteral("proc/%1/stat").arg(pids[0]), statLine(pids[0], "sleep", 0, 0));
+        tree.write(QStringLiteral("proc/%1/stat").arg(pids[1]), statLine(pids[1], "code", 0, 0));
+        tree.write("share/applications/sleeper.desktop",
+                   "[Desktop Entry]\nName=Sleeper\nExec=env A=1 /usr/bin/sleep %u\nIcon=sleeper-icon\n"
+                   "[Desktop Action x]\nIcon=wrong\n");
+        tree.write("share/applications/vscode.desktop", "[Desktop Entry]\nExec=/opt/x/launch\nStartupWMClass=Code\nIcon=vscode\n");
+        ProcessMonitor monitor(nullptr, fixtureSources(tree), ProcessMonitor::Polling::Manual);
+        QTRY_VERIFY(monitor.isIconIndexReady());
+        monitor.updateProcesses();
+        QHash<int, QString> icons;
+        for (const ProcessInfoData &row : monitor.topProcesses())
+            icons.insert(row.id, row.icon);
+        QCOMPARE(icons.value(pids[1]), QStringLiteral("vscode"));
+        // The real exe of the child is /usr/bin/sleep (or coreutils' path): matched by its name.
+        QCOMPARE(icons.value(pids[0]), QStringLiteral("sleeper-icon"));
+    }
+
+    void setPriorityChangesNiceness()
+    {
+        const QList<int> pids = spawnSleepers(1);
+        ProcessMonitor monitor(nullptr, {}, ProcessMonitor::Polling::Manual);
+        QSignalSpy logged(&monitor, &ProcessMonitor::logged);
+        monitor.setPriority(pids[0], 10);
+        QCOMPARE(logged.last()[0].toString(), QStringLiteral("Reniced process %1 to 10").arg(pids[0]));
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pids[0]));
+        QVERIFY(stat.open(QIODevice::ReadOnly));
+        const QList<QByteArray> fields = stat.readAll().split(')').last().trimmed().split(' ');
+        QCOMPARE(fields.value(16), QByteArray("10"));   // field 19, nice
+        monitor.setPriority(999999999, 5);
+        QVERIFY(logged.last()[0].toString().startsWith(QStringLiteral("Failed to renice process: ")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProcessMonitor)
+#include "tst_ProcessMonitor.moc"

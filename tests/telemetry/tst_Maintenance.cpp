@@ -1,0 +1,306 @@
+#include "app/Preferences.h"
+#include "support/FixtureTree.h"
+#include "telemetry/JunkScanner.h"
+#include "telemetry/SystemStatsProvider.h"
+
+#include <QDateTime>
+#include <QLocalServer>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+constexpr double kGB = 1073741824.0;
+
+void setModified(const QString &path, qint64 secondsSince1970)
+{
+    const struct timespec times[2] = {{secondsSince1970, 0}, {secondsSince1970, 0}};
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+void age(const FixtureTree &tree, const QString &relative, int days)
+{
+    setModified(tree.path(relative), QDateTime::currentSecsSinceEpoch() - qint64(days) * 86400);
+}
+
+QByteArray meminfo(quint64 availableKb)
+{
+    return "MemTotal: 33554432 kB\nMemAvailable: " + QByteArray::number(availableKb) + " kB\n";
+}
+
+void writeScript(const FixtureTree &tree, const QString &relative, const QByteArray &body)
+{
+    tree.write(relative, "#!/bin/sh\n" + body);
+    QFile::setPermissions(tree.path(relative), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+}
+
+class TestMaintenance : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<FixtureTree> tree;
+    std::unique_ptr<Preferences> prefs;
+
+    TelemetrySources sources()
+    {
+        TelemetrySources s;
+        s.procRoot = tree->root("proc");
+        s.sysRoot = tree->root("sys");
+        s.homePath = tree->root("home");
+        s.tmpPath = tree->root("tmp");
+        s.crashPath = tree->root("crash");
+        return s;
+    }
+
+    // A home with junk in every root, and things beside and behind them that must stay.
+    void writeJunkHome()
+    {
+        tree->write("home/.local/share/Trash/files/old.iso", QByteArray(3000, 'x'));
+        tree->write("home/.local/share/Trash/info/old.iso.trashinfo", QByteArray(100, 'i'));
+        tree->write("home/.local/share/Trash/files/dir/inner.txt", QByteArray(500, 'd'));
+        tree->write("home/.cache/thumbnails/normal/a.png", QByteArray(200, 't'));
+        tree->write("home/Documents/keep.txt", QByteArray(7000, 'k'));
+        QVERIFY(QFile::link(tree->path("home/Documents/keep.txt"), tree->path("home/.local/share/Trash/files/link")));
+        QVERIFY(QFile::link(tree->path("home/Documents"), tree->path("home/.cache/thumbnails/docs")));
+        tree->write("tmp/stale.log", QByteArray(400, 's'));
+        age(*tree, "tmp/stale.log", 8);
+        tree->write("tmp/fresh.log", QByteArray(50, 'f'));
+        tree->write("tmp/olddir/a", QByteArray(60, 'a'));
+        age(*tree, "tmp/olddir/a", 9);
+        tree->write("tmp/mixed/old", QByteArray(70, 'o'));
+        age(*tree, "tmp/mixed/old", 9);
+        tree->write("tmp/mixed/new", QByteArray(80, 'n'));
+        tree->write("crash/_usr_bin_x.0.crash", QByteArray(900, 'c'));
+        age(*tree, "tmp/olddir", 9);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        tree = std::make_unique<FixtureTree>();
+        prefs = std::make_unique<Preferences>(new QSettings(tree->path("prefs.conf"), QSettings::IniFormat));
+        tree->write("proc/meminfo", meminfo(8 * 1024 * 1024));
+        tree->mkdir("home");
+    }
+    void cleanup()
+    {
+        prefs.reset();
+        tree.reset();
+    }
+
+    void junkScanStaysInsideItsRoots()
+    {
+        writeJunkHome();
+        // An old folder holding a socket is some program's live rendezvous.
+        tree->mkdir("tmp/agent");
+        QLocalServer server;
+        QVERIFY(server.listen(tree->path("tmp/agent/sock")));
+
+        JunkRoots roots;
+        roots.home = tree->root("home");
+        roots.tmp = tree->root("tmp");
+        roots.crash = tree->root("crash");
+        roots.uid = ::getuid();
+        const JunkScan scan = JunkScanner(roots).scan();
+        QStringList found;
+        for (const JunkScan::Item &item : scan.items)
+            found << QString::fromStdString(item.entry.relativePath);
+        QVERIFY(found.contains(QStringLiteral("old.iso")));
+        QVERIFY(found.contains(QStringLiteral("link")));
+        QVERIFY(found.contains(QStringLiteral("stale.log")));
+        QVERIFY(found.contains(QStringLiteral("olddir/a")));
+        QVERIFY(!found.contains(QStringLiteral("fresh.log")));
+        QVERIFY(!found.contains(QStringLiteral("mixed")));
+        QVERIFY(!found.contains(QStringLiteral("mixed/old")));
+        QVERIFY(!found.contains(QStringLiteral("agent")));
+        QVERIFY(!found.contains(QStringLiteral("docs/keep.txt")));   // the link is not followed
+        const quint64 links = quint64(tree->path("home/Documents/keep.txt").toUtf8().size() + tree->path("home/Documents").toUtf8().size());
+        QCOMPARE(scan.bytes, 3000u + 100u + 500u + 200u + 400u + 60u + 900u + links);
+
+        // Files written to or added after the scan are not what it found.
+        tree->write("home/.local/share/Trash/files/later.bin", QByteArray(10, 'l'));
+        tree->write("home/.cache/thumbnails/normal/a.png", QByteArray(200, 'T'));
+        setModified(tree->path("home/.cache/thumbnails/normal/a.png"), QDateTime::currentSecsSinceEpoch() + 5);
+        const quint64 freed = JunkScanner::clean(scan);
+        QCOMPARE(freed, scan.bytes - 200u);
+        QVERIFY(QFile::exists(tree->path("home/Documents/keep.txt")));
+        QVERIFY(QFile::exists(tree->path("home/.local/share/Trash/files/later.bin")));
+        QVERIFY(QFile::exists(tree->path("home/.cache/thumbnails/normal/a.png")));
+        QVERIFY(QFile::exists(tree->path("tmp/fresh.log")));
+        QVERIFY(QFile::exists(tree->path("tmp/mixed/old")));
+        QVERIFY(!QFile::exists(tree->path("tmp/olddir")));
+        QVERIFY(!QFile::exists(tree->path("home/.local/share/Trash/files/dir")));
+        QVERIFY(QFileInfo(tree->path("home/.local/share/Trash/files")).isDir());
+    }
+
+    void otherUsersFilesAreNotJunk()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to give a file away");
+        tree->write("tmp/theirs", "x");
+        age(*tree, "tmp/theirs", 30);
+        tree->write("crash/theirs.crash", "y");
+        QCOMPARE(::chown(qPrintable(tree->path("tmp/theirs")), 4321, 4321), 0);
+        QCOMPARE(::chown(qPrintable(tree->path("crash/theirs.crash")), 4321, 4321), 0);
+        JunkRoots roots;
+        roots.tmp = tree->root("tmp");
+        roots.crash = tree->root("crash");
+        roots.uid = ::getuid();
+        QVERIFY(JunkScanner(roots).scan().items.empty());
+    }
+
+    // Through the telemetry model: the freed bytes are counted once, in cleanedJunkTotal,
+    // and the disk figure is what statvfs says, not lowered again.
+    void cleanJunkAddsWhatWasFreed()
+    {
+        writeJunkHome();
+        SystemStatsProvider stats(*prefs, sources(), SystemStatsProvider::Polling::Manual);
+        stats.cleanJunkFiles();   // nothing scanned yet: nothing to do
+        QVERIFY(!stats.isCleaningJunk());
+        QSignalSpy scanned(&stats, &SystemStatsProvider::junkScanFinished);
+        stats.scanJunk();
+        QVERIFY(stats.isScanningJunk());
+        QVERIFY(scanned.wait());
+        const double found = stats.junkFoundInGB();
+        QVERIFY(found > 0);
+        QSignalSpy cleaned(&stats, &SystemStatsProvider::junkCleanFinished);
+        stats.cleanJunkFiles();
+        QVERIFY(cleaned.wait());
+        QCOMPARE(cleaned[0][0].toDouble(), found);
+        QCOMPARE(stats.cleanedJunkTotal(), found);
+        QCOMPARE(stats.junkFoundInGB(), 0.0);
+        stats.updateStats();
+        const double used = stats.diskUsed();
+        stats.updateStats();
+        QCOMPARE(stats.diskUsed(), used);
+    }
+
+    void huggingFaceHubIsMeasuredAndPurged()
+    {
+        qunsetenv("HF_HUB_CACHE");
+        qunsetenv("HF_HOME");
+        SystemStatsProvider stats(*prefs, sources(), SystemStatsProvider::Polling::Manual);
+        QCOMPARE(stats.huggingFaceHubPath(), tree->path("home/.cache/huggingface/hub"));
+        // Absent folder: zero, not a made-up figure.
+        QSignalSpy measured(&stats, &SystemStatsProvider::huggingFaceCacheSizeMeasured);
+        stats.updateStats();
+        QVERIFY(measured.wait());
+        QCOMPARE(stats.huggingFaceCacheSizeInGB(), 0.0);
+
+        qputenv("HF_HOME", tree->path("hf").toUtf8());
+        QCOMPARE(stats.huggingFaceHubPath(), tree->path("hf/hub"));
+        qputenv("HF_HUB_CACHE", tree->path("hub").toUtf8());
+        tree->write("hub/models--x/blobs/abc", QByteArray(1 << 20, 'w'));
+        tree->mkdir("hub/models--x/snapshots");
+        QVERIFY(QFile::link(tree->path("hub/models--x/blobs/abc"), tree->path("hub/models--x/snapshots/model.bin")));
+        // Within ten seconds a tick reuses the last figure; an explicit refresh walks now.
+        stats.updateStats();
+        QTest::qWait(50);
+        QCOMPARE(measured.count(), 1);
+        stats.refreshHuggingFaceCacheSize();
+        QVERIFY(measured.wait());
+        // The snapshot link points at the blob, which counts once.
+        QCOMPARE(stats.huggingFaceCacheSizeInGB(), (1 << 20) / kGB);
+
+        QSignalSpy purged(&stats, &SystemStatsProvider::huggingFaceCachePurged);
+        stats.purgeHuggingFaceCache();
+        QVERIFY(purged.wait());
+        QVERIFY(stats.cleanedJunkTotal() >= (1 << 20) / kGB);
+        QCOMPARE(stats.huggingFaceCacheSizeInGB(), 0.0);
+        QVERIFY(QFileInfo(tree->path("hub")).isDir());
+        QVERIFY(QDir(tree->path("hub")).isEmpty());
+        qunsetenv("HF_HUB_CACHE");
+        qunsetenv("HF_HOME");
+    }
+
+    void historyCsvFormat()
+    {
+        QCOMPARE(SystemStatsProvider::shortestDecimal(0.0), QStringLiteral("0.0"));
+        QCOMPARE(SystemStatsProvider::shortestDecimal(37.51234), QStringLiteral("37.51234"));
+        QCOMPARE(SystemStatsProvider::shortestDecimal(100.0), QStringLiteral("100.0"));
+        QCOMPARE(SystemStatsProvider::shortestDecimal(0.1 + 0.2), QStringLiteral("0.30000000000000004"));
+
+        const QDateTime now = QDateTime::fromString(QStringLiteral("2026-12-04T20:38:32.250Z"), Qt::ISODateWithMs);
+        QCOMPARE(SystemStatsProvider::historyFileName(now), QStringLiteral("Quillmoor_History_1796416712.25.csv"));
+        QList<double> history(60, 0.0);
+        history.last() = 37.51234;
+        const QList<QByteArray> lines = SystemStatsProvider::historyCsv(history, now).split('\n');
+        QCOMPARE(lines.size(), 62);   // header, 60 samples, and the final newline
+        QCOMPARE(lines[0], QByteArray("Timestamp,CPUUsage%"));
+        QCOMPARE(lines[1], QByteArray("2026-12-04 20:37:32 +0000,0.0"));
+        QCOMPARE(lines[60], QByteArray("2026-12-04 20:38:31 +0000,37.51234"));
+        QVERIFY(lines[61].isEmpty());
+    }
+
+    void exportWritesIntoTheTemporaryFolder()
+    {
+        qputenv("TMPDIR", tree->path("tmpdir").toUtf8());
+        tree->mkdir("tmpdir");
+        SystemStatsProvider stats(*prefs, sources(), SystemStatsProvider::Polling::Manual);
+        const QString path = stats.exportHistoryToCSV();
+        QVERIFY(path.startsWith(tree->path("tmpdir/Quillmoor_History_")));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().count('\n'), 61);
+
+        // No usable temporary folder: nothing is written, least of all into the current one.
+        const QStringList before = QDir::current().entryList({QStringLiteral("Quillmoor_History_*")});
+        qputenv("TMPDIR", tree->path("missing").toUtf8());
+        QVERIFY(stats.exportHistoryToCSV().isEmpty());
+        QCOMPARE(QDir::current().entryList({QStringLiteral("Quillmoor_History_*")}), before);
+
+        qunsetenv("TMPDIR");
+    }
+
+    // The purge reports the memory that became available, or why it did not run.
+    void optimizeMemoryMeasuresOrExplains()
+    {
+        // The fake helper "frees" 2 GiB by rewriting the fixture meminfo.
+        writeScript(*tree, "bin/helper", "printf 'MemTotal: 33554432 kB\\nMemAvailable: 10485760 kB\\n' > '"
+                                              + tree->path("proc/meminfo").toUtf8() + "'\n");
+        TelemetrySources direct = sources();
+        direct.memoryPurgeHelper = tree->path("bin/helper");
+        direct.elevateMemoryPurge = false;
+        SystemStatsProvider stats(*prefs, direct, SystemStatsProvider::Polling::Manual);
+        QSignalSpy finished(&stats, &SystemStatsProvider::memoryOptimizationFinished);
+        stats.optimizeMemory();
+        QVERIFY(stats.isOptimizingMemory());
+        QVERIFY(finished.wait());
+        QCOMPARE(finished[0][0].toBool(), true);
+        QCOMPARE(stats.optimizedMemoryReleased(), 2.0);
+        QVERIFY(stats.memoryOptimizationError().isEmpty());
+        QVERIFY(!stats.isOptimizingMemory());
+
+        // Refused at the polkit prompt: pkexec answers 126 and no figure is invented.
+        writeScript(*tree, "bin/pkexec", "exit 126\n");
+        TelemetrySources refused = direct;
+        refused.pkexecPath = tree->path("bin/pkexec");
+        refused.elevateMemoryPurge = true;
+        SystemStatsProvider denied(*prefs, refused, SystemStatsProvider::Polling::Manual);
+        QSignalSpy deniedDone(&denied, &SystemStatsProvider::memoryOptimizationFinished);
+        denied.optimizeMemory();
+        QVERIFY(deniedDone.wait());
+        QCOMPARE(deniedDone[0][0].toBool(), false);
+        QCOMPARE(denied.optimizedMemoryReleased(), 0.0);
+        QVERIFY(denied.memoryOptimizationError().contains(QStringLiteral("administrator rights")));
+
+        // A helper that is not there.
+        TelemetrySources missing = direct;
+        missing.memoryPurgeHelper = tree->path("bin/nothing");
+        SystemStatsProvider absent(*prefs, missing, SystemStatsProvider::Polling::Manual);
+        QSignalSpy absentDone(&absent, &SystemStatsProvider::memoryOptimizationFinished);
+        absent.optimizeMemory();
+        QVERIFY(absentDone.wait());
+        QCOMPARE(absentDone[0][0].toBool(), false);
+        QVERIFY(!absent.memoryOptimizationError().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMaintenance)
+#include "tst_Maintenance.moc"
