@@ -7,8 +7,13 @@
 
 bool ProcFile::read(const std::string &path, std::string &out)
 {
+    return readAt(AT_FDCWD, path.c_str(), out);
+}
+
+bool ProcFile::readAt(int dirFd, const char *relative, std::string &out)
+{
     out.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::openat(dirFd, relative, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     // procfs files report a size of 0, so grow until read() says end of file.

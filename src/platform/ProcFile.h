@@ -12,6 +12,8 @@ public:
     // Replaces the contents of `out` with the file's bytes. False when the file cannot be
     // opened or read; `out` is then empty.
     static bool read(const std::string &path, std::string &out);
+    // The same, for a path relative to an open directory (openat).
+    static bool readAt(int dirFd, const char *relative, std::string &out);
 
     // Splits off the next line of `text` (without its newline), advancing `text` past it.
     static std::string_view nextLine(std::string_view &text);

@@ -24,32 +24,10 @@ bool isPidName(const char *name, int &pid)
     return ec == std::errc() && ptr == end && pid > 0;
 }
 
-// Reads a whole small file relative to a directory descriptor into `out`.
+// A whole small file relative to a directory descriptor; an empty file counts as unreadable.
 bool readAt(int dirFd, const char *relative, std::string &out)
 {
-    out.clear();
-    const int fd = ::openat(dirFd, relative, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    size_t used = 0;
-    bool ok = true;
-    for (;;) {
-        if (out.size() < used + 1024)
-            out.resize(used + 1024);
-        const ssize_t n = ::read(fd, out.data() + used, out.size() - used);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ok = false;
-            break;
-        }
-        if (n == 0)
-            break;
-        used += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    out.resize(ok ? used : 0);
-    return ok && used > 0;
+    return ProcFile::readAt(dirFd, relative, out) && !out.empty();
 }
 
 std::string_view lastComponent(std::string_view path)
