@@ -10,7 +10,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
+
+#include <QFuture>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 bool isPidName(const char *name, int &pid)
@@ -62,6 +67,11 @@ ProcessTableReader::ProcessTableReader(std::string procRoot)
     m_rootFd = ::open(m_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     m_buffer.reserve(1024);
     m_fdBudget = descriptorBudget();
+    if (std::thread::hardware_concurrency() > 1) {
+        m_helperPool = std::make_unique<QThreadPool>();
+        m_helperPool->setMaxThreadCount(1);
+        m_helperPool->setExpiryTimeout(-1);   // a sample every second or two: keep it warm
+    }
 }
 
 ProcessTableReader::~ProcessTableReader()
@@ -74,32 +84,23 @@ ProcessTableReader::~ProcessTableReader()
 
 bool ProcessTableReader::readHeld(int pid, std::string &out)
 {
-    char relative[32];
-    std::snprintf(relative, sizeof relative, "%d/stat", pid);
-    auto it = m_statFds.find(pid);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (it == m_statFds.end()) {
-            if (m_statFds.size() >= m_fdBudget)
-                return readAt(m_rootFd, relative, out);
-            const int fd = ::openat(m_rootFd, relative, O_RDONLY | O_CLOEXEC);
-            if (fd < 0)
-                return false;
-            it = m_statFds.emplace(pid, Held{fd, 0}).first;
+        const int fd = heldFd(pid);
+        if (fd < 0) {
+            char relative[32];
+            std::snprintf(relative, sizeof relative, "%d/stat", pid);
+            return readAt(m_rootFd, relative, out);
         }
-        it->second.generation = m_generation;
-        // A stat file is generated whole on a read from offset 0; one page holds it.
         ssize_t n;
         do
-            n = ::pread(it->second.fd, m_page, sizeof m_page, 0);
+            n = ::pread(fd, m_page, kPage, 0);
         while (n < 0 && errno == EINTR);
         if (n > 0) {
             out.assign(m_page, static_cast<size_t>(n));
             return true;
         }
         // The process this descriptor belonged to has exited; a listed pid is a new one.
-        ::close(it->second.fd);
-        m_statFds.erase(it);
-        it = m_statFds.end();
+        dropHeld(pid);
     }
     out.clear();
     return false;
@@ -167,16 +168,43 @@ bool ProcessTableReader::readAll(std::vector<ProcessStat> &out)
     }
     ::rewinddir(dir);
     ++m_generation;
-    ProcessStat stat;
+    m_slots.clear();
     while (const dirent *entry = ::readdir(dir)) {
         int pid = 0;
         if (!isPidName(entry->d_name, pid))
             continue;
-        if (!readHeld(pid, m_buffer) || !parseStat(m_buffer, stat))
-            continue;   // gone between the listing and the read
-        out.push_back(stat);
+        m_slots.push_back({pid, heldFd(pid), false});
     }
     ::closedir(dir);
+
+    // The reads are independent of each other and all kernel time, so a second core
+    // halves a large table's wait; descriptors and the map stay with this thread.
+    out.resize(m_slots.size());
+    const size_t split = m_helperPool && m_slots.size() >= kParallelFrom ? m_slots.size() / 2 : m_slots.size();
+    QFuture<void> second;
+    if (split < m_slots.size())
+        second = QtConcurrent::run(m_helperPool.get(), [this, &out, split] {
+            readSlots(split, m_slots.size(), out, m_helperPage);
+        });
+    readSlots(0, split, out, m_page);
+    second.waitForFinished();
+
+    size_t kept = 0;
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+        Slot &slot = m_slots[i];
+        if (!slot.read) {
+            // No descriptor (over budget), or the held one outlived its process and the
+            // pid now names a new one: read it the slow way.
+            if (slot.fd >= 0)
+                dropHeld(slot.pid);
+            if (!readHeld(slot.pid, m_buffer) || !parseStat(m_buffer, out[i]))
+                continue;   // gone between the listing and the read
+        }
+        if (kept != i)
+            out[kept] = std::move(out[i]);
+        ++kept;
+    }
+    out.resize(kept);
 
     // Processes no longer listed have exited: let their descriptors go.
     for (auto it = m_statFds.begin(); it != m_statFds.end();) {
@@ -188,6 +216,46 @@ bool ProcessTableReader::readAll(std::vector<ProcessStat> &out)
         }
     }
     return true;
+}
+
+void ProcessTableReader::readSlots(size_t begin, size_t end, std::vector<ProcessStat> &out, char *page)
+{
+    for (size_t i = begin; i < end; ++i) {
+        Slot &slot = m_slots[i];
+        if (slot.fd < 0)
+            continue;
+        // A stat file is generated whole on a read from offset 0; one page holds it.
+        ssize_t n;
+        do
+            n = ::pread(slot.fd, page, kPage, 0);
+        while (n < 0 && errno == EINTR);
+        slot.read = n > 0 && parseStat(std::string_view(page, static_cast<size_t>(n)), out[i]);
+    }
+}
+
+int ProcessTableReader::heldFd(int pid)
+{
+    auto it = m_statFds.find(pid);
+    if (it == m_statFds.end()) {
+        if (m_statFds.size() >= m_fdBudget)
+            return -1;
+        char relative[32];
+        std::snprintf(relative, sizeof relative, "%d/stat", pid);
+        const int fd = ::openat(m_rootFd, relative, O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return -1;
+        it = m_statFds.emplace(pid, Held{fd, 0}).first;
+    }
+    it->second.generation = m_generation;
+    return it->second.fd;
+}
+
+void ProcessTableReader::dropHeld(int pid)
+{
+    if (const auto it = m_statFds.find(pid); it != m_statFds.end()) {
+        ::close(it->second.fd);
+        m_statFds.erase(it);
+    }
 }
 
 bool ProcessTableReader::read(int pid, ProcessStat &out)

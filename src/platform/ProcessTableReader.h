@@ -1,10 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+class QThreadPool;
 
 // One process as /proc/<pid>/stat describes it.
 struct ProcessStat
@@ -24,6 +27,9 @@ struct ProcessStat
 // stat file stays open between samples and is re-read in place with one pread. A kept
 // descriptor belongs to one process for good: once it exits the read fails, even if its
 // pid is handed to a new process, which then gets a descriptor of its own.
+//
+// On a machine with more than one core a large table is read in two halves at once, the
+// second on a helper thread owned by the reader; the caller sees a plain blocking call.
 class ProcessTableReader
 {
 public:
@@ -56,13 +62,22 @@ public:
 
 private:
     struct Held { int fd = -1; unsigned generation = 0; };
+    struct Slot { int pid = 0; int fd = -1; bool read = false; };
+    static constexpr size_t kPage = 4096;
+    static constexpr size_t kParallelFrom = 256;   // below this a hand-off costs more than it saves
 
     bool readHeld(int pid, std::string &out);
+    int heldFd(int pid);                // the kept descriptor, opened if need be; -1 when none
+    void dropHeld(int pid);
+    void readSlots(size_t begin, size_t end, std::vector<ProcessStat> &out, char *page);
 
     std::string m_root;
     int m_rootFd = -1;
     std::string m_buffer;
-    char m_page[4096];
+    char m_page[kPage];
+    char m_helperPage[kPage];
+    std::vector<Slot> m_slots;
+    std::unique_ptr<QThreadPool> m_helperPool;
     std::unordered_map<int, Held> m_statFds;
     unsigned m_generation = 0;
     size_t m_fdBudget = 0;

@@ -2,6 +2,7 @@
 #include "processes/ProcessMonitor.h"
 #include "support/FixtureTree.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -92,6 +93,44 @@ private Q_SLOTS:
         QCOMPARE(reader.fullPath(12, "chrome"), std::string("/opt/chrome/chrome"));
         QCOMPARE(reader.fullPath(13, "kworker/0:1"), std::string("kworker/0:1"));
         QCOMPARE(reader.fullPath(14, "firefox"), std::string("/usr/lib/firefox/firefox"));
+    }
+
+    // Big enough to be read in two halves at once: every process comes back exactly once
+    // with its own figures, fresh ones on the next read, and the unreadable are skipped.
+    void largeTableReadWholeAndFresh()
+    {
+        FixtureTree tree;
+        constexpr int kCount = 700;
+        for (int pid = 1; pid <= kCount; ++pid)
+            tree.write(QStringLiteral("proc/%1/stat").arg(pid), statLine(pid, "p" + QByteArray::number(pid), pid, 1));
+        tree.write("proc/5000/stat", "5000 (broken");
+        tree.mkdir("proc/5001");
+        tree.write("proc/self", "not a process");
+        ProcessTableReader reader(tree.root("proc"));
+
+        const auto check = [&](quint64 extra) {
+            std::vector<ProcessStat> table;
+            QVERIFY(reader.readAll(table));
+            QCOMPARE(table.size(), size_t(kCount));
+            std::vector<bool> seen(kCount + 1, false);
+            for (const ProcessStat &p : table) {
+                QVERIFY(p.pid >= 1 && p.pid <= kCount);
+                QVERIFY(!seen[p.pid]);
+                seen[p.pid] = true;
+                QCOMPARE(p.cpuTicks, quint64(p.pid) + 1 + (p.pid % 2 ? extra : 0));
+                QCOMPARE(QByteArray::fromStdString(p.comm), "p" + QByteArray::number(p.pid));
+            }
+        };
+        check(0);
+        QCOMPARE(reader.openStatFiles(), size_t(kCount + 1));   // the broken one is held too
+        for (int pid = 1; pid <= kCount; pid += 2)
+            tree.write(QStringLiteral("proc/%1/stat").arg(pid), statLine(pid, "p" + QByteArray::number(pid), pid + 30, 1));
+        check(30);
+
+        QVERIFY(QDir(tree.path("proc/5000")).removeRecursively());
+        std::vector<ProcessStat> table;
+        QVERIFY(reader.readAll(table));
+        QCOMPARE(reader.openStatFiles(), size_t(kCount));
     }
 
     // Ten busy processes: the eight busiest by CPU (ties by pid) make the table; a frozen
