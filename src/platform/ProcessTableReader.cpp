@@ -106,6 +106,33 @@ bool ProcessTableReader::readHeld(int pid, std::string &out)
     return false;
 }
 
+std::vector<int> ProcessTableReader::pidsNamed(const std::vector<std::string> &names, bool *listed)
+{
+    constexpr size_t kCommLength = 15;
+    std::vector<int> pids;
+    std::vector<ProcessStat> table;
+    const bool ok = readAll(table);
+    if (listed)
+        *listed = ok;
+    if (!ok)
+        return pids;
+    std::sort(table.begin(), table.end(), [](const ProcessStat &a, const ProcessStat &b) { return a.pid < b.pid; });
+    for (const std::string &name : names) {
+        if (name.empty())
+            continue;
+        for (const ProcessStat &p : table) {
+            if (name.size() <= kCommLength) {
+                if (p.comm == name)
+                    pids.push_back(p.pid);
+            } else if (p.comm == std::string_view(name).substr(0, kCommLength)
+                       && lastComponent(fullPath(p.pid, p.comm)) == name) {
+                pids.push_back(p.pid);
+            }
+        }
+    }
+    return pids;
+}
+
 long ProcessTableReader::ticksPerSecond()
 {
     static const long ticks = [] {

@@ -54,6 +54,13 @@ public:
     // has gone.
     std::string fullPath(int pid, const std::string &comm);
 
+    // The processes named exactly as one of `names`, in name order and ascending pid
+    // within a name (a pid appears once per name it matches). `listed`, when given, says
+    // whether the process list could be read at all. comm holds only the first
+    // 15 bytes of a name, so a longer name is matched on the executable's file name
+    // (exe, else argv[0]); a shorter one on comm, as pgrep -x does.
+    std::vector<int> pidsNamed(const std::vector<std::string> &names, bool *listed = nullptr);
+
     // The kernel's tick rate for cpuTicks.
     static long ticksPerSecond();
 

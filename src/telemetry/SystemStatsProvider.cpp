@@ -478,13 +478,18 @@ void SystemStatsProvider::cleanJunkFiles()
 
 QString SystemStatsProvider::huggingFaceHubPath() const
 {
+    return huggingFaceHubFor(QFile::decodeName(QByteArray::fromStdString(m_homePath)));
+}
+
+QString SystemStatsProvider::huggingFaceHubFor(const QString &homePath)
+{
     const QString hubCache = qEnvironmentVariable("HF_HUB_CACHE");
     if (!hubCache.isEmpty())
         return hubCache;
     const QString hfHome = qEnvironmentVariable("HF_HOME");
     if (!hfHome.isEmpty())
         return QDir(hfHome).filePath(QStringLiteral("hub"));
-    return QDir(QFile::decodeName(QByteArray::fromStdString(m_homePath))).filePath(QStringLiteral(".cache/huggingface/hub"));
+    return QDir(homePath).filePath(QStringLiteral(".cache/huggingface/hub"));
 }
 
 void SystemStatsProvider::updateHuggingFaceCacheSize()

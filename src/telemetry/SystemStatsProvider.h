@@ -163,6 +163,9 @@ public:
     Q_INVOKABLE void purgeHuggingFaceCache();
     // $HF_HUB_CACHE, else $HF_HOME/hub, else ~/.cache/huggingface/hub.
     QString huggingFaceHubPath() const;
+    // Where the Hugging Face libraries keep their hub under `homePath`, unless HF_HUB_CACHE
+    // or HF_HOME say otherwise.
+    static QString huggingFaceHubFor(const QString &homePath);
 
     int eCoreCount() const { return m_eCoreCount; }
     int pCoreCount() const { return m_pCoreCount; }

@@ -1,0 +1,153 @@
+#include "LocalAIModel.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+
+#include <cmath>
+
+QList<LocalAIModel> LocalAIModel::samples(const QDateTime &now)
+{
+    LocalAIModel coder;
+    coder.name = QStringLiteral("deepseek-coder:6.7b");
+    coder.size = 4724464640;
+    coder.parameterSize = QStringLiteral("6.7B");
+    coder.quantization = QStringLiteral("Q4_K_M");
+    coder.format = QStringLiteral("gguf");
+    coder.expiresAt = now.addSecs(240);
+
+    LocalAIModel llama;
+    llama.name = QStringLiteral("llama3:8b");
+    llama.size = 4661224816;
+    llama.parameterSize = QStringLiteral("8B");
+    llama.quantization = QStringLiteral("Q4_0");
+    llama.format = QStringLiteral("gguf");
+    llama.expiresAt = now.addSecs(120);
+    return {coder, llama};
+}
+
+namespace {
+// A JSON number that is a whole value representable as a 64-bit integer. QJsonValue keeps
+// integers beyond 2^53 as doubles, so model sizes are read as doubles and checked.
+bool integerValue(const QJsonValue &value, qint64 &out)
+{
+    if (!value.isDouble())
+        return false;
+    const double d = value.toDouble();
+    if (!std::isfinite(d) || std::floor(d) != d || std::fabs(d) > 9.2e18)
+        return false;
+    out = value.toInteger(static_cast<qint64>(d));
+    return true;
+}
+
+// An optional text key: absent and null are "not given"; any other type is an error.
+bool optionalText(const QJsonObject &object, const QString &key, std::optional<QString> &out)
+{
+    const QJsonValue value = object.value(key);
+    if (value.isUndefined() || value.isNull())
+        return true;
+    if (!value.isString())
+        return false;
+    out = value.toString();
+    return true;
+}
+}
+
+std::optional<QList<LocalAIModel>> LocalAIModel::decodeListing(const QByteArray &body)
+{
+    QJsonParseError error {};
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    const QJsonValue models = document.object().value(QStringLiteral("models"));
+    QList<LocalAIModel> list;
+    if (models.isUndefined() || models.isNull())
+        return list;
+    if (!models.isArray())
+        return std::nullopt;
+    for (const QJsonValue &entry : models.toArray()) {
+        if (!entry.isObject())
+            return std::nullopt;
+        const QJsonObject object = entry.toObject();
+        LocalAIModel model;
+        const QJsonValue name = object.value(QStringLiteral("name"));
+        if (!name.isString() || !integerValue(object.value(QStringLiteral("size")), model.size))
+            return std::nullopt;
+        model.name = name.toString();
+
+        const QJsonValue details = object.value(QStringLiteral("details"));
+        if (!details.isUndefined() && !details.isNull()) {
+            if (!details.isObject())
+                return std::nullopt;
+            std::optional<QString> parameters, quantization, format;
+            const QJsonObject d = details.toObject();
+            if (!optionalText(d, QStringLiteral("parameter_size"), parameters)
+                || !optionalText(d, QStringLiteral("quantization_level"), quantization)
+                || !optionalText(d, QStringLiteral("format"), format))
+                return std::nullopt;
+            model.parameterSize = parameters.value_or(QStringLiteral("Unknown"));
+            model.quantization = quantization.value_or(QStringLiteral("Unknown"));
+            model.format = format.value_or(QStringLiteral("gguf"));
+        }
+
+        std::optional<QString> expires;
+        if (!optionalText(object, QStringLiteral("expires_at"), expires))
+            return std::nullopt;
+        if (expires)
+            model.expiresAt = parseTimestamp(*expires);
+        list.append(model);
+    }
+    return list;
+}
+
+std::optional<QDateTime> LocalAIModel::parseTimestamp(const QString &text)
+{
+    // RFC 3339: date, "T", time, optional fraction, then "Z" or ±hh:mm. Ollama prints up
+    // to nine fraction digits, more than Qt's own ISO parser keeps, so the fraction is
+    // cut to milliseconds here.
+    static const QRegularExpression pattern(QStringLiteral(
+        "^(\\d{4})-(\\d{2})-(\\d{2})[Tt](\\d{2}):(\\d{2}):(\\d{2})(?:\\.(\\d+))?(?:([Zz])|([+-])(\\d{2}):(\\d{2}))$"));
+    const QRegularExpressionMatch m = pattern.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    const QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    const QString fraction = m.captured(7);
+    const int millis = fraction.isEmpty() ? 0 : (fraction + QStringLiteral("00")).left(3).toInt();
+    const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt(), millis);
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    int offset = 0;
+    if (m.capturedLength(8) == 0) {
+        const int hours = m.captured(10).toInt();
+        const int minutes = m.captured(11).toInt();
+        if (hours > 23 || minutes > 59)
+            return std::nullopt;
+        offset = (hours * 60 + minutes) * 60 * (m.captured(9) == QLatin1String("-") ? -1 : 1);
+    }
+    const QDateTime stamp(date, time, Qt::UTC);
+    return stamp.addSecs(-offset);
+}
+
+QJsonObject LocalAIModel::toJson() const
+{
+    QJsonObject object{{QStringLiteral("name"), name},
+                       {QStringLiteral("size"), size},
+                       {QStringLiteral("parameterSize"), parameterSize},
+                       {QStringLiteral("quantization"), quantization},
+                       {QStringLiteral("format"), format}};
+    if (expiresAt)
+        object.insert(QStringLiteral("expiresAt"), expiresAt->toUTC().toString(Qt::ISODateWithMs));
+    return object;
+}
+
+QVariantMap LocalAIModel::toVariantMap() const
+{
+    return {{QStringLiteral("id"), id()},
+            {QStringLiteral("name"), name},
+            {QStringLiteral("size"), size},
+            {QStringLiteral("parameterSize"), parameterSize},
+            {QStringLiteral("quantization"), quantization},
+            {QStringLiteral("format"), format},
+            {QStringLiteral("sizeInGB"), sizeInGB()},
+            {QStringLiteral("expiresAt"), expiresAt ? QVariant(*expiresAt) : QVariant()}};
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QMetaType>
+#include <QString>
+#include <QVariantMap>
+
+#include <optional>
+
+// One model the local model server has loaded.
+struct LocalAIModel
+{
+    Q_GADGET
+    Q_PROPERTY(QString id READ id)
+    Q_PROPERTY(QString name MEMBER name)
+    Q_PROPERTY(qint64 size MEMBER size)
+    Q_PROPERTY(QString parameterSize MEMBER parameterSize)
+    Q_PROPERTY(QString quantization MEMBER quantization)
+    Q_PROPERTY(QString format MEMBER format)
+    Q_PROPERTY(double sizeInGB READ sizeInGB)
+
+public:
+    QString name;                       // the tag, "llama3:8b"; also the identity
+    qint64 size = 0;                    // bytes
+    QString parameterSize = QStringLiteral("Unknown");
+    QString quantization = QStringLiteral("Unknown");
+    QString format = QStringLiteral("gguf");
+    std::optional<QDateTime> expiresAt; // when the server will unload it
+
+    QString id() const { return name; }
+    double sizeInGB() const { return static_cast<double>(size) / 1024.0 / 1024.0 / 1024.0; }
+
+    // The two sample models, their expiries counted from `now`.
+    static QList<LocalAIModel> samples(const QDateTime &now);
+
+    // The models of a GET /api/ps answer body. Null when the body is not the expected
+    // JSON (not an object, "models" not an array, an entry without a text "name" and an
+    // integer "size", a detail of the wrong type); an absent or empty "models" decodes
+    // to an empty list.
+    static std::optional<QList<LocalAIModel>> decodeListing(const QByteArray &body);
+
+    // An ISO 8601 internet time stamp, with or without fractional seconds, with a zone
+    // offset or "Z"; null when the text is neither.
+    static std::optional<QDateTime> parseTimestamp(const QString &text);
+
+    QJsonObject toJson() const;
+    QVariantMap toVariantMap() const;   // for QML; "expiresAt" null when unknown
+    bool operator==(const LocalAIModel &) const = default;
+};
+
+Q_DECLARE_METATYPE(LocalAIModel)

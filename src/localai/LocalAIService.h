@@ -1,0 +1,228 @@
+#pragma once
+
+#include "LocalAIModel.h"
+#include "LocalPortInfo.h"
+#include "ModelCacheFile.h"
+#include "OllamaStatus.h"
+#include "OrphanedCompanionInfo.h"
+#include "VectorDatabaseInfo.h"
+#include "platform/CommandRunner.h"
+#include "platform/ProcessTableReader.h"
+#include "platform/SocketTableReader.h"
+
+#include <QDateTime>
+#include <QFuture>
+#include <QList>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <QUrl>
+#include <QVariantList>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+// Where the workspace is read from. Tests point these at a loopback server, fixture trees
+// and fake tools.
+struct LocalAISources
+{
+    QUrl ollamaUrl;                          // empty: OLLAMA_HOST, else http://localhost:11434
+    std::optional<QStringList> searchPath;   // where docker and colima are looked up; unset: PATH
+    std::string procRoot = "/proc";
+    QString homePath;                        // empty: the user's home
+    std::optional<QStringList> ollamaBlobDirs;   // unset: see LocalAIService::defaultOllamaBlobDirs
+    QString huggingFaceHub;                  // empty: HF_HUB_CACHE, HF_HOME/hub, ~/.cache/huggingface/hub
+    std::function<bool()> isUnplugged;       // unset: always on mains power
+    std::function<QDateTime()> now;          // unset: the clock
+    int ownPid = 0;                          // 0: this process
+};
+
+// The local AI workspace: the models the local Ollama server has loaded, vector-database
+// containers, listening ports, large model files, and the protections that act on them.
+// A pass every two seconds lists the models, runs the compile guard, rescans the rest and
+// applies the battery shield, each step finishing before the next starts. With demoMode
+// on, the listing and most scans work on built-in sample rows instead.
+class LocalAIService : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QVariantList activeModels READ activeModelsForQml NOTIFY activeModelsChanged)
+    Q_PROPERTY(QString status READ statusText NOTIFY statusChanged)
+    Q_PROPERTY(bool demoMode READ demoMode WRITE setDemoMode NOTIFY demoModeChanged)
+    Q_PROPERTY(bool compileAutoSuspendEnabled READ compileAutoSuspendEnabled WRITE setCompileAutoSuspendEnabled NOTIFY compileAutoSuspendEnabledChanged)
+    Q_PROPERTY(QList<int> suspendedPIDs READ suspendedPIDs NOTIFY suspendedPIDsChanged)
+    Q_PROPERTY(QVariantList activeVectorDBs READ activeVectorDBsForQml NOTIFY activeVectorDBsChanged)
+    Q_PROPERTY(QVariantList orphanedAICompanions READ orphanedAICompanionsForQml NOTIFY orphanedAICompanionsChanged)
+    Q_PROPERTY(QVariantList activeLocalPorts READ activeLocalPortsForQml NOTIFY activeLocalPortsChanged)
+    Q_PROPERTY(QVariantList cachedModelFiles READ cachedModelFilesForQml NOTIFY cachedModelFilesChanged)
+    Q_PROPERTY(bool vmAutoSleepEnabled READ vmAutoSleepEnabled WRITE setVmAutoSleepEnabled NOTIFY vmAutoSleepEnabledChanged)
+    Q_PROPERTY(bool buildTurboEnabled READ buildTurboEnabled WRITE setBuildTurboEnabled NOTIFY buildTurboEnabledChanged)
+    Q_PROPERTY(bool batteryShieldEnabled READ batteryShieldEnabled WRITE setBatteryShieldEnabled NOTIFY batteryShieldEnabledChanged)
+
+public:
+    enum class Polling { Start, Manual };
+    using Done = std::function<void()>;
+
+    static constexpr int kIntervalMs = 2000;
+    static constexpr int kListingTimeoutMs = 1000;
+    static constexpr int kEjectTimeoutMs = 60000;
+    static constexpr int kCompanionPurgeDelayMs = 1500;
+    static constexpr qint64 kOllamaBlobThreshold = 50'000'000;   // bytes; larger files are listed
+    static constexpr qint64 kHuggingFaceThreshold = 10'000'000;
+
+    static const QStringList &compilerNames();
+    static const QStringList &localAIProcessNames();
+
+    // Polling::Start starts the loop at once (a pass now, then every two seconds); tests
+    // use Polling::Manual and call runPass() or the steps themselves.
+    explicit LocalAIService(LocalAISources sources = {}, Polling polling = Polling::Start, QObject *parent = nullptr);
+    ~LocalAIService() override;
+
+    static LocalAIService &shared();
+
+    void startPolling();
+    // One pass. False, and nothing done, while the previous pass is still running: a
+    // slow pass must not overlap the next, which would send its freezes again.
+    bool runPass(Done done = {});
+    bool isPassRunning() const { return m_passRunning; }
+
+    // The listing; `done` once activeModels and status are assigned.
+    void updateModels(Done done = {});
+    Q_INVOKABLE void ejectModel(const QString &name) { ejectModel(name, {}); }
+    void ejectModel(const QString &name, Done done);
+
+    // Protections, run by every pass.
+    void checkAndApplyAutoSuspend();
+    void applyBatteryShieldMode();
+
+    // Clean-up actions started from the screens.
+    Q_INVOKABLE void stopVectorDatabase(const QString &containerId) { stopVectorDatabase(containerId, {}); }
+    void stopVectorDatabase(const QString &containerId, Done done);
+    Q_INVOKABLE void purgeOrphanedCompanions() { purgeOrphanedCompanions(Done{}); }
+    void purgeOrphanedCompanions(Done done);
+    Q_INVOKABLE void killProcessOnPort(int pid) { killProcessOnPort(pid, {}); }
+    void killProcessOnPort(int pid, Done done);
+    Q_INVOKABLE void purgeModelCacheFile(const QString &path) { purgeModelCacheFile(path, {}); }
+    void purgeModelCacheFile(const QString &path, Done done);
+    Q_INVOKABLE void stopColimaVM();
+
+    // Scans; each replaces its list.
+    void scanVectorDatabases(Done done = {});
+    void scanOrphanedCompanions();
+    void scanLocalPorts(Done done = {});
+    void scanModelCache(Done done = {});
+    // Ids of the running processes with exactly these names, in name order.
+    QList<int> getPIDs(const QStringList &names);
+
+    // Pure pieces of the scans.
+    static QList<VectorDatabaseInfo> parseContainers(const QByteArray &output);
+    static QList<LocalPortInfo> listeningPorts(const std::vector<SocketEntry> &sockets,
+                                               const std::unordered_map<std::uint64_t, int> &owners,
+                                               const std::function<QString(int pid)> &nameOf);
+    static QList<ModelCacheFile> findModelFiles(const QStringList &ollamaBlobDirs, const QString &huggingFaceHub);
+    // The item purgeModelCacheFile may delete for `path`: the path with its folders and
+    // ".." resolved, provided it lies strictly inside one of `roots` and, when it is a
+    // link, points inside one too. Null otherwise.
+    static std::optional<QString> deletableLocation(const QString &path, const QStringList &roots);
+
+    static QList<VectorDatabaseInfo> sampleVectorDatabases();
+    static QList<OrphanedCompanionInfo> sampleCompanions();
+    static QList<LocalPortInfo> samplePorts();
+    static QList<ModelCacheFile> sampleModelFiles();
+
+    // The server's address: OLLAMA_HOST as Ollama reads it ("host", "host:port", a URL),
+    // else http://localhost:11434.
+    static QUrl defaultOllamaUrl(const QString &ollamaHost);
+    // $OLLAMA_MODELS/blobs or ~/.ollama/models/blobs, and the system service's store.
+    QStringList ollamaBlobDirs() const;
+    QString huggingFaceHub() const;
+    QStringList modelCacheRoots() const { return ollamaBlobDirs() << huggingFaceHub(); }
+    QUrl ollamaUrl() const { return m_ollamaUrl; }
+
+    QList<LocalAIModel> activeModels() const { return m_activeModels; }
+    OllamaStatus status() const { return m_status; }
+    QString statusText() const { return m_status.rawValue(); }
+    bool demoMode() const { return m_demoMode; }
+    void setDemoMode(bool on);
+    bool compileAutoSuspendEnabled() const { return m_compileAutoSuspendEnabled; }
+    void setCompileAutoSuspendEnabled(bool on);
+    QList<int> suspendedPIDs() const { return m_suspendedPIDs; }
+    QList<VectorDatabaseInfo> activeVectorDBs() const { return m_activeVectorDBs; }
+    QList<OrphanedCompanionInfo> orphanedAICompanions() const { return m_orphanedAICompanions; }
+    QList<LocalPortInfo> activeLocalPorts() const { return m_activeLocalPorts; }
+    QList<ModelCacheFile> cachedModelFiles() const { return m_cachedModelFiles; }
+    bool vmAutoSleepEnabled() const { return m_vmAutoSleepEnabled; }
+    void setVmAutoSleepEnabled(bool on);
+    bool buildTurboEnabled() const { return m_buildTurboEnabled; }
+    void setBuildTurboEnabled(bool on);
+    bool batteryShieldEnabled() const { return m_batteryShieldEnabled; }
+    void setBatteryShieldEnabled(bool on);
+    // Sizes of the loaded models, for the telemetry estimates.
+    QList<qint64> loadedModelSizes() const;
+
+    QVariantList activeModelsForQml() const;
+    QVariantList activeVectorDBsForQml() const;
+    QVariantList orphanedAICompanionsForQml() const;
+    QVariantList activeLocalPortsForQml() const;
+    QVariantList cachedModelFilesForQml() const;
+
+    CommandRunner &commandRunner() { return m_runner; }
+
+Q_SIGNALS:
+    void activeModelsChanged();
+    void statusChanged();
+    void demoModeChanged();
+    void compileAutoSuspendEnabledChanged();
+    void suspendedPIDsChanged();
+    void activeVectorDBsChanged();
+    void orphanedAICompanionsChanged();
+    void activeLocalPortsChanged();
+    void cachedModelFilesChanged();
+    void vmAutoSleepEnabledChanged();
+    void buildTurboEnabledChanged();
+    void batteryShieldEnabledChanged();
+    void passFinished();
+    void logged(const QString &line);
+
+private:
+    QDateTime now() const;
+    void log(const QString &line);
+    void setStatus(OllamaStatus status);
+    void setActiveModels(const QList<LocalAIModel> &models);
+    void setActiveVectorDBs(const QList<VectorDatabaseInfo> &rows);
+    void setOrphanedAICompanions(const QList<OrphanedCompanionInfo> &rows);
+    void setActiveLocalPorts(const QList<LocalPortInfo> &rows);
+    void setCachedModelFiles(const QList<ModelCacheFile> &rows);
+    void setSuspendedPIDs(const QList<int> &pids);
+    void suspendProcess(int pid);
+    void resumeSuspendedProcesses();
+    void ejectEach(QList<QString> names, Done done);
+    // Runs `work` on a worker thread and `then` with its result back on this thread.
+    template<typename T>
+    void onWorker(std::function<T()> work, std::function<void(T)> then);
+
+    LocalAISources m_sources;
+    QUrl m_ollamaUrl;
+    QNetworkAccessManager m_network;
+    CommandRunner m_runner;
+    ProcessTableReader m_processReader;
+    QTimer m_timer;
+    bool m_passRunning = false;
+    QList<QFuture<void>> m_workers;
+
+    QList<LocalAIModel> m_activeModels;
+    OllamaStatus m_status = OllamaStatus::Offline;
+    bool m_demoMode = true;
+    bool m_compileAutoSuspendEnabled = false;
+    QList<int> m_suspendedPIDs;
+    QList<VectorDatabaseInfo> m_activeVectorDBs;
+    QList<OrphanedCompanionInfo> m_orphanedAICompanions;
+    QList<LocalPortInfo> m_activeLocalPorts;
+    QList<ModelCacheFile> m_cachedModelFiles;
+    bool m_vmAutoSleepEnabled = false;
+    bool m_buildTurboEnabled = false;
+    bool m_batteryShieldEnabled = false;
+};

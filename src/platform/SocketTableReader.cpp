@@ -1,0 +1,170 @@
+#include "SocketTableReader.h"
+
+#include "ProcFile.h"
+
+#include <arpa/inet.h>
+#include <charconv>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+bool parseHex32(std::string_view text, std::uint32_t &out)
+{
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out, 16);
+    return ec == std::errc() && ptr == text.data() + text.size();
+}
+
+// "0100007F:1F90": the address as the kernel holds it in memory, printed word by word in
+// host order, then the port in plain hex.
+bool parseEndpoint(std::string_view text, bool ipv6, std::string &address, int &port)
+{
+    const size_t colon = text.find(':');
+    if (colon == std::string_view::npos)
+        return false;
+    const std::string_view hex = text.substr(0, colon);
+    std::uint32_t portValue = 0;
+    if (!parseHex32(text.substr(colon + 1), portValue) || portValue > 65535)
+        return false;
+    char buffer[INET6_ADDRSTRLEN] = {};
+    if (ipv6) {
+        if (hex.size() != 32)
+            return false;
+        in6_addr raw {};
+        for (int word = 0; word < 4; ++word) {
+            std::uint32_t value = 0;
+            if (!parseHex32(hex.substr(static_cast<size_t>(word) * 8, 8), value))
+                return false;
+            std::memcpy(raw.s6_addr + word * 4, &value, 4);
+        }
+        if (!::inet_ntop(AF_INET6, &raw, buffer, sizeof buffer))
+            return false;
+    } else {
+        std::uint32_t value = 0;
+        if (hex.size() != 8 || !parseHex32(hex, value))
+            return false;
+        in_addr raw {};
+        raw.s_addr = value;
+        if (!::inet_ntop(AF_INET, &raw, buffer, sizeof buffer))
+            return false;
+    }
+    address = buffer;
+    port = static_cast<int>(portValue);
+    return true;
+}
+
+bool isPidName(const char *name, int &pid)
+{
+    const char *end = name + std::strlen(name);
+    const auto [ptr, ec] = std::from_chars(name, end, pid);
+    return end != name && ec == std::errc() && ptr == end && pid > 0;
+}
+}
+
+SocketTableReader::SocketTableReader(std::string procRoot)
+    : m_root(std::move(procRoot))
+{
+}
+
+std::vector<SocketEntry> SocketTableReader::parse(std::string_view text, bool ipv6)
+{
+    std::vector<SocketEntry> entries;
+    bool header = true;
+    while (!text.empty()) {
+        std::string_view line = ProcFile::nextLine(text);
+        if (header) {   // "  sl  local_address rem_address   st ..."
+            header = false;
+            continue;
+        }
+        // sl local remote st tx:rx tr:when retrnsmt uid timeout inode ...
+        std::string_view fields[10];
+        int count = 0;
+        while (count < 10) {
+            const std::string_view f = ProcFile::nextField(line);
+            if (f.empty())
+                break;
+            fields[count++] = f;
+        }
+        if (count < 10)
+            continue;
+        SocketEntry entry;
+        entry.ipv6 = ipv6;
+        std::uint32_t state = 0;
+        unsigned long long uid = 0, inode = 0;
+        if (!parseEndpoint(fields[1], ipv6, entry.localAddress, entry.localPort)
+            || !parseEndpoint(fields[2], ipv6, entry.remoteAddress, entry.remotePort)
+            || !parseHex32(fields[3], state) || !ProcFile::parseU64(fields[7], uid)
+            || !ProcFile::parseU64(fields[9], inode))
+            continue;
+        entry.state = static_cast<int>(state);
+        entry.uid = static_cast<unsigned>(uid);
+        entry.inode = inode;
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+std::vector<SocketEntry> SocketTableReader::readTcp() const
+{
+    std::vector<SocketEntry> all;
+    std::string text;
+    for (const bool ipv6 : {false, true}) {
+        if (!ProcFile::read(m_root + (ipv6 ? "/net/tcp6" : "/net/tcp"), text))
+            continue;
+        std::vector<SocketEntry> part = parse(text, ipv6);
+        all.insert(all.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
+    }
+    return all;
+}
+
+std::unordered_map<std::uint64_t, int> SocketTableReader::owners(const std::unordered_set<std::uint64_t> &inodes) const
+{
+    std::unordered_map<std::uint64_t, int> found;
+    if (inodes.empty())
+        return found;
+    DIR *proc = ::opendir(m_root.c_str());
+    if (!proc)
+        return found;
+    char link[64];
+    std::string fdPath;
+    while (const dirent *process = ::readdir(proc)) {
+        int pid = 0;
+        if (!isPidName(process->d_name, pid))
+            continue;
+        fdPath = m_root + '/' + process->d_name + "/fd";
+        const int fdDir = ::open(fdPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fdDir < 0)
+            continue;   // another user's process, or gone
+        DIR *fds = ::fdopendir(fdDir);
+        if (!fds) {
+            ::close(fdDir);
+            continue;
+        }
+        while (const dirent *fd = ::readdir(fds)) {
+            if (fd->d_name[0] == '.')
+                continue;
+            const ssize_t n = ::readlinkat(fdDir, fd->d_name, link, sizeof link - 1);
+            if (n <= 8 || std::memcmp(link, "socket:[", 8) != 0 || link[n - 1] != ']')
+                continue;
+            unsigned long long inode = 0;
+            if (!ProcFile::parseU64(std::string_view(link + 8, static_cast<size_t>(n) - 9), inode))
+                continue;
+            if (inodes.count(inode) && !found.count(inode))
+                found.emplace(inode, pid);
+        }
+        ::closedir(fds);
+        if (found.size() == inodes.size())
+            break;
+    }
+    ::closedir(proc);
+    return found;
+}
+
+std::string SocketTableReader::commandName(int pid) const
+{
+    std::string text;
+    if (!ProcFile::read(m_root + '/' + std::to_string(pid) + "/comm", text))
+        return {};
+    return std::string(ProcFile::trimmed(text));
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+// One TCP socket as the kernel's socket tables list it.
+struct SocketEntry
+{
+    static constexpr int kListen = 0x0A;   // TCP_LISTEN in include/net/tcp_states.h
+
+    bool ipv6 = false;
+    std::string localAddress;    // numeric, "127.0.0.1" or "::1"
+    int localPort = 0;
+    std::string remoteAddress;
+    int remotePort = 0;
+    int state = 0;               // the kernel's TCP state number
+    unsigned uid = 0;
+    std::uint64_t inode = 0;     // 0 for a socket in TIME_WAIT, which no process owns
+};
+
+// The TCP tables under a procfs root (net/tcp and net/tcp6) and the processes that own
+// their sockets, found as ss -p finds them: through the socket links in /proc/<pid>/fd.
+class SocketTableReader
+{
+public:
+    explicit SocketTableReader(std::string procRoot = "/proc");
+
+    // Both tables, IPv4 first; a missing table (no IPv6) contributes nothing.
+    std::vector<SocketEntry> readTcp() const;
+
+    // The lines of one table; the header and malformed lines are skipped.
+    static std::vector<SocketEntry> parse(std::string_view text, bool ipv6);
+
+    // Which process holds each of the given socket inodes. Sockets of processes whose
+    // descriptors this user cannot see stay unmatched. The walk ends as soon as every
+    // inode is found.
+    std::unordered_map<std::uint64_t, int> owners(const std::unordered_set<std::uint64_t> &inodes) const;
+
+    // The kernel's short name for a process, empty when it has gone.
+    std::string commandName(int pid) const;
+
+private:
+    std::string m_root;
+};

@@ -1,0 +1,266 @@
+#include "localai/LocalAIService.h"
+#include "support/FakeHttpServer.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+QStringList names(const QList<LocalAIModel> &models)
+{
+    QStringList list;
+    for (const LocalAIModel &m : models)
+        list.append(m.name);
+    return list;
+}
+
+// Runs one async step to completion.
+template<typename Step>
+void await(Step step)
+{
+    bool finished = false;
+    step([&finished] { finished = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(finished, 5000);
+}
+}
+
+class TestLocalAIService : public QObject
+{
+    Q_OBJECT
+
+    QDateTime clock = QDateTime(QDate(2026, 12, 6), QTime(12, 0), Qt::UTC);
+
+    LocalAISources liveSources(const QUrl &url)
+    {
+        LocalAISources s;
+        s.ollamaUrl = url;
+        s.searchPath = QStringList{};
+        s.now = [this] { return clock; };
+        return s;
+    }
+
+private Q_SLOTS:
+    void decodesListings_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("decodes");
+        QTest::addColumn<int>("count");
+        QTest::newRow("empty object") << QByteArray("{}") << true << 0;
+        QTest::newRow("empty array") << QByteArray(R"({"models": []})") << true << 0;
+        QTest::newRow("null models") << QByteArray(R"({"models": null})") << true << 0;
+        QTest::newRow("extra keys") << QByteArray(R"({"models": [{"name": "a", "size": 1, "digest": "x"}], "x": 1})") << true << 1;
+        QTest::newRow("no size") << QByteArray(R"({"models": [{"name": "a"}]})") << false << 0;
+        QTest::newRow("size as text") << QByteArray(R"({"models": [{"name": "a", "size": "1"}]})") << false << 0;
+        QTest::newRow("fractional size") << QByteArray(R"({"models": [{"name": "a", "size": 1.5}]})") << false << 0;
+        QTest::newRow("name a number") << QByteArray(R"({"models": [{"name": 3, "size": 1}]})") << false << 0;
+        QTest::newRow("details a list") << QByteArray(R"({"models": [{"name": "a", "size": 1, "details": []}]})") << false << 0;
+        QTest::newRow("detail a number") << QByteArray(R"({"models": [{"name": "a", "size": 1, "details": {"format": 2}}]})") << false << 0;
+        QTest::newRow("models an object") << QByteArray(R"({"models": {}})") << false << 0;
+        QTest::newRow("truncated") << QByteArray(R"({"models": [{"name": "a", "si)") << false << 0;
+        QTest::newRow("array body") << QByteArray("[]") << false << 0;
+    }
+    void decodesListings()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(bool, decodes);
+        QFETCH(int, count);
+        const auto models = LocalAIModel::decodeListing(body);
+        QCOMPARE(models.has_value(), decodes);
+        if (models)
+            QCOMPARE(models->size(), count);
+    }
+
+    void decodesFieldsAndDefaults()
+    {
+        const auto models = LocalAIModel::decodeListing(R"({"models": [
+            {"name": "llama3:8b", "size": 4661224816, "details": {"parameter_size": "8B", "quantization_level": "Q4_0", "format": "gguf"},
+             "expires_at": "2024-06-04T14:38:31.837-07:00"},
+            {"name": "bare", "size": 9007199254740993},
+            {"name": "half", "size": 2, "details": {"quantization_level": "Q8_0"}, "expires_at": "soon"}]})");
+        QVERIFY(models);
+        QCOMPARE(models->size(), 3);
+        const LocalAIModel &llama = models->at(0);
+        QCOMPARE(llama.parameterSize, QStringLiteral("8B"));
+        QCOMPARE(llama.quantization, QStringLiteral("Q4_0"));
+        QCOMPARE(*llama.expiresAt, QDateTime(QDate(2024, 6, 4), QTime(21, 38, 31, 837), Qt::UTC));
+        const LocalAIModel &bare = models->at(1);
+        QCOMPARE(bare.parameterSize, QStringLiteral("Unknown"));
+        QCOMPARE(bare.quantization, QStringLiteral("Unknown"));
+        QCOMPARE(bare.format, QStringLiteral("gguf"));
+        QVERIFY(!bare.expiresAt);
+        QVERIFY(bare.size > 9007199254740000);   // beyond a double's exact integers, still read
+        const LocalAIModel &half = models->at(2);
+        QCOMPARE(half.parameterSize, QStringLiteral("Unknown"));
+        QCOMPARE(half.quantization, QStringLiteral("Q8_0"));
+        QCOMPARE(half.format, QStringLiteral("gguf"));
+        QVERIFY(!half.expiresAt);
+
+        QCOMPARE(QString::number(LocalAIModel::samples(clock)[0].sizeInGB(), 'f', 2), QStringLiteral("4.40"));
+    }
+
+    void parsesTimestampsInBothForms()
+    {
+        const QDateTime instant(QDate(2024, 6, 4), QTime(21, 38, 31), Qt::UTC);
+        QCOMPARE(*LocalAIModel::parseTimestamp(QStringLiteral("2024-06-04T14:38:31-07:00")), instant);
+        QCOMPARE(*LocalAIModel::parseTimestamp(QStringLiteral("2024-06-04T21:38:31Z")), instant);
+        QCOMPARE(*LocalAIModel::parseTimestamp(QStringLiteral("2024-06-04T23:38:31.000000000+02:00")), instant);
+        QCOMPARE(*LocalAIModel::parseTimestamp(QStringLiteral("2024-06-04T21:38:31.5Z")), instant.addMSecs(500));
+        QVERIFY(!LocalAIModel::parseTimestamp(QStringLiteral("2024-06-04 21:38:31")));
+        QVERIFY(!LocalAIModel::parseTimestamp(QStringLiteral("2024-13-04T21:38:31Z")));
+        QVERIFY(!LocalAIModel::parseTimestamp(QStringLiteral("tomorrow")));
+    }
+
+    void readsOllamaHostAsOllamaDoes()
+    {
+        QCOMPARE(LocalAIService::defaultOllamaUrl({}), QUrl(QStringLiteral("http://localhost:11434")));
+        QCOMPARE(LocalAIService::defaultOllamaUrl(QStringLiteral("127.0.0.1:9999")), QUrl(QStringLiteral("http://127.0.0.1:9999")));
+        QCOMPARE(LocalAIService::defaultOllamaUrl(QStringLiteral("0.0.0.0")), QUrl(QStringLiteral("http://localhost:11434")));
+        QCOMPARE(LocalAIService::defaultOllamaUrl(QStringLiteral("http://box.lan:8080/")), QUrl(QStringLiteral("http://box.lan:8080")));
+    }
+
+    // The sample models run down with the clock: 120 s for llama3, 240 s for the coder,
+    // an expiry equal to now counting as expired, then both come back.
+    void demoModelsExpireAndReturn()
+    {
+        LocalAIService service(liveSources({}), LocalAIService::Polling::Manual);
+        QVERIFY(service.demoMode());
+        const QDateTime created = clock;
+        await([&](auto done) { service.updateModels(done); });
+        QCOMPARE(names(service.activeModels()), (QStringList{"deepseek-coder:6.7b", "llama3:8b"}));
+        QCOMPARE(service.status(), OllamaStatus(OllamaStatus::Active));
+
+        clock = created.addSecs(120);
+        await([&](auto done) { service.updateModels(done); });
+        QCOMPARE(names(service.activeModels()), QStringList{"deepseek-coder:6.7b"});
+        clock = created.addSecs(239);
+        await([&](auto done) { service.updateModels(done); });
+        QCOMPARE(service.activeModels().size(), 1);
+        clock = created.addSecs(240);
+        await([&](auto done) { service.updateModels(done); });
+        QVERIFY(service.activeModels().isEmpty());
+        QCOMPARE(service.statusText(), QStringLiteral("Idle"));
+        await([&](auto done) { service.updateModels(done); });
+        QCOMPARE(service.activeModels().size(), 2);
+        QCOMPARE(*service.activeModels()[1].expiresAt, clock.addSecs(120));
+
+        // Ejection in demo mode touches only the list.
+        await([&](auto done) { service.ejectModel(QStringLiteral("llama3:8b"), done); });
+        QCOMPARE(names(service.activeModels()), QStringList{"deepseek-coder:6.7b"});
+        QCOMPARE(service.statusText(), QStringLiteral("Active"));
+        await([&](auto done) { service.ejectModel(QStringLiteral("deepseek-coder:6.7b"), done); });
+        QCOMPARE(service.statusText(), QStringLiteral("Idle"));
+        QCOMPARE(service.loadedModelSizes(), QList<qint64>{});
+    }
+
+    void liveListingStates()
+    {
+        FakeHttpServer server;
+        LocalAIService service(liveSources(server.url()), LocalAIService::Polling::Manual);
+        service.setDemoMode(false);
+        const auto listWith = [&](int status, const QByteArray &body) {
+            server.reply(status, body);
+            await([&](auto done) { service.updateModels(done); });
+        };
+
+        listWith(200, R"({"models": [{"name": "qwen2:7b", "size": 4400000000, "details": {"parameter_size": "7B"}}]})");
+        QCOMPARE(service.statusText(), QStringLiteral("Active"));
+        QCOMPARE(names(service.activeModels()), QStringList{"qwen2:7b"});
+        QCOMPARE(service.loadedModelSizes(), QList<qint64>{4400000000});
+        QCOMPARE(server.requests().last().method, QByteArray("GET"));
+        QCOMPARE(server.requests().last().path, QByteArray("/api/ps"));
+
+        listWith(500, R"({"models": [{"name": "qwen2:7b", "size": 1}]})");
+        QCOMPARE(service.statusText(), QStringLiteral("Offline"));
+        QVERIFY(service.activeModels().isEmpty());
+
+        listWith(200, R"({"models": []})");
+        QCOMPARE(service.statusText(), QStringLiteral("Idle"));
+        listWith(200, R"({"models": [{"name": "x", "size": true}]})");
+        QCOMPARE(service.statusText(), QStringLiteral("Offline"));
+        listWith(200, "{\"models\": [");
+        QCOMPARE(service.statusText(), QStringLiteral("Offline"));
+
+        // QML sees the rows as maps.
+        listWith(200, R"({"models": [{"name": "phi3", "size": 1073741824, "expires_at": "2030-01-01T00:00:00Z"}]})");
+        const QVariantMap row = service.activeModelsForQml().value(0).toMap();
+        QCOMPARE(row.value("name").toString(), QStringLiteral("phi3"));
+        QCOMPARE(row.value("sizeInGB").toDouble(), 1.0);
+        QCOMPARE(row.value("expiresAt").toDateTime(), QDateTime(QDate(2030, 1, 1), QTime(0, 0), Qt::UTC));
+    }
+
+    void serverDownOrSlowIsOffline()
+    {
+        quint16 closedPort = 0;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            closedPort = probe.serverPort();
+        }
+        LocalAIService down(liveSources(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(closedPort))), LocalAIService::Polling::Manual);
+        down.setDemoMode(false);
+        await([&](auto done) { down.updateModels(done); });
+        QCOMPARE(down.statusText(), QStringLiteral("Offline"));
+
+        FakeHttpServer slow;
+        slow.reply(200, R"({"models": [{"name": "a", "size": 1}]})");
+        slow.setDelay(2500);
+        LocalAIService service(liveSources(slow.url()), LocalAIService::Polling::Manual);
+        service.setDemoMode(false);
+        QElapsedTimer timer;
+        timer.start();
+        await([&](auto done) { service.updateModels(done); });
+        QVERIFY(timer.elapsed() < 2000);   // the 1 s listing deadline, not the server's pace
+        QCOMPARE(service.statusText(), QStringLiteral("Offline"));
+    }
+
+    void ejectPostsAndRelists()
+    {
+        FakeHttpServer server;
+        server.reply(200, R"({"models": []})");
+        LocalAIService service(liveSources(server.url()), LocalAIService::Polling::Manual);
+        service.setDemoMode(false);
+        await([&](auto done) { service.ejectModel(QStringLiteral("llama3:8b"), done); });
+        QCOMPARE(server.requests().size(), 2);
+        const FakeHttpServer::Request &post = server.requests()[0];
+        QCOMPARE(post.method, QByteArray("POST"));
+        QCOMPARE(post.path, QByteArray("/api/generate"));
+        QVERIFY(post.headers.toLower().contains("content-type: application/json"));
+        const QJsonObject body = QJsonDocument::fromJson(post.body).object();
+        QCOMPARE(body.size(), 2);
+        QCOMPARE(body.value("model").toString(), QStringLiteral("llama3:8b"));
+        QVERIFY(body.value("keep_alive").isDouble());
+        QCOMPARE(body.value("keep_alive").toInt(-1), 0);
+        QCOMPARE(server.requests()[1].path, QByteArray("/api/ps"));
+        QCOMPARE(service.statusText(), QStringLiteral("Idle"));
+
+        // A server that is not there: one line, no relisting.
+        LocalAIService gone(liveSources(QUrl(QStringLiteral("http://127.0.0.1:1"))), LocalAIService::Polling::Manual);
+        gone.setDemoMode(false);
+        QSignalSpy lines(&gone, &LocalAIService::logged);
+        await([&](auto done) { gone.ejectModel(QStringLiteral("x"), done); });
+        QCOMPARE(lines.count(), 1);
+        QVERIFY(lines[0][0].toString().startsWith(QStringLiteral("Failed to eject model: ")));
+        QCOMPARE(gone.statusText(), QStringLiteral("Offline"));
+    }
+
+    // A pass waiting on a slow server is not overlapped by the next tick.
+    void passesDoNotOverlap()
+    {
+        FakeHttpServer slow;
+        slow.setDelay(300);
+        LocalAIService service(liveSources(slow.url()), LocalAIService::Polling::Manual);
+        service.setDemoMode(false);
+        bool finished = false;
+        QVERIFY(service.runPass([&finished] { finished = true; }));
+        QVERIFY(service.isPassRunning());
+        QVERIFY(!service.runPass());
+        QTRY_VERIFY_WITH_TIMEOUT(finished, 5000);
+        QVERIFY(!service.isPassRunning());
+        QCOMPARE(slow.requests().size(), 1);
+        QVERIFY(service.runPass());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLocalAIService)
+#include "tst_LocalAIService.moc"

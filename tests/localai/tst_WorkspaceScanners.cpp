@@ -1,0 +1,294 @@
+#include "localai/LocalAIService.h"
+#include "platform/SocketTableReader.h"
+#include "support/FixtureTree.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+template<typename Step>
+void await(Step step)
+{
+    bool finished = false;
+    step([&finished] { finished = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(finished, 10000);
+}
+
+// An executable shell script that appends its arguments to `log` and prints `output`.
+void writeTool(const FixtureTree &tree, const QString &name, const QByteArray &output, const QString &log)
+{
+    tree.write("bin/" + name, "#!/bin/sh\necho \"" + name.toUtf8() + " $*\" >> '" + log.toUtf8() + "'\nprintf '%s' '" + output + "'\n");
+    QFile::setPermissions(tree.path("bin/" + name), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+QByteArray tcpLine(int slot, const char *local, const char *remote, const char *state, unsigned long inode, unsigned uid = 1000)
+{
+    return QByteArray::number(slot) + ": " + local + ' ' + remote + ' ' + state
+         + " 00000000:00000000 00:00000000 00000000  " + QByteArray::number(uid) + "        0 " + QByteArray::number(qulonglong(inode))
+         + " 1 0000000000000000 100 0 0 10 0\n";
+}
+
+const QByteArray kHeader = "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
+
+void makeSparse(const QString &path, qint64 size)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QVERIFY(f.resize(size));
+}
+}
+
+class TestWorkspaceScanners : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void parsesContainerLines()
+    {
+        const QList<VectorDatabaseInfo> rows = LocalAIService::parseContainers(
+            "abc123|my-qdrant-db|0.0.0.0:6333->6333/tcp\n"
+            "\n"
+            "def456|weaviate-two-parts\n"
+            "0a1|ChromaDB|8000\n"
+            "0a2|qdrant-chroma|x\n"
+            "0a3|milvus-standalone|\n"
+            "0a4|postgres|5432\n");
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows[0].name, QStringLiteral("my-qdrant-db"));
+        QCOMPARE(rows[0].containerId, QStringLiteral("abc123"));
+        QCOMPARE(rows[0].port, 6333);
+        QCOMPARE(rows[0].memoryUsage, QStringLiteral("128 MB"));
+        QCOMPARE(rows[0].status, QStringLiteral("Running"));
+        QCOMPARE(rows[1].port, 8000);   // chroma wins over qdrant
+        QCOMPARE(rows[2].port, 8080);
+        QVERIFY(LocalAIService::parseContainers("a|chroma\xff|b\n").isEmpty());   // not UTF-8
+    }
+
+    // The container tool is looked up on the search path; without one, or with nothing
+    // recognised, the sample pair shows, whatever the demo switch says.
+    void containerScanUsesToolOnPath()
+    {
+        FixtureTree tree;
+        const QString log = tree.path("calls.log");
+        LocalAISources sources;
+        sources.searchPath = QStringList{tree.path("bin")};
+        LocalAIService service(sources, LocalAIService::Polling::Manual);
+        service.setDemoMode(false);
+
+        await([&](auto done) { service.scanVectorDatabases(done); });
+        QCOMPARE(service.activeVectorDBs(), LocalAIService::sampleVectorDatabases());
+
+        writeTool(tree, QStringLiteral("docker"), "c1|chroma-dev|8000\\n", log);
+        await([&](auto done) { service.scanVectorDatabases(done); });
+        QCOMPARE(service.activeVectorDBs().size(), 1);
+        QCOMPARE(service.activeVectorDBs()[0].containerId, QStringLiteral("c1"));
+        QFile calls(log);
+        QVERIFY(calls.open(QIODevice::ReadOnly));
+        QCOMPARE(calls.readAll(), QByteArray("docker ps --format {{.ID}}|{{.Names}}|{{.Ports}}\n"));
+
+        // Stopping one relists.
+        await([&](auto done) { service.stopVectorDatabase(QStringLiteral("c1"), done); });
+        calls.seek(0);
+        QVERIFY(calls.readAll().contains("docker stop c1\ndocker ps"));
+    }
+
+    void parsesSocketTables()
+    {
+        const QByteArray v4 = kHeader
+            + tcpLine(0, "0100007F:2CAA", "00000000:0000", "0A", 5001)    // 127.0.0.1:11434 LISTEN
+            + tcpLine(1, "00000000:1538", "00000000:0000", "0A", 5002)    // *:5432
+            + tcpLine(2, "0100007F:2CAA", "0100007F:D431", "01", 5003)    // established
+            + "3: garbage\n";
+        const std::vector<SocketEntry> sockets = SocketTableReader::parse(v4.toStdString(), false);
+        QCOMPARE(sockets.size(), size_t(3));
+        QCOMPARE(QString::fromStdString(sockets[0].localAddress), QStringLiteral("127.0.0.1"));
+        QCOMPARE(sockets[0].localPort, 11434);
+        QCOMPARE(sockets[0].state, SocketEntry::kListen);
+        QCOMPARE(sockets[0].inode, 5001u);
+        QCOMPARE(sockets[0].uid, 1000u);
+        QCOMPARE(QString::fromStdString(sockets[1].localAddress), QStringLiteral("0.0.0.0"));
+        QCOMPARE(sockets[2].remotePort, 54321);
+
+        const QByteArray v6 = kHeader + tcpLine(0, "00000000000000000000000001000000:2CAA", "00000000000000000000000000000000:0000", "0A", 6001);
+        const std::vector<SocketEntry> six = SocketTableReader::parse(v6.toStdString(), true);
+        QCOMPARE(six.size(), size_t(1));
+        QCOMPARE(QString::fromStdString(six[0].localAddress), QStringLiteral("::1"));
+
+        // One row a port, with the later (IPv6) line's owner; unseen owners read "?".
+        std::vector<SocketEntry> all = sockets;
+        all.insert(all.end(), six.begin(), six.end());
+        const std::unordered_map<std::uint64_t, int> owners{{5001, 700}, {6001, 701}};
+        const QList<LocalPortInfo> ports = LocalAIService::listeningPorts(all, owners, [](int pid) {
+            return pid == 701 ? QStringLiteral("ollama") : QString();
+        });
+        QCOMPARE(ports.size(), 2);
+        QCOMPARE(ports[0].port, 5432);
+        QCOMPARE(ports[0].pid, 0);
+        QCOMPARE(ports[0].processName, QStringLiteral("?"));
+        QCOMPARE(ports[1].port, 11434);
+        QCOMPARE(ports[1].pid, 701);
+        QCOMPARE(ports[1].id(), QStringLiteral("11434-701"));
+    }
+
+    void portScanFindsOwnListenerAndOwnersInFixture()
+    {
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+        LocalAIService service({}, LocalAIService::Polling::Manual);
+        service.setDemoMode(false);
+        await([&](auto done) { service.scanLocalPorts(done); });
+        bool found = false;
+        int previous = -1;
+        for (const LocalPortInfo &row : service.activeLocalPorts()) {
+            QVERIFY(row.port > previous);
+            previous = row.port;
+            if (row.port == listener.serverPort()) {
+                found = true;
+                QCOMPARE(row.pid, int(::getpid()));
+                QCOMPARE(row.processName, QStringLiteral("tst_workspace_s"));   // comm: 15 bytes
+            }
+        }
+        QVERIFY(found);
+
+        // Owners through fd links in a fixture tree.
+        FixtureTree tree;
+        tree.write("proc/net/tcp", kHeader + tcpLine(0, "0100007F:0BB8", "00000000:0000", "0A", 777));
+        tree.write("proc/42/comm", "node\n");
+        tree.mkdir("proc/42/fd");
+        QVERIFY(QFile::link(QStringLiteral("socket:[777]"), tree.path("proc/42/fd/5")));
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), tree.path("proc/42/fd/0")));
+        LocalAISources sources;
+        sources.procRoot = tree.root("proc");
+        LocalAIService fixture(sources, LocalAIService::Polling::Manual);
+        fixture.setDemoMode(false);
+        await([&](auto done) { fixture.scanLocalPorts(done); });
+        QCOMPARE(fixture.activeLocalPorts(), (QList<LocalPortInfo>{LocalPortInfo{3000, QStringLiteral("node"), 42}}));
+    }
+
+    void demoScansFillOnlyEmptyLists()
+    {
+        LocalAIService service({}, LocalAIService::Polling::Manual);
+        await([&](auto done) { service.scanLocalPorts(done); });
+        QCOMPARE(service.activeLocalPorts(), LocalAIService::samplePorts());
+        QCOMPARE(service.activeLocalPorts()[0].port, 11434);
+        await([&](auto done) { service.killProcessOnPort(82955, done); });
+        QCOMPARE(service.activeLocalPorts().size(), 4);
+        for (const LocalPortInfo &row : service.activeLocalPorts())
+            QVERIFY(row.processName != QStringLiteral("uvicorn (python)"));
+        await([&](auto done) { service.scanLocalPorts(done); });
+        QCOMPARE(service.activeLocalPorts().size(), 4);
+
+        await([&](auto done) { service.scanModelCache(done); });
+        QCOMPARE(service.cachedModelFiles(), LocalAIService::sampleModelFiles());
+        await([&](auto done) { service.purgeModelCacheFile(LocalAIService::sampleModelFiles()[0].path, done); });
+        QCOMPARE(service.cachedModelFiles().size(), 3);
+
+        service.scanOrphanedCompanions();
+        QCOMPARE(service.orphanedAICompanions(), LocalAIService::sampleCompanions());
+        service.setDemoMode(false);
+        service.scanOrphanedCompanions();
+        QVERIFY(service.orphanedAICompanions().isEmpty());
+    }
+
+    void modelCacheThresholdsAndOrder()
+    {
+        FixtureTree tree;
+        const QString blobs = tree.path("home/.ollama/models/blobs");
+        const QString hub = tree.path("home/.cache/huggingface/hub");
+        makeSparse(blobs + "/sha256-at-limit", 50'000'000);
+        makeSparse(blobs + "/sha256-over", 50'000'001);
+        makeSparse(blobs + "/sha256-big", 60'000'000);
+        makeSparse(blobs + "/.partial", 70'000'000);
+        makeSparse(hub + "/models--a/blobs/w1", 10'000'001);
+        makeSparse(hub + "/models--a/blobs/w2", 10'000'000);
+        makeSparse(hub + "/.locks/big", 90'000'000);
+        QVERIFY(QFile::link(blobs + "/sha256-big", hub + "/models--a/snapshots-link"));
+
+        const QList<ModelCacheFile> files = LocalAIService::findModelFiles({blobs, tree.path("missing")}, hub);
+        QCOMPARE(files.size(), 3);
+        QCOMPARE(files[0].name, QStringLiteral("sha256-big"));
+        QCOMPARE(files[0].type, QStringLiteral("Ollama"));
+        QCOMPARE(files[0].path, blobs + "/sha256-big");
+        QCOMPARE(files[1].size, 50'000'001);
+        QCOMPARE(files[2].name, QStringLiteral("w1"));
+        QCOMPARE(files[2].type, QStringLiteral("HuggingFace"));
+    }
+
+    // Deletion is confined to the cache folders, whatever path it is handed.
+    void purgeDeletesOnlyInsideTheCaches()
+    {
+        FixtureTree tree;
+        const QString blobs = tree.path("home/.ollama/models/blobs");
+        const QString hub = tree.path("hub");
+        makeSparse(blobs + "/sha256-a", 60'000'000);
+        makeSparse(hub + "/models--x/blobs/weights", 20'000'000);
+        tree.write("home/Documents/thesis.tex", "precious");
+        QVERIFY(QFile::link(tree.path("home/Documents/thesis.tex"), blobs + "/link-out"));
+        QVERIFY(QFile::link(blobs + "/sha256-a", hub + "/link-in"));
+        const QStringList roots{blobs, hub};
+
+        const auto refused = [&](const QString &path) { return !LocalAIService::deletableLocation(path, roots); };
+        QVERIFY(refused(tree.path("home/Documents/thesis.tex")));
+        QVERIFY(refused(blobs + "/../../../Documents/thesis.tex"));
+        QVERIFY(refused(blobs + "/link-out"));
+        QVERIFY(refused(blobs));
+        QVERIFY(refused(blobs + "/"));
+        QVERIFY(refused(blobs + "/."));
+        QVERIFY(refused(hub + "/models--x/.."));
+        QVERIFY(refused(QStringLiteral("relative/sha256-a")));
+        QVERIFY(refused(blobs + "/does-not-exist"));
+        QCOMPARE(*LocalAIService::deletableLocation(blobs + "/../blobs/sha256-a", roots), blobs + "/sha256-a");
+        QCOMPARE(*LocalAIService::deletableLocation(hub + "/link-in", roots), hub + "/link-in");
+
+        LocalAISources sources;
+        sources.homePath = tree.path("home");
+        sources.ollamaBlobDirs = QStringList{blobs};
+        sources.huggingFaceHub = hub;
+        LocalAIService service(sources, LocalAIService::Polling::Manual);
+        service.setDemoMode(false);
+        QSignalSpy lines(&service, &LocalAIService::logged);
+        await([&](auto done) { service.purgeModelCacheFile(blobs + "/link-out", done); });
+        QCOMPARE(lines.count(), 1);
+        QVERIFY(lines[0][0].toString().startsWith(QStringLiteral("Refusing to delete ")));
+        QVERIFY(QFileInfo::exists(tree.path("home/Documents/thesis.tex")));
+        QVERIFY(QFileInfo(blobs + "/link-out").isSymLink());
+
+        // A link inside goes as a link; a folder goes with its contents; the list follows.
+        await([&](auto done) { service.purgeModelCacheFile(hub + "/link-in", done); });
+        QVERIFY(QFileInfo::exists(blobs + "/sha256-a"));
+        QVERIFY(!QFileInfo(hub + "/link-in").isSymLink());
+        await([&](auto done) { service.purgeModelCacheFile(hub + "/models--x", done); });
+        QVERIFY(!QFileInfo::exists(hub + "/models--x"));
+        QVERIFY(QFileInfo::exists(hub));
+        QCOMPARE(service.cachedModelFiles().size(), 1);
+        QCOMPARE(service.cachedModelFiles()[0].path, blobs + "/sha256-a");
+    }
+
+    void getPIDsMatchesWholeNames()
+    {
+        FixtureTree tree;
+        const auto stat = [](int pid, const QByteArray &comm) {
+            return QByteArray::number(pid) + " (" + comm + ") S 1 1 1 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 100 0 0\n";
+        };
+        tree.write("proc/123/stat", stat(123, "ollama"));
+        tree.write("proc/456/stat", stat(456, "ollama"));
+        tree.write("proc/457/stat", stat(457, "ollama-helper"));
+        tree.write("proc/600/stat", stat(600, "ollama_llama_se"));
+        QVERIFY(QFile::link(QStringLiteral("/opt/ollama/lib/ollama_llama_server"), tree.path("proc/600/exe")));
+        tree.write("proc/601/stat", stat(601, "ollama_llama_se"));
+        QVERIFY(QFile::link(QStringLiteral("/opt/other/ollama_llama_sentinel"), tree.path("proc/601/exe")));
+        LocalAISources sources;
+        sources.procRoot = tree.root("proc");
+        LocalAIService service(sources, LocalAIService::Polling::Manual);
+        QCOMPARE(service.getPIDs({QStringLiteral("ollama"), QStringLiteral("llama-runner")}), (QList<int>{123, 456}));
+        QCOMPARE(service.getPIDs(LocalAIService::localAIProcessNames()), (QList<int>{123, 456, 600}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWorkspaceScanners)
+#include "tst_WorkspaceScanners.moc"
