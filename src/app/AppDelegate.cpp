@@ -4,6 +4,7 @@
 #include "NotificationCenter.h"
 #include "Preferences.h"
 #include "ThemeManager.h"
+#include "localai/LocalAIService.h"
 #include "processes/ProcessMonitor.h"
 #include "telemetry/SystemStatsProvider.h"
 #include "ui/ApplicationIconProvider.h"
@@ -72,6 +73,17 @@ void AppDelegate::applicationDidFinishLaunching()
 
     // 2. Telemetry; creating it starts the one-second sampling.
     m_stats = m_services.stats ? m_services.stats : &SystemStatsProvider::shared();
+
+    // The local AI service polls every two seconds from here on; the telemetry's AI memory
+    // and neural-engine figures follow its loaded models, and its demo switch decides
+    // whether an empty model hub shows the sample figure.
+    m_localAI = m_services.localAI ? m_services.localAI : &LocalAIService::shared();
+    m_stats->setLoadedModelSizesSource([ai = QPointer<LocalAIService>(m_localAI)] {
+        return ai ? ai->loadedModelSizes() : QList<qint64>{};
+    });
+    m_stats->setShowsDemoHubFigure(m_localAI->demoMode());
+    connect(m_localAI, &LocalAIService::demoModeChanged, m_stats,
+            [stats = m_stats, ai = m_localAI] { stats->setShowsDemoHubFigure(ai->demoMode()); });
 
     // 3. The process table; it samples every two seconds from here on.
     if (m_services.processMonitor) {

@@ -11,6 +11,7 @@
 
 #include <memory>
 
+class LocalAIService;
 class NotificationCenter;
 class PersonaCatalog;
 class Preferences;
@@ -30,6 +31,7 @@ struct AppServices
     Preferences *preferences = nullptr;
     NotificationCenter *notifications = nullptr;
     ProcessMonitor *processMonitor = nullptr;   // null: the delegate creates and owns one
+    LocalAIService *localAI = nullptr;          // null: LocalAIService::shared()
 };
 
 // Builds the telemetry tray icon, the popover and the dashboard window, and routes clicks
@@ -71,6 +73,7 @@ public:
     QMenu *statusMenu() const { return m_statusMenu.get(); }
     QQmlEngine *engine() const { return m_engine.get(); }
     ProcessMonitor *processMonitor() const { return m_processMonitor; }
+    LocalAIService *localAI() const { return m_localAI; }
 
 private:
     void openPopover();
@@ -82,6 +85,7 @@ private:
     SystemStatsProvider *m_stats = nullptr;
     std::unique_ptr<ProcessMonitor> m_ownedProcessMonitor;
     ProcessMonitor *m_processMonitor = nullptr;
+    LocalAIService *m_localAI = nullptr;
     ThemeManager *m_themeManager = nullptr;
 
     std::unique_ptr<QQmlEngine> m_engine;

@@ -18,8 +18,12 @@ CommandRunner::~CommandRunner() = default;
 
 QString CommandRunner::resolve(const QString &program) const
 {
-    return m_searchPath ? QStandardPaths::findExecutable(program, *m_searchPath)
-                        : QStandardPaths::findExecutable(program);
+    if (!m_searchPath)
+        return QStandardPaths::findExecutable(program);
+    // Qt reads an empty list as "use PATH"; a caller that gave no folders means none.
+    if (m_searchPath->isEmpty())
+        return {};
+    return QStandardPaths::findExecutable(program, *m_searchPath);
 }
 
 void CommandRunner::run(const QString &program, const QStringList &arguments, Done done, int timeoutMs)

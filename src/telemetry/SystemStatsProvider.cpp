@@ -64,7 +64,7 @@ SystemStatsProvider::SystemStatsProvider(Preferences &preferences, TelemetrySour
         if (m_walkGeneration != m_hubGeneration)
             return;
         m_sinceHubWalk.start();
-        assign(m_huggingFaceCacheSizeInGB, toGB(m_hubSizeWatcher.result()), &SystemStatsProvider::huggingFaceCacheSizeInGBChanged);
+        publishHubFigure(toGB(m_hubSizeWatcher.result()));
         Q_EMIT huggingFaceCacheSizeMeasured();
     });
     connect(&m_hubPurgeWatcher, &QFutureWatcher<PurgeOutcome>::finished, this, [this] {
@@ -72,7 +72,7 @@ SystemStatsProvider::SystemStatsProvider(Preferences &preferences, TelemetrySour
         const double freed = toGB(outcome.freed);
         assign(m_cleanedJunkTotal, m_cleanedJunkTotal + freed, &SystemStatsProvider::cleanedJunkTotalChanged);
         m_sinceHubWalk.start();
-        assign(m_huggingFaceCacheSizeInGB, toGB(outcome.remaining), &SystemStatsProvider::huggingFaceCacheSizeInGBChanged);
+        publishHubFigure(toGB(outcome.remaining));
         updateDiskUsage();
         assign(m_isPurgingHuggingFaceCache, false, &SystemStatsProvider::isPurgingHuggingFaceCacheChanged);
         Q_EMIT huggingFaceCachePurged(freed);
@@ -509,6 +509,19 @@ void SystemStatsProvider::refreshHuggingFaceCacheSize()
     m_sinceHubWalk.start();
     m_walkGeneration = m_hubGeneration;
     m_hubSizeWatcher.setFuture(QtConcurrent::run([hub] { return FileTree::totalSize(hub); }));
+}
+
+void SystemStatsProvider::setShowsDemoHubFigure(bool shown)
+{
+    m_showsDemoHubFigure = shown;
+    publishHubFigure(m_measuredHubGB);
+}
+
+void SystemStatsProvider::publishHubFigure(double measuredGB)
+{
+    m_measuredHubGB = measuredGB;
+    const double shown = measuredGB <= 0 && m_showsDemoHubFigure ? kDemoHuggingFaceCacheGB : measuredGB;
+    assign(m_huggingFaceCacheSizeInGB, shown, &SystemStatsProvider::huggingFaceCacheSizeInGBChanged);
 }
 
 void SystemStatsProvider::purgeHuggingFaceCache()

@@ -130,6 +130,11 @@ public:
     using LoadedModelSizes = std::function<QList<qint64>()>;
     void setLoadedModelSizesSource(LoadedModelSizes source) { m_loadedModelSizes = std::move(source); }
 
+    // While the local AI demo switch is on, an empty or absent hub reads as a sample figure
+    // so the demonstration screens have something to purge; live, it reads what is there.
+    static constexpr double kDemoHuggingFaceCacheGB = 34.2;
+    void setShowsDemoHubFigure(bool shown);
+
     // A uniform draw over the closed interval [low, high]; replaceable for tests.
     using UniformSource = std::function<double(double low, double high)>;
     void setUniformSource(UniformSource source) { m_uniform = std::move(source); }
@@ -391,6 +396,9 @@ private:
     double m_optimizedMemoryReleased = 0;
     double m_cleanedJunkTotal = 0;
     double m_huggingFaceCacheSizeInGB = 0;
+    double m_measuredHubGB = 0;
+    bool m_showsDemoHubFigure = false;
+    void publishHubFigure(double measuredGB);
 
     std::optional<QDBusConnection> m_notificationBus;
     std::unique_ptr<DesktopNotifier> m_notifier;

@@ -2,6 +2,7 @@
 #include "app/NotificationCenter.h"
 #include "app/Preferences.h"
 #include "app/ThemeManager.h"
+#include "localai/LocalAIService.h"
 #include "telemetry/SystemStatsProvider.h"
 #include "ui/PersonaCatalog.h"
 
@@ -57,6 +58,7 @@ class TestAppDelegate : public QObject
     std::unique_ptr<ThemeManager> themes;
     std::unique_ptr<SystemStatsProvider> stats;
     std::unique_ptr<NotificationCenter> center;
+    std::unique_ptr<LocalAIService> localAI;
     std::unique_ptr<AppDelegate> delegate;
 
 private Q_SLOTS:
@@ -66,13 +68,21 @@ private Q_SLOTS:
         themes = std::make_unique<ThemeManager>(*prefs);
         stats = std::make_unique<SystemStatsProvider>(*prefs, TelemetrySources{}, SystemStatsProvider::Polling::Manual);
         center = std::make_unique<NotificationCenter>();
-        delegate = std::make_unique<AppDelegate>(AppServices{stats.get(), themes.get(), prefs.get(), center.get()});
+        LocalAISources ai;
+        ai.ollamaUrl = QUrl(QStringLiteral("http://127.0.0.1:9"));   // nothing listens there
+        ai.searchPath = QStringList{};
+        ai.procRoot = dir.filePath(QStringLiteral("no-proc")).toStdString();
+        localAI = std::make_unique<LocalAIService>(ai, LocalAIService::Polling::Manual);
+        AppServices services{stats.get(), themes.get(), prefs.get(), center.get()};
+        services.localAI = localAI.get();
+        delegate = std::make_unique<AppDelegate>(services);
         delegate->applicationDidFinishLaunching();
     }
     void cleanup()
     {
         delegate.reset();   // takes replaced dashboards still awaiting deletion with it
         center.reset();
+        localAI.reset();
         stats.reset();
         themes.reset();
         prefs.reset();
@@ -89,6 +99,26 @@ private Q_SLOTS:
         QVERIFY(delegate->dashboardWindow()->errors().isEmpty());
         QVERIFY(!delegate->isPopoverShown());
         QCOMPARE(delegate->popover()->size(), AppDelegate::kPopoverSize);
+    }
+
+    void telemetryFollowsTheLocalAIService()
+    {
+        QCOMPARE(delegate->localAI(), localAI.get());
+        // Demo switch on at start: the hub, not yet measured, shows the sample figure.
+        QCOMPARE(stats->huggingFaceCacheSizeInGB(), SystemStatsProvider::kDemoHuggingFaceCacheGB);
+        localAI->setDemoMode(false);
+        QCOMPARE(stats->huggingFaceCacheSizeInGB(), 0.0);
+        localAI->setDemoMode(true);
+
+        QSignalSpy finished(localAI.get(), &LocalAIService::passFinished);
+        QVERIFY(localAI->runPass());
+        QVERIFY(finished.wait(5000));
+        qint64 bytes = 0;
+        for (qint64 size : localAI->loadedModelSizes())
+            bytes += size;
+        QVERIFY(bytes > 0);
+        stats->updateStats();
+        QCOMPARE(stats->aiVramUsed(), bytes / 1073741824.0);
     }
 
     void dashboardTabRouting_data()

@@ -192,6 +192,14 @@ private Q_SLOTS:
         stats.updateStats();
         QVERIFY(measured.wait());
         QCOMPARE(stats.huggingFaceCacheSizeInGB(), 0.0);
+        // The demo switch shows the sample figure over an empty hub and takes it away again.
+        QSignalSpy figure(&stats, &SystemStatsProvider::huggingFaceCacheSizeInGBChanged);
+        stats.setShowsDemoHubFigure(true);
+        QCOMPARE(stats.huggingFaceCacheSizeInGB(), SystemStatsProvider::kDemoHuggingFaceCacheGB);
+        QCOMPARE(figure.count(), 1);
+        stats.setShowsDemoHubFigure(false);
+        QCOMPARE(stats.huggingFaceCacheSizeInGB(), 0.0);
+        stats.setShowsDemoHubFigure(true);
 
         qputenv("HF_HOME", tree->path("hf").toUtf8());
         QCOMPARE(stats.huggingFaceHubPath(), tree->path("hf/hub"));
@@ -205,13 +213,16 @@ private Q_SLOTS:
         QCOMPARE(measured.count(), 1);
         stats.refreshHuggingFaceCacheSize();
         QVERIFY(measured.wait());
-        // The snapshot link points at the blob, which counts once.
+        // The snapshot link points at the blob, which counts once; a real figure wins over
+        // the demo one.
         QCOMPARE(stats.huggingFaceCacheSizeInGB(), (1 << 20) / kGB);
 
         QSignalSpy purged(&stats, &SystemStatsProvider::huggingFaceCachePurged);
         stats.purgeHuggingFaceCache();
         QVERIFY(purged.wait());
         QVERIFY(stats.cleanedJunkTotal() >= (1 << 20) / kGB);
+        QCOMPARE(stats.huggingFaceCacheSizeInGB(), SystemStatsProvider::kDemoHuggingFaceCacheGB);
+        stats.setShowsDemoHubFigure(false);
         QCOMPARE(stats.huggingFaceCacheSizeInGB(), 0.0);
         QVERIFY(QFileInfo(tree->path("hub")).isDir());
         QVERIFY(QDir(tree->path("hub")).isEmpty());
