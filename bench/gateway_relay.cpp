@@ -1,0 +1,477 @@
+// The local API proxy side by side with a direct connection and with socat relaying the
+// same upstream, all in one run: throughput of one 1 GiB streamed reply, and requests per
+// second with added latency over 10,000 small request/reply pairs, each on a new
+// connection. Client and upstream use plain blocking sockets on their own threads so
+// that what is timed is the relay in between.
+//
+//   bench_gateway_relay [--stream-mib N] [--requests N]
+// socat (Debian package socat) must be on PATH for its column.
+
+#include "gateway/LocalAPIProxyService.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+constexpr int kRequestSize = 128;
+constexpr int kReplySize = 256;
+using Clock = std::chrono::steady_clock;
+
+sockaddr_in loopback(quint16 port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    return address;
+}
+
+int listenOn(quint16 port, quint16 *bound)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address = loopback(port);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 || ::listen(fd, 1024) != 0)
+        return -1;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    *bound = ntohs(address.sin_port);
+    return fd;
+}
+
+int connectTo(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    const sockaddr_in address = loopback(port);
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool writeAll(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+// Reads until the peer closes; returns the byte count.
+size_t readToEnd(int fd, std::vector<char> &buffer)
+{
+    size_t total = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n <= 0)
+            return total;
+        total += size_t(n);
+    }
+}
+
+// The upstream: a request starting with 'S' gets `streamBytes` and a close; any other
+// gets a 256-byte reply once its 128 bytes are in, and a close.
+class Upstream
+{
+public:
+    explicit Upstream(size_t streamBytes)
+        : m_streamBytes(streamBytes)
+    {
+        m_listener = listenOn(0, &m_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~Upstream()
+    {
+        m_stop = true;
+        ::shutdown(m_listener, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listener);
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    void serve()
+    {
+        std::vector<char> block(1 << 20, 'x');
+        const std::string reply(kReplySize, 'r');
+        while (!m_stop) {
+            const int fd = ::accept(m_listener, nullptr, nullptr);
+            if (fd < 0)
+                continue;
+            char request[kRequestSize];
+            ssize_t got = 0;
+            while (got < kRequestSize) {
+                const ssize_t n = ::read(fd, request + got, size_t(kRequestSize - got));
+                if (n <= 0)
+                    break;
+                got += n;
+                if (request[0] == 'S')
+                    break;
+            }
+            if (got > 0 && request[0] == 'S') {
+                for (size_t sent = 0; sent < m_streamBytes; sent += block.size())
+                    if (!writeAll(fd, block.data(), std::min(block.size(), m_streamBytes - sent)))
+                        break;
+            } else if (got == kRequestSize) {
+                writeAll(fd, reply.data(), reply.size());
+            }
+            ::close(fd);
+        }
+    }
+
+    size_t m_streamBytes;
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// socat relaying one port to the upstream, as a user would run it.
+class Socat
+{
+public:
+    Socat(quint16 upstream)
+    {
+        quint16 port = 0;
+        const int probe = listenOn(0, &port);
+        ::close(probe);
+        const std::string listen = "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,fork,reuseaddr";
+        const std::string target = "TCP:127.0.0.1:" + std::to_string(upstream);
+        char *argv[] = {const_cast<char *>("socat"), const_cast<char *>(listen.c_str()),
+                        const_cast<char *>(target.c_str()), nullptr};
+        if (::posix_spawnp(&m_pid, "socat", nullptr, nullptr, argv, environ) != 0) {
+            m_pid = 0;
+            return;
+        }
+        for (int i = 0; i < 200; ++i) {
+            const int fd = connectTo(port);
+            if (fd >= 0) {
+                ::close(fd);
+                m_port = port;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ~Socat()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    pid_t m_pid = 0;
+    quint16 m_port = 0;
+};
+
+// The least a relay can do: one thread, epoll, non-blocking sockets, no framework. It
+// shows what relaying itself costs on this machine, apart from Qt's socket layer.
+class BareRelay
+{
+public:
+    explicit BareRelay(quint16 upstream)
+        : m_upstream(upstream)
+    {
+        m_listener = listenOn(0, &m_port);
+        m_epoll = ::epoll_create1(0);
+        m_stop = ::eventfd(0, 0);
+        watch(m_listener, EPOLLIN, nullptr);
+        watch(m_stop, EPOLLIN, nullptr);
+        m_thread = std::thread([this] { run(); });
+    }
+    ~BareRelay()
+    {
+        const uint64_t one = 1;
+        (void)!::write(m_stop, &one, sizeof one);
+        m_thread.join();
+        ::close(m_listener);
+        ::close(m_stop);
+        ::close(m_epoll);
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    struct Pair
+    {
+        int fd[2] = {-1, -1};          // client, upstream
+        std::vector<char> buffer[2];   // bytes read from side i, not yet written to the other
+        size_t offset[2] = {0, 0};
+        bool connected = false;
+    };
+    struct Tag { Pair *pair; int side; };
+
+    void watch(int fd, uint32_t events, Tag *tag, int op = EPOLL_CTL_ADD)
+    {
+        epoll_event event{};
+        event.events = events;
+        event.data.ptr = tag;
+        if (!tag)
+            event.data.fd = fd;
+        ::epoll_ctl(m_epoll, op, fd, &event);
+    }
+    // Side i reads while its outgoing buffer is empty and writes while the other's is not.
+    void rearm(Pair *pair, Tag *tags)
+    {
+        for (int i = 0; i < 2; ++i) {
+            uint32_t events = 0;
+            if (i == 1 && !pair->connected)
+                events = EPOLLOUT;
+            else {
+                if (pair->buffer[i].empty() && (pair->connected || i == 0))
+                    events |= EPOLLIN;
+                if (!pair->buffer[1 - i].empty())
+                    events |= EPOLLOUT;
+                if (i == 0 && !pair->connected)
+                    events = 0;   // the client waits until the upstream is up
+            }
+            watch(pair->fd[i], events, &tags[i], EPOLL_CTL_MOD);
+        }
+    }
+    void closePair(Pair *pair, Tag *tags)
+    {
+        ::close(pair->fd[0]);
+        ::close(pair->fd[1]);
+        delete[] tags;
+        delete pair;
+    }
+    void run()
+    {
+        epoll_event events[64];
+        std::vector<char> chunk(65536);
+        for (;;) {
+            const int n = ::epoll_wait(m_epoll, events, 64, -1);
+            for (int e = 0; e < n; ++e) {
+                if (!events[e].data.ptr || events[e].data.fd == m_listener || events[e].data.fd == m_stop) {
+                    if (events[e].data.fd == m_stop)
+                        return;
+                    accept();
+                    continue;
+                }
+                Tag *tag = static_cast<Tag *>(events[e].data.ptr);
+                Pair *pair = tag->pair;
+                Tag *tags = tag - tag->side;
+                const int i = tag->side;
+                bool end = false;
+                if (i == 1 && !pair->connected) {
+                    int error = 0;
+                    socklen_t length = sizeof error;
+                    ::getsockopt(pair->fd[1], SOL_SOCKET, SO_ERROR, &error, &length);
+                    if (error) {
+                        closePair(pair, tags);
+                        continue;
+                    }
+                    pair->connected = true;
+                } else {
+                    if ((events[e].events & EPOLLOUT) && !pair->buffer[1 - i].empty()) {
+                        std::vector<char> &out = pair->buffer[1 - i];
+                        const ssize_t w = ::send(pair->fd[i], out.data() + pair->offset[1 - i],
+                                                 out.size() - pair->offset[1 - i], MSG_NOSIGNAL);
+                        if (w < 0)
+                            end = true;
+                        else if ((pair->offset[1 - i] += size_t(w)) == out.size()) {
+                            out.clear();
+                            pair->offset[1 - i] = 0;
+                        }
+                    }
+                    if (!end && (events[e].events & (EPOLLIN | EPOLLHUP | EPOLLERR)) && pair->buffer[i].empty()) {
+                        const ssize_t r = ::read(pair->fd[i], chunk.data(), chunk.size());
+                        if (r <= 0)
+                            end = true;
+                        else {
+                            const ssize_t w = ::send(pair->fd[1 - i], chunk.data(), size_t(r), MSG_NOSIGNAL);
+                            if (w < r)
+                                pair->buffer[i].assign(chunk.data() + std::max<ssize_t>(w, 0), chunk.data() + r);
+                        }
+                    }
+                }
+                if (end) {
+                    closePair(pair, tags);
+                    continue;
+                }
+                rearm(pair, tags);
+            }
+        }
+    }
+    void accept()
+    {
+        const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_NONBLOCK);
+        if (client < 0)
+            return;
+        auto *pair = new Pair;
+        auto *tags = new Tag[2]{{pair, 0}, {pair, 1}};
+        pair->fd[0] = client;
+        pair->fd[1] = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        const int on = 1;
+        ::setsockopt(pair->fd[0], IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        ::setsockopt(pair->fd[1], IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        const sockaddr_in address = loopback(m_upstream);
+        ::connect(pair->fd[1], reinterpret_cast<const sockaddr *>(&address), sizeof address);
+        watch(pair->fd[0], 0, &tags[0]);
+        watch(pair->fd[1], EPOLLOUT, &tags[1]);
+    }
+
+    quint16 m_upstream;
+    quint16 m_port = 0;
+    int m_listener = -1;
+    int m_epoll = -1;
+    int m_stop = -1;
+    std::thread m_thread;
+};
+
+struct Route
+{
+    Route(const char *n, quint16 p) : name(n), port(p) {}
+    const char *name;
+    quint16 port;
+    double bestThroughput = 0;   // GiB/s
+    std::vector<double> latenciesUs;
+    double requestsPerSecond = 0;
+};
+
+double streamOnce(quint16 port, size_t expected)
+{
+    std::vector<char> buffer(1 << 20);
+    const auto start = Clock::now();
+    const int fd = connectTo(port);
+    if (fd < 0)
+        return 0;
+    writeAll(fd, "S", 1);
+    const size_t got = readToEnd(fd, buffer);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    ::close(fd);
+    if (got != expected) {
+        std::fprintf(stderr, "stream short: %zu of %zu bytes\n", got, expected);
+        return 0;
+    }
+    return double(got) / double(1 << 30) / seconds;
+}
+
+bool requests(Route &route, int count)
+{
+    std::string request = R"({"model": "llama3:8b", "prompt": "ping"})";
+    request.resize(kRequestSize, ' ');
+    std::vector<char> buffer(4096);
+    route.latenciesUs.clear();
+    route.latenciesUs.reserve(size_t(count));
+    const auto begin = Clock::now();
+    for (int i = 0; i < count; ++i) {
+        const auto start = Clock::now();
+        const int fd = connectTo(route.port);
+        if (fd < 0)
+            return false;
+        writeAll(fd, request.data(), request.size());
+        const size_t got = readToEnd(fd, buffer);
+        ::close(fd);
+        if (got != size_t(kReplySize))
+            return false;
+        route.latenciesUs.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    route.requestsPerSecond = count / std::chrono::duration<double>(Clock::now() - begin).count();
+    std::sort(route.latenciesUs.begin(), route.latenciesUs.end());
+    return true;
+}
+
+double percentile(const std::vector<double> &sorted, double p)
+{
+    return sorted.empty() ? 0 : sorted[std::min(sorted.size() - 1, size_t(p * double(sorted.size())))];
+}
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    size_t streamBytes = size_t(1) << 30;
+    int requestCount = 10000;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--stream-mib") == 0)
+            streamBytes = size_t(std::atol(argv[i + 1])) << 20;
+        else if (std::strcmp(argv[i], "--requests") == 0)
+            requestCount = std::atoi(argv[i + 1]);
+    }
+
+    Upstream upstream(streamBytes);
+    LocalAPIProxyService proxy(RelayTarget{QHostAddress(QHostAddress::LocalHost), upstream.port(), 5000});
+    proxy.startProxy(0);
+    QElapsedTimer wait;
+    wait.start();
+    while (!proxy.isRunning() && wait.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (!proxy.isRunning()) {
+        std::fprintf(stderr, "the proxy did not start\n");
+        return 1;
+    }
+    Socat socat(upstream.port());
+    BareRelay bare(upstream.port());
+
+    std::vector<Route> routes{{"direct", upstream.port()}, {"proxy", proxy.listeningPort()}, {"bare", bare.port()}};
+    if (socat.port())
+        routes.push_back({"socat", socat.port()});
+    else
+        std::fprintf(stderr, "socat not found on PATH: its column is left out\n");
+
+    // Interleaved rounds, so a slow moment of the machine does not land on one route only.
+    for (int round = 0; round < 3; ++round)
+        for (Route &route : routes)
+            route.bestThroughput = std::max(route.bestThroughput, streamOnce(route.port, streamBytes));
+    for (Route &route : routes) {
+        if (!requests(route, requestCount)) {
+            std::fprintf(stderr, "%s: a request failed\n", route.name);
+            return 1;
+        }
+        QCoreApplication::processEvents();   // the proxy's counters, queued meanwhile
+    }
+
+    const Route &direct = routes[0];
+    const double directP50 = percentile(direct.latenciesUs, 0.5);
+    const double directP99 = percentile(direct.latenciesUs, 0.99);
+    std::printf("%-8s %14s %14s %12s %12s %16s %16s\n", "route", "stream GiB/s", "requests/s", "p50 µs", "p99 µs",
+                "p50 added µs", "p99 added µs");
+    for (const Route &route : routes) {
+        const double p50 = percentile(route.latenciesUs, 0.5);
+        const double p99 = percentile(route.latenciesUs, 0.99);
+        std::printf("%-8s %14.2f %14.0f %12.1f %12.1f %16.1f %16.1f\n", route.name, route.bestThroughput,
+                    route.requestsPerSecond, p50, p99, p50 - directP50, p99 - directP99);
+    }
+    if (routes.size() == 4) {
+        const Route &ours = routes[1];
+        const Route &theirs = routes[3];
+        std::printf("\nproxy / socat: throughput %.2f×, requests per second %.2f×\n",
+                    ours.bestThroughput / theirs.bestThroughput, ours.requestsPerSecond / theirs.requestsPerSecond);
+    }
+    std::printf("proxy requests counted: %d (expected %d)\n", proxy.requestCount(), 3 + requestCount);
+    return 0;
+}

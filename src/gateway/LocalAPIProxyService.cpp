@@ -1,0 +1,108 @@
+#include "LocalAPIProxyService.h"
+
+#include "ProxyRelay.h"
+
+#include <cstdio>
+
+LocalAPIProxyService::LocalAPIProxyService(RelayTarget upstream, QObject *parent)
+    : QObject(parent)
+    , m_upstream(std::move(upstream))
+{
+    m_thread.setObjectName(QStringLiteral("com.quillmoor.proxy.queue"));
+}
+
+LocalAPIProxyService::~LocalAPIProxyService()
+{
+    if (!m_relay)
+        return;
+    // The relay and its sockets belong to the proxy thread and must go there.
+    QMetaObject::invokeMethod(m_relay, [relay = m_relay] { delete relay; }, Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
+}
+
+LocalAPIProxyService &LocalAPIProxyService::shared()
+{
+    static auto *instance = new LocalAPIProxyService;
+    return *instance;
+}
+
+void LocalAPIProxyService::startProxy(int port)
+{
+    if (m_isRunning || m_starting || port < 0 || port > 65535)
+        return;
+    if (!m_relay) {
+        // Started on first use: nobody pays for the thread until the proxy is switched on.
+        m_relay = new ProxyRelay(m_upstream);
+        m_relay->moveToThread(&m_thread);
+        connect(m_relay, &ProxyRelay::listening, this, [this](quint16 actual, int attempt) {
+            if (attempt != m_attempt || !m_starting)
+                return;   // stopped, or started again, before the listener was ready
+            m_starting = false;
+            m_port = actual;
+            setRunning(true);
+            log(QStringLiteral("🚀 Local API Proxy listening on port %1").arg(actual));
+        });
+        connect(m_relay, &ProxyRelay::listenFailed, this, [this](const QString &error, int attempt) {
+            if (attempt != m_attempt || !m_starting)
+                return;
+            m_starting = false;
+            log(QStringLiteral("❌ Failed to bind local proxy: ") + error);
+        });
+        connect(m_relay, &ProxyRelay::accepted, this, [this] {
+            ++m_requestCount;
+            Q_EMIT requestCountChanged();
+        });
+        connect(m_relay, &ProxyRelay::routed, this, &LocalAPIProxyService::setLastRoutedModel);
+        connect(m_relay, &ProxyRelay::logged, this, &LocalAPIProxyService::log);
+        m_thread.start();
+    }
+    m_starting = true;
+    const int attempt = ++m_attempt;
+    QMetaObject::invokeMethod(m_relay, [relay = m_relay, port, attempt] { relay->listen(quint16(port), attempt); });
+}
+
+void LocalAPIProxyService::stopProxy()
+{
+    // A switch turned off before the listener came up cancels it too.
+    if (!m_isRunning && !m_starting)
+        return;
+    m_starting = false;
+    QMetaObject::invokeMethod(m_relay, [relay = m_relay] { relay->close(); });
+    const bool wasRunning = m_isRunning;
+    setRunning(false);
+    setLastRoutedModel(QStringLiteral("None"));
+    if (wasRunning)
+        log(QStringLiteral("🛑 Local API Proxy stopped"));
+}
+
+int LocalAPIProxyService::openConnections() const
+{
+    if (!m_relay)
+        return 0;
+    int count = 0;
+    QMetaObject::invokeMethod(m_relay, [relay = m_relay, &count] { count = relay->connectionCount(); },
+                              Qt::BlockingQueuedConnection);
+    return count;
+}
+
+void LocalAPIProxyService::log(const QString &line)
+{
+    std::printf("%s\n", line.toLocal8Bit().constData());
+    std::fflush(stdout);
+    Q_EMIT logged(line);
+}
+
+void LocalAPIProxyService::setRunning(bool running)
+{
+    if (m_isRunning == running)
+        return;
+    m_isRunning = running;
+    Q_EMIT isRunningChanged();
+}
+
+void LocalAPIProxyService::setLastRoutedModel(const QString &model)
+{
+    m_lastRoutedModel = model;
+    Q_EMIT lastRoutedModelChanged();
+}
