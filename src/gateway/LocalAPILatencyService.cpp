@@ -1,5 +1,6 @@
 #include "LocalAPILatencyService.h"
 
+#include "app/QmlRecords.h"
 #include "localai/LocalAIService.h"
 
 #include <QElapsedTimer>
@@ -120,10 +121,7 @@ void LocalAPILatencyService::pingLocalPort(quint16 port, std::function<void(bool
 
 QVariantList LocalAPILatencyService::activePortLatenciesForQml() const
 {
-    QVariantList list;
-    for (const PortLatencyInfo &row : m_activePortLatencies)
-        list.append(row.toVariantMap());
-    return list;
+    return toVariantList(m_activePortLatencies);
 }
 
 void LocalAPILatencyService::setActivePortLatencies(const QList<PortLatencyInfo> &rows)

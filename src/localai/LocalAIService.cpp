@@ -1,5 +1,6 @@
 #include "LocalAIService.h"
 
+#include "app/QmlRecords.h"
 #include "platform/FileTree.h"
 #include "platform/ProcessControl.h"
 #include "telemetry/SystemStatsProvider.h"
@@ -28,16 +29,6 @@ namespace {
 const QString kRunning = QStringLiteral("Running");
 const QString kShielded = QStringLiteral("Suspended (Battery Shield)");
 const QString kOllamaSystemStore = QStringLiteral("/usr/share/ollama/.ollama/models/blobs");
-
-template<typename T>
-QVariantList toVariantList(const QList<T> &rows)
-{
-    QVariantList list;
-    list.reserve(rows.size());
-    for (const T &row : rows)
-        list.append(row.toVariantMap());
-    return list;
-}
 
 bool isInside(const QString &location, const QString &root)
 {

@@ -1,5 +1,6 @@
 #include "ProcessMonitor.h"
 
+#include "app/QmlRecords.h"
 #include "platform/ProcessControl.h"
 #include "telemetry/QuickActionsService.h"
 #include "telemetry/SystemStatsProvider.h"
@@ -250,11 +251,7 @@ void ProcessMonitor::setIsPaused(bool paused)
 
 QVariantList ProcessMonitor::topProcessesForQml() const
 {
-    QVariantList list;
-    list.reserve(m_topProcesses.size());
-    for (const ProcessInfoData &row : m_topProcesses)
-        list.append(row.toVariantMap());
-    return list;
+    return toVariantList(m_topProcesses);
 }
 
 QList<int> ProcessMonitor::suspendedPidList() const
@@ -274,9 +271,5 @@ QVariantMap ProcessMonitor::batteryShameListForQml() const
 
 QVariantList ProcessMonitor::dvrSnapshotsForQml() const
 {
-    QVariantList list;
-    list.reserve(m_dvrSnapshots.size());
-    for (const DVRSnapshot &s : m_dvrSnapshots)
-        list.append(s.toVariantMap());
-    return list;
+    return toVariantList(m_dvrSnapshots);
 }

@@ -1,5 +1,6 @@
 #include "SystemStatsProvider.h"
 
+#include "app/QmlRecords.h"
 #include "app/Preferences.h"
 #include "platform/CpuTopologyReader.h"
 #include "platform/DesktopNotifier.h"
@@ -541,10 +542,7 @@ void SystemStatsProvider::purgeHuggingFaceCache()
 
 QVariantList SystemStatsProvider::activeConnectionsForQml() const
 {
-    QVariantList list;
-    for (const ActiveConnection &c : m_activeConnections)
-        list.append(c.toVariantMap());
-    return list;
+    return toVariantList(m_activeConnections);
 }
 
 void SystemStatsProvider::setForceTurboCooling(bool on)
