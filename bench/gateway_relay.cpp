@@ -11,14 +11,12 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QThread>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
