@@ -5,6 +5,7 @@
 #include "Preferences.h"
 #include "ThemeManager.h"
 #include "localai/LocalAIService.h"
+#include "telemetry/PingService.h"
 #include "processes/ProcessMonitor.h"
 #include "telemetry/SystemStatsProvider.h"
 #include "ui/ApplicationIconProvider.h"
@@ -82,6 +83,8 @@ void AppDelegate::applicationDidFinishLaunching()
         return ai ? ai->loadedModelSizes() : QList<qint64>{};
     });
     m_stats->setShowsDemoHubFigure(m_localAI->demoMode());
+    m_stats->setBuildTurboSource([ai = QPointer<LocalAIService>(m_localAI)] { return ai && ai->buildTurboEnabled(); });
+    m_stats->setDemoModeSource([ai = QPointer<LocalAIService>(m_localAI)] { return ai && ai->demoMode(); });
     connect(m_localAI, &LocalAIService::demoModeChanged, m_stats,
             [stats = m_stats, ai = m_localAI] { stats->setShowsDemoHubFigure(ai->demoMode()); });
 
@@ -93,7 +96,13 @@ void AppDelegate::applicationDidFinishLaunching()
         m_processMonitor = m_ownedProcessMonitor.get();
     }
 
-    // 4. The pinger joins here once it exists.
+    // 4. The pinger; one echo every two seconds from here on.
+    if (m_services.ping) {
+        m_ping = m_services.ping;
+    } else {
+        m_ownedPing = std::make_unique<PingService>();
+        m_ping = m_ownedPing.get();
+    }
 
     // 5. Theme.
     m_themeManager = m_services.themeManager ? m_services.themeManager : &ThemeManager::shared();

@@ -18,6 +18,7 @@ class Preferences;
 class QMenu;
 class QQmlEngine;
 
+class PingService;
 class ProcessMonitor;
 class SystemStatsProvider;
 class ThemeManager;
@@ -32,6 +33,7 @@ struct AppServices
     NotificationCenter *notifications = nullptr;
     ProcessMonitor *processMonitor = nullptr;   // null: the delegate creates and owns one
     LocalAIService *localAI = nullptr;          // null: LocalAIService::shared()
+    PingService *ping = nullptr;                // null: the delegate creates and owns one
 };
 
 // Builds the telemetry tray icon, the popover and the dashboard window, and routes clicks
@@ -73,6 +75,7 @@ public:
     QMenu *statusMenu() const { return m_statusMenu.get(); }
     QQmlEngine *engine() const { return m_engine.get(); }
     ProcessMonitor *processMonitor() const { return m_processMonitor; }
+    PingService *pingService() const { return m_ping; }
     LocalAIService *localAI() const { return m_localAI; }
 
 private:
@@ -84,6 +87,8 @@ private:
     AppServices m_services;
     SystemStatsProvider *m_stats = nullptr;
     std::unique_ptr<ProcessMonitor> m_ownedProcessMonitor;
+    PingService *m_ping = nullptr;
+    std::unique_ptr<PingService> m_ownedPing;
     ProcessMonitor *m_processMonitor = nullptr;
     LocalAIService *m_localAI = nullptr;
     ThemeManager *m_themeManager = nullptr;

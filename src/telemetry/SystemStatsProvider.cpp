@@ -1,22 +1,35 @@
 #include "SystemStatsProvider.h"
 
+#include "HIDMonitor.h"
 #include "app/QmlRecords.h"
 #include "app/Preferences.h"
 #include "platform/CpuTopologyReader.h"
 #include "platform/DesktopNotifier.h"
+#include "platform/MachineInfoReader.h"
 #include "platform/MemoryPurger.h"
+#include "platform/PowerProfilesClient.h"
+#include "platform/ProcessControl.h"
+#include "platform/ProcessTableReader.h"
 
 #include <QDir>
 #include <QFile>
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <charconv>
+#include <cctype>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <limits>
 #include <unistd.h>
@@ -31,6 +44,10 @@ double toGB(std::uint64_t bytes)
 }
 
 constexpr qint64 kHubWalkIntervalMs = 10000;
+constexpr qint64 kPublicIPRefreshMs = 60000;
+constexpr qint64 kPublicIPRetryMs = 10000;
+constexpr int kPublicIPTimeoutMs = 10000;
+constexpr int kTcpEstablished = 0x01;
 
 std::string homeDirectory(const std::string &configured)
 {
@@ -52,6 +69,11 @@ SystemStatsProvider::SystemStatsProvider(Preferences &preferences, TelemetrySour
     , m_homePath(homeDirectory(sources.homePath))
     , m_sysRoot(sources.sysRoot)
     , m_procRoot(sources.procRoot)
+    , m_hidMonitor(std::make_unique<HIDMonitor>(sources.sysRoot, sources.nvmlLibrary))
+    , m_fanControl(sources.sysRoot)
+    , m_powerSupplies(sources.sysRoot)
+    , m_addressReader(sources.procRoot)
+    , m_socketReader(sources.procRoot)
     , m_cpuHistory(kHistoryLength, 0.0)
 {
     m_sources = std::move(sources);
@@ -95,6 +117,46 @@ SystemStatsProvider::SystemStatsProvider(Preferences &preferences, TelemetrySour
         }
     });
 
+    connect(&m_connectionWatcher, &QFutureWatcher<ConnectionScan>::finished, this, [this] {
+        ConnectionScan scan = m_connectionWatcher.result();
+        m_connectionOwners = std::move(scan.owners);
+        m_unplacedSockets = std::move(scan.unplaced);
+        if (scan.rows.isEmpty())
+            scan.rows.append(placeholderConnection());
+        assign(m_activeConnections, scan.rows, &SystemStatsProvider::activeConnectionsChanged);
+        Q_EMIT connectionsScanned();
+        if (m_connectionRescanPending) {
+            m_connectionRescanPending = false;
+            startConnectionScan();
+        }
+    });
+
+    m_fanControl.refresh();
+    // The singleton is never destroyed, so fans forced to full duty are handed back here.
+    if (QCoreApplication *app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] { m_fanControl.release(); });
+
+    if (m_sources.powerProfilesBus) {
+        m_powerProfiles = std::make_unique<PowerProfilesClient>(*m_sources.powerProfilesBus);
+        connect(m_powerProfiles.get(), &PowerProfilesClient::probed, this, [this](bool available) {
+            assign(m_lowPowerModeAvailable, available, &SystemStatsProvider::lowPowerModeAvailableChanged);
+            if (available)
+                setLowPowerFromProfile(m_powerProfiles->activeProfile());
+        });
+        connect(m_powerProfiles.get(), &PowerProfilesClient::activeProfileChanged, this,
+                &SystemStatsProvider::setLowPowerFromProfile);
+        connect(m_powerProfiles.get(), &PowerProfilesClient::profileSet, this, [this](bool ok, const QString &error) {
+            if (ok)
+                return;
+            std::printf("Failed to switch the power profile: %s\n", qPrintable(error));
+            std::fflush(stdout);
+            // The switch shows what the daemon has, not what was asked for.
+            Q_EMIT isLowPowerModeEnabledChanged();
+            Q_EMIT lowPowerModeFailed(error);
+        });
+        m_powerProfiles->probe();
+    }
+
     determineCoreCounts();
     if (polling == Polling::Start)
         startPolling();
@@ -106,11 +168,21 @@ SystemStatsProvider::~SystemStatsProvider()
     m_hubSizeWatcher.waitForFinished();
     m_hubPurgeWatcher.waitForFinished();
     m_junkWatcher.waitForFinished();
+    m_connectionWatcher.waitForFinished();
+}
+
+TelemetrySources TelemetrySources::forThisMachine()
+{
+    TelemetrySources sources;
+    sources.publicAddressUrl = QUrl(QStringLiteral("https://api.ipify.org"));
+    sources.powerProfilesBus = QDBusConnection::systemBus();
+    sources.nvmlLibrary = "libnvidia-ml.so.1";
+    return sources;
 }
 
 SystemStatsProvider &SystemStatsProvider::shared()
 {
-    static SystemStatsProvider *instance = new SystemStatsProvider(Preferences::shared());
+    static SystemStatsProvider *instance = new SystemStatsProvider(Preferences::shared(), TelemetrySources::forThisMachine());
     return *instance;
 }
 
@@ -323,8 +395,9 @@ void SystemStatsProvider::updateDisk()
 
 void SystemStatsProvider::updateEstimates()
 {
-    // No counter of the accelerator's load is readable here, so the neural-engine and GPU
-    // panels show estimates that follow whether a model is loaded.
+    // No counter of the neural engine's load exists, and most GPUs expose none either, so
+    // those panels show estimates that follow whether a model is loaded. A GPU whose
+    // driver reports its load keeps the measured figure (updateSensors).
     const bool modelsLoaded = m_loadedModelSizes && !m_loadedModelSizes().isEmpty();
     double ane = 0, anePower = 0, gpu = 0;
     if (!modelsLoaded) {
@@ -342,15 +415,372 @@ void SystemStatsProvider::updateEstimates()
     }
     assign(m_aneUsage, ane, &SystemStatsProvider::aneUsageChanged);
     assign(m_anePowerDraw, anePower, &SystemStatsProvider::anePowerDrawChanged);
-    assign(m_gpuUsage, gpu, &SystemStatsProvider::gpuUsageChanged);
+    if (!m_gpuUsageMeasured)
+        assign(m_gpuUsage, gpu, &SystemStatsProvider::gpuUsageChanged);
 }
 
-// Temperatures, fans, battery, addresses and connections have samplers of their own that
-// are not part of this build yet; until then their fields keep the initial values.
-void SystemStatsProvider::updateSensors() {}
-void SystemStatsProvider::updateBattery() {}
-void SystemStatsProvider::updateIPs() {}
-void SystemStatsProvider::updateConnections() {}
+// ---- Sensors and fans -------------------------------------------------------------------
+
+void SystemStatsProvider::updateSensors()
+{
+    m_hidMonitor->refresh();
+    if (const std::optional<double> soc = m_hidMonitor->readTemperature(QStringLiteral("Tp09")))
+        assign(m_socTemperature, *soc, &SystemStatsProvider::socTemperatureChanged);
+    const std::optional<double> gpu = m_hidMonitor->readTemperature(QStringLiteral("Tg05"));
+    assign(m_gpuTemperature, gpu ? *gpu : m_socTemperature * 0.9 + uniform(-2.0, 2.0),
+           &SystemStatsProvider::gpuTemperatureChanged);
+    const std::optional<double> ssd = m_hidMonitor->readTemperature(QStringLiteral("Ts01"));
+    assign(m_ssdTemperature, ssd ? *ssd : 35.0 + uniform(-1.0, 3.0), &SystemStatsProvider::ssdTemperatureChanged);
+
+    // The kernel counts throttle events per CPU where it can; the share of CPUs that
+    // throttled since the last tick beats guessing from the temperature.
+    const std::vector<std::uint64_t> counts = HwmonReader(m_sysRoot).throttleCounts();
+    double throttling = 0;
+    if (!counts.empty()) {
+        if (counts.size() == m_lastThrottleCounts.size()) {
+            size_t rising = 0;
+            for (size_t i = 0; i < counts.size(); ++i)
+                rising += counts[i] > m_lastThrottleCounts[i];
+            throttling = static_cast<double>(rising) / static_cast<double>(counts.size()) * 100.0;
+        }
+        m_lastThrottleCounts = counts;
+    } else if (m_socTemperature > 95) {
+        throttling = (m_socTemperature - 95) * 5;
+    }
+    assign(m_throttlingStatus, throttling, &SystemStatsProvider::throttlingStatusChanged);
+
+    const GpuLoad load = m_hidMonitor->readGpuLoad();
+    assign(m_gpuUsageMeasured, load.usagePercent.has_value(), &SystemStatsProvider::gpuUsageMeasuredChanged);
+    if (load.usagePercent)
+        assign(m_gpuUsage, *load.usagePercent, &SystemStatsProvider::gpuUsageChanged);
+    assign(m_gpuMemoryUsed, load.memoryUsed ? toGB(*load.memoryUsed) : 0.0, &SystemStatsProvider::gpuMemoryUsedChanged);
+    assign(m_gpuMemoryTotal, load.memoryTotal ? toGB(*load.memoryTotal) : 0.0, &SystemStatsProvider::gpuMemoryTotalChanged);
+
+    // The compiler probe lists every process, so it runs only when its answer matters.
+    const bool buildTurbo = m_buildTurbo && m_buildTurbo();
+    const bool forced = m_forceTurboCooling || (buildTurbo && isCompilerRunning());
+    applyFanControl(forced);
+
+    const std::vector<double> measured = m_hidMonitor->readFanRpms();
+    assign(m_fanRPMsMeasured, !measured.empty(), &SystemStatsProvider::fanRPMsMeasuredChanged);
+    QList<double> fans;
+    if (!measured.empty()) {
+        fans = QList<double>(measured.begin(), measured.end());
+    } else if (m_fanControl.forced()) {
+        // Driven to full duty with no tachometer to read back.
+        fans.append(6800 + uniform(-50.0, 50.0));
+    } else if (m_socTemperature <= 55) {
+        fans.append(0.0);
+    } else {
+        fans.append(std::min((m_socTemperature - 55) * 120 + 1200, 7200.0));
+    }
+    assign(m_fanRPMs, fans, &SystemStatsProvider::fanRPMsChanged);
+}
+
+void SystemStatsProvider::applyFanControl(bool forced)
+{
+    if (forced && !m_fanControl.forced()) {
+        if (!m_fanControl.force()) {
+            std::printf("Failed to drive the fans: no PWM output took full duty\n");
+            std::fflush(stdout);
+        }
+    } else if (!forced && m_fanControl.forced()) {
+        m_fanControl.release();
+    }
+}
+
+const std::vector<std::string> &SystemStatsProvider::compilerSubstrings()
+{
+    static const std::vector<std::string> names{"swiftc", "rustc", "clang", "xcodebuild", "cargo", "gcc"};
+    return names;
+}
+
+bool SystemStatsProvider::namesContainCompiler(const std::string &names)
+{
+    std::string lower(names);
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    for (const std::string &needle : compilerSubstrings())
+        if (lower.find(needle) != std::string::npos)
+            return true;
+    return false;
+}
+
+bool SystemStatsProvider::isCompilerRunning()
+{
+    if (m_demoMode && m_demoMode())
+        return false;
+    if (!m_processReader)
+        m_processReader = std::make_unique<ProcessTableReader>(m_procRoot);
+    std::vector<ProcessStat> table;
+    if (!m_processReader->readAll(table))
+        return false;
+    std::string names;
+    for (const ProcessStat &p : table) {
+        names += p.comm;
+        names += '\n';
+    }
+    return namesContainCompiler(names);
+}
+
+// ---- Battery -----------------------------------------------------------------------------
+
+std::optional<BatteryInfo> SystemStatsProvider::batteryInfoFrom(const std::vector<PowerSupply> &supplies)
+{
+    // A wireless mouse's or headset's battery is a Battery too, scoped to its device.
+    const auto battery = std::find_if(supplies.begin(), supplies.end(), [](const PowerSupply &s) {
+        return s.type == "Battery" && s.scope != "Device";
+    });
+    if (battery == supplies.end())
+        return std::nullopt;
+
+    BatteryInfo info;
+    auto ratio = [](const std::optional<std::int64_t> &now, const std::optional<std::int64_t> &full) -> qint64 {
+        if (*full <= 0)
+            return 0;
+        return static_cast<qint64>(static_cast<double>(*now) / static_cast<double>(*full) * 100.0);
+    };
+    if (battery->capacity)
+        info.percentage = *battery->capacity;
+    else if (battery->energyNow && battery->energyFull)
+        info.percentage = ratio(battery->energyNow, battery->energyFull);
+    else if (battery->chargeNow && battery->chargeFull)
+        info.percentage = ratio(battery->chargeNow, battery->chargeFull);
+
+    info.isCharging = battery->status == "Charging";
+
+    bool anyExternal = false;
+    bool externalOnline = false;
+    for (const PowerSupply &s : supplies) {
+        if (s.type != "Mains" && s.type.compare(0, 3, "USB") != 0)
+            continue;
+        anyExternal = true;
+        externalOnline = externalOnline || s.online.value_or(false);
+    }
+    // Some machines list no adapter at all; the battery's own status is all there is.
+    info.isUnplugged = anyExternal ? !externalOnline : battery->status == "Discharging";
+
+    if (battery->status == "Discharging") {
+        if (battery->energyNow && battery->powerNow && *battery->powerNow != 0)
+            info.timeToEmpty = static_cast<qint64>(static_cast<double>(*battery->energyNow) / std::abs(static_cast<double>(*battery->powerNow)) * 60.0);
+        else if (battery->chargeNow && battery->currentNow && *battery->currentNow != 0)
+            info.timeToEmpty = static_cast<qint64>(static_cast<double>(*battery->chargeNow) / std::abs(static_cast<double>(*battery->currentNow)) * 60.0);
+    }
+
+    if (battery->powerNow)
+        info.wattage = std::abs(static_cast<double>(*battery->powerNow)) / 1e6;
+    else if (battery->voltageNow && battery->currentNow)
+        info.wattage = std::abs(static_cast<double>(*battery->voltageNow)) * std::abs(static_cast<double>(*battery->currentNow)) / 1e12;
+    return info;
+}
+
+std::optional<BatteryInfo> SystemStatsProvider::getBatteryInfo() const
+{
+    return batteryInfoFrom(m_powerSupplies.read());
+}
+
+void SystemStatsProvider::updateBattery()
+{
+    const std::optional<BatteryInfo> info = getBatteryInfo();
+    if (!info)
+        return;
+    assign(m_batteryPercentage, static_cast<int>(info->percentage), &SystemStatsProvider::batteryPercentageChanged);
+    assign(m_batteryIsCharging, info->isCharging, &SystemStatsProvider::batteryIsChargingChanged);
+    assign(m_batteryTimeToEmpty, static_cast<int>(info->timeToEmpty), &SystemStatsProvider::batteryTimeToEmptyChanged);
+    assign(m_powerDraw, info->wattage, &SystemStatsProvider::powerDrawChanged);
+    assign(m_isUnplugged, info->isUnplugged, &SystemStatsProvider::isUnpluggedChanged);
+}
+
+// ---- Addresses ---------------------------------------------------------------------------
+
+QString SystemStatsProvider::pickLocalIP(const std::vector<InterfaceAddress> &addresses, const std::string &defaultInterface)
+{
+    QString onRoute;
+    QString anyOther;
+    for (const InterfaceAddress &a : addresses) {
+        if (a.ipv6)
+            continue;
+        if (!defaultInterface.empty() && a.interface == defaultInterface)
+            onRoute = QString::fromStdString(a.address);
+        if (a.address.compare(0, 4, "127.") != 0)
+            anyOther = QString::fromStdString(a.address);
+    }
+    if (!onRoute.isEmpty())
+        return onRoute;
+    return anyOther.isEmpty() ? QStringLiteral("127.0.0.1") : anyOther;
+}
+
+void SystemStatsProvider::updateIPs()
+{
+    const std::vector<InterfaceAddress> addresses =
+        m_sources.interfaceAddresses ? m_sources.interfaceAddresses() : InterfaceAddressReader::enumerate();
+    assign(m_localIP, pickLocalIP(addresses, m_addressReader.defaultRouteInterface()), &SystemStatsProvider::localIPChanged);
+
+    if (m_sources.publicAddressUrl.isEmpty() || m_publicIPReply)
+        return;
+    const bool checking = m_publicIP == QLatin1String("Checking...");
+    if (!m_sincePublicIPFetch.isValid()
+        || m_sincePublicIPFetch.elapsed() >= (checking ? kPublicIPRetryMs : kPublicIPRefreshMs))
+        fetchPublicIP();
+}
+
+void SystemStatsProvider::fetchPublicIP()
+{
+    if (m_sources.publicAddressUrl.isEmpty() || m_publicIPReply)
+        return;
+    if (!m_network)
+        m_network = new QNetworkAccessManager(this);
+    m_sincePublicIPFetch.start();
+    QNetworkRequest request(m_sources.publicAddressUrl);
+    request.setTransferTimeout(kPublicIPTimeoutMs);
+    m_publicIPReply = m_network->get(request);
+    connect(m_publicIPReply, &QNetworkReply::finished, this, [this, reply = m_publicIPReply] {
+        reply->deleteLater();
+        m_publicIPReply = nullptr;
+        const QString body = QString::fromUtf8(reply->readAll()).trimmed();
+        // A captive portal answers with a page of its own; only an address is shown.
+        const bool ok = reply->error() == QNetworkReply::NoError && !QHostAddress(body).isNull();
+        if (ok)
+            assign(m_publicIP, body, &SystemStatsProvider::publicIPChanged);
+        Q_EMIT publicIPFetched(ok);
+    });
+}
+
+// ---- Connections -------------------------------------------------------------------------
+
+bool SystemStatsProvider::isLoopbackAddress(const std::string &address)
+{
+    return address.compare(0, 4, "127.") == 0 || address == "::1" || address.compare(0, 11, "::ffff:127.") == 0;
+}
+
+QString SystemStatsProvider::renderEndpointPair(const SocketEntry &entry)
+{
+    auto endpoint = [&](const std::string &address, int port) {
+        const QString host = QString::fromStdString(address);
+        return (entry.ipv6 ? u'[' + host + u']' : host) + u':' + QString::number(port);
+    };
+    return endpoint(entry.localAddress, entry.localPort) + QStringLiteral("->") + endpoint(entry.remoteAddress, entry.remotePort);
+}
+
+ActiveConnection SystemStatsProvider::placeholderConnection()
+{
+    return {QStringLiteral("No external connections"), QStringLiteral("IDLE"), QStringLiteral("System"), QStringLiteral("0")};
+}
+
+QList<ActiveConnection> SystemStatsProvider::connectionRows(const std::vector<SocketEntry> &entries, const OwnerCache &owners)
+{
+    QList<ActiveConnection> rows;
+    for (const SocketEntry &e : entries) {
+        if (e.state != kTcpEstablished || isLoopbackAddress(e.localAddress) || isLoopbackAddress(e.remoteAddress))
+            continue;
+        ActiveConnection row{renderEndpointPair(e), QStringLiteral("ESTABLISHED"), QStringLiteral("?"), QStringLiteral("0")};
+        if (const auto it = owners.find(e.inode); it != owners.end() && e.inode != 0) {
+            row.processName = it->second.second;
+            row.pid = QString::number(it->second.first);
+        }
+        rows.append(row);
+        if (rows.size() == kMaxConnections)
+            break;
+    }
+    return rows;
+}
+
+void SystemStatsProvider::updateConnections()
+{
+    startConnectionScan();
+}
+
+void SystemStatsProvider::startConnectionScan()
+{
+    if (m_connectionWatcher.isRunning())
+        return;
+    m_connectionWatcher.setFuture(QtConcurrent::run(
+        [reader = m_socketReader, owners = m_connectionOwners, unplaced = m_unplacedSockets]() mutable {
+        const std::vector<SocketEntry> entries = reader.readTcp();
+        // Only the sockets that make it into the rows need an owner.
+        std::unordered_set<std::uint64_t> shown;
+        for (const SocketEntry &e : entries) {
+            if (shown.size() == static_cast<size_t>(kMaxConnections))
+                break;
+            if (e.state == kTcpEstablished && !isLoopbackAddress(e.localAddress) && !isLoopbackAddress(e.remoteAddress))
+                shown.insert(e.inode);
+        }
+        shown.erase(0);   // not yet accepted: no process holds it
+
+        ConnectionScan scan;
+        std::unordered_set<std::uint64_t> wanted;
+        for (std::uint64_t inode : shown) {
+            if (const auto it = owners.find(inode); it != owners.end())
+                scan.owners.emplace(inode, it->second);
+            else if (unplaced.count(inode))
+                scan.unplaced.insert(inode);
+            else
+                wanted.insert(inode);
+        }
+        if (!wanted.empty()) {
+            const std::unordered_map<std::uint64_t, int> found = reader.owners(wanted);
+            for (std::uint64_t inode : wanted) {
+                const auto it = found.find(inode);
+                if (it == found.end()) {
+                    scan.unplaced.insert(inode);
+                    continue;
+                }
+                scan.owners.emplace(inode, std::make_pair(it->second, QString::fromStdString(reader.commandName(it->second))));
+            }
+        }
+        scan.rows = connectionRows(entries, scan.owners);
+        return scan;
+    }));
+}
+
+void SystemStatsProvider::killConnectionProcess(const QString &pidText)
+{
+    bool ok = false;
+    const int pid = pidText.toInt(&ok);
+    // toInt also takes surrounding spaces; the text must be a plain signed number.
+    static const QRegularExpression plain(QStringLiteral("^[+-]?[0-9]+$"));
+    if (!ok || pid <= 0 || !plain.match(pidText).hasMatch())
+        return;
+    if (pid == 1 || pid == ProcessControl::ownPid()) {
+        std::printf("Refusing to kill process %d\n", pid);
+        std::fflush(stdout);
+        return;
+    }
+    if (const int error = ProcessControl::sendSignal(pid, SIGKILL); error != 0) {
+        std::printf("Failed to kill connection PID %d: %s\n", pid, ProcessControl::errorText(error).c_str());
+        std::fflush(stdout);
+        return;
+    }
+    if (m_connectionWatcher.isRunning())
+        m_connectionRescanPending = true;
+    else
+        startConnectionScan();
+}
+
+// ---- Machine description -----------------------------------------------------------------
+
+MachineHardwareInfo SystemStatsProvider::getHardwareInfo() const
+{
+    const MachineInfoReader reader(m_sysRoot, m_procRoot, m_sources.etcRoot);
+    MachineHardwareInfo info;
+    info.modelIdentifier = QString::fromStdString(reader.modelIdentifier());
+    info.modelName = MachineHardwareInfo::modelNameFor(info.modelIdentifier);
+    const QString brand = QString::fromStdString(reader.processorName()).trimmed();
+    info.processor = brand.isEmpty() ? QStringLiteral("Unknown processor") : brand;
+    info.physicalMemoryGB = toGB(MemInfoReader(m_procRoot, m_sysRoot).read().total);
+    info.cpuCores = CpuTopologyReader(m_sysRoot, m_procRoot).read().cpuCount;
+    info.performanceCores = m_pCoreCount < 1 ? 4 : m_pCoreCount;
+    info.efficiencyCores = m_eCoreCount < 1 ? 4 : m_eCoreCount;
+    info.gpuCores = static_cast<int>(m_gpuCoreCount);
+    info.neuralEngine = MachineHardwareInfo::neuralEngineFor(brand);
+    info.memoryBandwidth = MachineHardwareInfo::memoryBandwidthFor(brand);
+    const QString os = QString::fromStdString(reader.osPrettyName());
+    const QString kernel = QString::fromStdString(reader.kernelRelease());
+    info.osVersion = os.isEmpty() ? QStringLiteral("Linux") : os;
+    if (!kernel.isEmpty())
+        info.osVersion += QStringLiteral(", kernel ") + kernel;
+    info.serialNumber = MachineHardwareInfo::serialNumberFor(info.modelIdentifier);
+    return info;
+}
 
 void SystemStatsProvider::setNotificationBus(const QDBusConnection &bus)
 {
@@ -547,12 +977,41 @@ QVariantList SystemStatsProvider::activeConnectionsForQml() const
 
 void SystemStatsProvider::setForceTurboCooling(bool on)
 {
+    if (on && !m_fanControl.available() && !m_fanControl.refresh()) {
+        // Nothing can drive the fans: the switch stays off rather than claim they spin.
+        Q_EMIT turboCoolingAvailableChanged();
+        Q_EMIT forceTurboCoolingChanged();
+        return;
+    }
     assign(m_forceTurboCooling, on, &SystemStatsProvider::forceTurboCoolingChanged);
+    // Switching on takes effect at once; off, the next tick decides whether a build still
+    // holds the fans.
+    if (on)
+        applyFanControl(true);
 }
 
 void SystemStatsProvider::setIsLowPowerModeEnabled(bool on)
 {
-    assign(m_isLowPowerModeEnabled, on, &SystemStatsProvider::isLowPowerModeEnabledChanged);
+    if (on == m_isLowPowerModeEnabled)
+        return;
+    if (!m_powerProfiles || !m_powerProfiles->available()) {
+        Q_EMIT isLowPowerModeEnabledChanged();
+        Q_EMIT lowPowerModeFailed(QStringLiteral("no power profile daemon"));
+        return;
+    }
+    if (on) {
+        const QString active = m_powerProfiles->activeProfile();
+        m_profileBeforeLowPower = active.isEmpty() || active == PowerProfilesClient::kPowerSaver ? QStringLiteral("balanced") : active;
+        m_powerProfiles->setActiveProfile(PowerProfilesClient::kPowerSaver);
+    } else {
+        m_powerProfiles->setActiveProfile(m_profileBeforeLowPower.isEmpty() ? QStringLiteral("balanced") : m_profileBeforeLowPower);
+    }
+}
+
+void SystemStatsProvider::setLowPowerFromProfile(const QString &profile)
+{
+    assign(m_isLowPowerModeEnabled, profile == PowerProfilesClient::kPowerSaver,
+           &SystemStatsProvider::isLowPowerModeEnabledChanged);
 }
 
 double SystemStatsProvider::baselineCpuUsage() const

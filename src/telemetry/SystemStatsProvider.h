@@ -1,7 +1,13 @@
 #pragma once
 
 #include "ActiveConnection.h"
+#include "BatteryInfo.h"
 #include "JunkScanner.h"
+#include "MachineHardwareInfo.h"
+#include "platform/InterfaceAddressReader.h"
+#include "platform/PowerSupplyReader.h"
+#include "platform/PwmFanControl.h"
+#include "platform/SocketTableReader.h"
 #include "platform/CpuTimesReader.h"
 #include "platform/DiskStatsReader.h"
 #include "platform/FileSystemStats.h"
@@ -16,17 +22,25 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <QUrl>
 #include <QVariantList>
 
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class DesktopNotifier;
+class HIDMonitor;
 class MemoryPurger;
+class PowerProfilesClient;
 class Preferences;
+class ProcessTableReader;
+class QNetworkAccessManager;
+class QNetworkReply;
 
 // Where the telemetry pass reads the machine from. Tests point these at fixture trees.
 struct TelemetrySources
@@ -41,6 +55,16 @@ struct TelemetrySources
     QString memoryPurgeHelper;
     QString pkexecPath;
     std::optional<bool> elevateMemoryPurge;
+    std::string etcRoot = "/etc";
+    // Everything below reaches beyond the file system and is off unless set, so a
+    // provider built for a test never leaves the machine: forThisMachine() sets them.
+    QUrl publicAddressUrl;                           // a plain-text address echo over HTTPS
+    std::optional<QDBusConnection> powerProfilesBus; // where power-profiles-daemon answers
+    std::string nvmlLibrary;                         // NVIDIA's management library
+    // The interface addresses; unset: getifaddrs.
+    std::function<std::vector<InterfaceAddress>()> interfaceAddresses;
+
+    static TelemetrySources forThisMachine();
 };
 
 // The single observable telemetry model. A one-second timer runs updateStats(), which
@@ -64,6 +88,9 @@ class SystemStatsProvider : public QObject
     Q_PROPERTY(double aiVramTotal READ aiVramTotal NOTIFY aiVramTotalChanged)
     Q_PROPERTY(bool hostVramSplitAlert READ hostVramSplitAlert NOTIFY hostVramSplitAlertChanged)
     Q_PROPERTY(double gpuUsage READ gpuUsage NOTIFY gpuUsageChanged)
+    Q_PROPERTY(bool gpuUsageMeasured READ gpuUsageMeasured NOTIFY gpuUsageMeasuredChanged)
+    Q_PROPERTY(double gpuMemoryUsed READ gpuMemoryUsed NOTIFY gpuMemoryUsedChanged)
+    Q_PROPERTY(double gpuMemoryTotal READ gpuMemoryTotal NOTIFY gpuMemoryTotalChanged)
     Q_PROPERTY(qint64 gpuCoreCount READ gpuCoreCount NOTIFY gpuCoreCountChanged)
     Q_PROPERTY(double memoryUsed READ memoryUsed NOTIFY memoryUsedChanged)
     Q_PROPERTY(double memoryTotal READ memoryTotal NOTIFY memoryTotalChanged)
@@ -90,11 +117,14 @@ class SystemStatsProvider : public QObject
     Q_PROPERTY(double batteryTemperature READ batteryTemperature CONSTANT)
     Q_PROPERTY(bool isUnplugged READ isUnplugged NOTIFY isUnpluggedChanged)
     Q_PROPERTY(bool forceTurboCooling READ forceTurboCooling WRITE setForceTurboCooling NOTIFY forceTurboCoolingChanged)
+    Q_PROPERTY(bool turboCoolingAvailable READ turboCoolingAvailable NOTIFY turboCoolingAvailableChanged)
     Q_PROPERTY(QList<double> fanRPMs READ fanRPMs NOTIFY fanRPMsChanged)
+    Q_PROPERTY(bool fanRPMsMeasured READ fanRPMsMeasured NOTIFY fanRPMsMeasuredChanged)
     Q_PROPERTY(double ssdTemperature READ ssdTemperature NOTIFY ssdTemperatureChanged)
     Q_PROPERTY(double gpuTemperature READ gpuTemperature NOTIFY gpuTemperatureChanged)
     Q_PROPERTY(double throttlingStatus READ throttlingStatus NOTIFY throttlingStatusChanged)
     Q_PROPERTY(bool isLowPowerModeEnabled READ isLowPowerModeEnabled WRITE setIsLowPowerModeEnabled NOTIFY isLowPowerModeEnabledChanged)
+    Q_PROPERTY(bool lowPowerModeAvailable READ lowPowerModeAvailable NOTIFY lowPowerModeAvailableChanged)
     Q_PROPERTY(double optimizedMemoryReleased READ optimizedMemoryReleased NOTIFY optimizedMemoryReleasedChanged)
     Q_PROPERTY(double cleanedJunkTotal READ cleanedJunkTotal NOTIFY cleanedJunkTotalChanged)
     Q_PROPERTY(double huggingFaceCacheSizeInGB READ huggingFaceCacheSizeInGB NOTIFY huggingFaceCacheSizeInGBChanged)
@@ -129,6 +159,40 @@ public:
     // service exists nothing is loaded.
     using LoadedModelSizes = std::function<QList<qint64>()>;
     void setLoadedModelSizesSource(LoadedModelSizes source) { m_loadedModelSizes = std::move(source); }
+
+    // The local AI service's build-turbo and demo switches, read by the fan logic and the
+    // compiler probe; unset, both off.
+    using FlagSource = std::function<bool()>;
+    void setBuildTurboSource(FlagSource source) { m_buildTurbo = std::move(source); }
+    void setDemoModeSource(FlagSource source) { m_demoMode = std::move(source); }
+
+    // The internal battery; absent on a machine without one.
+    std::optional<BatteryInfo> getBatteryInfo() const;
+    static std::optional<BatteryInfo> batteryInfoFrom(const std::vector<PowerSupply> &supplies);
+
+    // Whether a compiler runs: a substring test of every process name. Never in demo mode.
+    bool isCompilerRunning();
+    static bool namesContainCompiler(const std::string &names);
+    static const std::vector<std::string> &compilerSubstrings();
+
+    // SIGKILL to a connection's owner (the pid text of its row), then a rescan. Text that is
+    // not a positive number, pid 1 and Quillmoor itself are refused.
+    Q_INVOKABLE void killConnectionProcess(const QString &pid);
+    // Established TCP connections as rows, loopback on either end left out, at most 15.
+    static QList<ActiveConnection> connectionRows(const std::vector<SocketEntry> &entries,
+                                                  const std::unordered_map<std::uint64_t, std::pair<int, QString>> &owners);
+    static bool isLoopbackAddress(const std::string &address);
+    static QString renderEndpointPair(const SocketEntry &entry);
+    static ActiveConnection placeholderConnection();
+    static constexpr int kMaxConnections = 15;
+
+    // The address of the default route's interface; without one the last non-loopback
+    // IPv4 address; "127.0.0.1" when there is none.
+    static QString pickLocalIP(const std::vector<InterfaceAddress> &addresses, const std::string &defaultInterface);
+    // Starts a public-address fetch unless one is out; tests call it to skip the pacing.
+    void fetchPublicIP();
+
+    Q_INVOKABLE MachineHardwareInfo getHardwareInfo() const;
 
     // While the local AI demo switch is on, an empty or absent hub reads as a sample figure
     // so the demonstration screens have something to purge; live, it reads what is there.
@@ -186,6 +250,9 @@ public:
     double aiVramTotal() const { return m_aiVramTotal; }
     bool hostVramSplitAlert() const { return m_hostVramSplitAlert; }
     double gpuUsage() const { return m_gpuUsage; }
+    bool gpuUsageMeasured() const { return m_gpuUsageMeasured; }
+    double gpuMemoryUsed() const { return m_gpuMemoryUsed; }
+    double gpuMemoryTotal() const { return m_gpuMemoryTotal; }
     qint64 gpuCoreCount() const { return m_gpuCoreCount; }
     double memoryUsed() const { return m_memoryUsed; }
     double memoryTotal() const { return m_memoryTotal; }
@@ -215,12 +282,15 @@ public:
     bool isUnplugged() const { return m_isUnplugged; }
     bool forceTurboCooling() const { return m_forceTurboCooling; }
     void setForceTurboCooling(bool on);
+    bool turboCoolingAvailable() const { return m_fanControl.available(); }
     QList<double> fanRPMs() const { return m_fanRPMs; }
+    bool fanRPMsMeasured() const { return m_fanRPMsMeasured; }
     double ssdTemperature() const { return m_ssdTemperature; }
     double gpuTemperature() const { return m_gpuTemperature; }
     double throttlingStatus() const { return m_throttlingStatus; }
     bool isLowPowerModeEnabled() const { return m_isLowPowerModeEnabled; }
     void setIsLowPowerModeEnabled(bool on);
+    bool lowPowerModeAvailable() const { return m_lowPowerModeAvailable; }
     double optimizedMemoryReleased() const { return m_optimizedMemoryReleased; }
     double cleanedJunkTotal() const { return m_cleanedJunkTotal; }
     double huggingFaceCacheSizeInGB() const { return m_huggingFaceCacheSizeInGB; }
@@ -248,6 +318,9 @@ Q_SIGNALS:
     void aiVramTotalChanged();
     void hostVramSplitAlertChanged();
     void gpuUsageChanged();
+    void gpuUsageMeasuredChanged();
+    void gpuMemoryUsedChanged();
+    void gpuMemoryTotalChanged();
     void gpuCoreCountChanged();
     void memoryUsedChanged();
     void memoryTotalChanged();
@@ -274,10 +347,18 @@ Q_SIGNALS:
     void isUnpluggedChanged();
     void forceTurboCoolingChanged();
     void fanRPMsChanged();
+    void fanRPMsMeasuredChanged();
+    void turboCoolingAvailableChanged();
     void ssdTemperatureChanged();
     void gpuTemperatureChanged();
     void throttlingStatusChanged();
     void isLowPowerModeEnabledChanged();
+    void lowPowerModeAvailableChanged();
+    // The power profile daemon refused a switch, or none answers.
+    void lowPowerModeFailed(const QString &error);
+    // A connection scan has published its rows.
+    void connectionsScanned();
+    void publicIPFetched(bool succeeded);
     void optimizedMemoryReleasedChanged();
     void cleanedJunkTotalChanged();
     void huggingFaceCacheSizeInGBChanged();
@@ -311,6 +392,9 @@ private:
     void updateConnections();
     void updateEstimates();
     void checkCPUAlerts();
+    void applyFanControl(bool forced);
+    void startConnectionScan();
+    void setLowPowerFromProfile(const QString &profile);
 
     double uniform(double low, double high) const;
 
@@ -338,6 +422,33 @@ private:
     TelemetrySources m_sources;
     std::string m_sysRoot;
     std::string m_procRoot;
+    FlagSource m_buildTurbo;
+    FlagSource m_demoMode;
+
+    std::unique_ptr<HIDMonitor> m_hidMonitor;
+    PwmFanControl m_fanControl;
+    PowerSupplyReader m_powerSupplies;
+    InterfaceAddressReader m_addressReader;
+    SocketTableReader m_socketReader;
+    std::unique_ptr<ProcessTableReader> m_processReader;   // made on the first compiler probe
+    std::vector<std::uint64_t> m_lastThrottleCounts;
+
+    // Connection scans walk /proc/<pid>/fd, so they run on a worker, one at a time. Owners
+    // found stay cached by socket inode; sockets no walk could place are not looked for
+    // again, so steady state costs no walk at all.
+    using OwnerCache = std::unordered_map<std::uint64_t, std::pair<int, QString>>;
+    struct ConnectionScan { QList<ActiveConnection> rows; OwnerCache owners; std::unordered_set<std::uint64_t> unplaced; };
+    QFutureWatcher<ConnectionScan> m_connectionWatcher;
+    OwnerCache m_connectionOwners;
+    std::unordered_set<std::uint64_t> m_unplacedSockets;
+    bool m_connectionRescanPending = false;
+
+    QNetworkAccessManager *m_network = nullptr;
+    QNetworkReply *m_publicIPReply = nullptr;
+    QElapsedTimer m_sincePublicIPFetch;
+
+    std::unique_ptr<PowerProfilesClient> m_powerProfiles;
+    QString m_profileBeforeLowPower;
 
     // Per-CPU tick arrays of this and the previous pass, swapped rather than copied.
     std::vector<CpuTicks> m_previousTicks;
@@ -362,6 +473,9 @@ private:
     double m_aiVramTotal = 0;
     bool m_hostVramSplitAlert = false;
     double m_gpuUsage = 0;
+    bool m_gpuUsageMeasured = false;
+    double m_gpuMemoryUsed = 0;
+    double m_gpuMemoryTotal = 0;
     qint64 m_gpuCoreCount = 16;
     double m_memoryUsed = 0;
     double m_memoryTotal = 0;
@@ -389,10 +503,12 @@ private:
     bool m_isUnplugged = false;
     bool m_forceTurboCooling = false;
     QList<double> m_fanRPMs{0.0};
+    bool m_fanRPMsMeasured = false;
     double m_ssdTemperature = 0;
     double m_gpuTemperature = 0;
     double m_throttlingStatus = 0;
     bool m_isLowPowerModeEnabled = false;
+    bool m_lowPowerModeAvailable = false;
     double m_optimizedMemoryReleased = 0;
     double m_cleanedJunkTotal = 0;
     double m_huggingFaceCacheSizeInGB = 0;

@@ -3,6 +3,7 @@
 #include "app/Preferences.h"
 #include "app/ThemeManager.h"
 #include "localai/LocalAIService.h"
+#include "telemetry/PingService.h"
 #include "telemetry/SystemStatsProvider.h"
 #include "ui/PersonaCatalog.h"
 
@@ -59,6 +60,7 @@ class TestAppDelegate : public QObject
     std::unique_ptr<SystemStatsProvider> stats;
     std::unique_ptr<NotificationCenter> center;
     std::unique_ptr<LocalAIService> localAI;
+    std::unique_ptr<PingService> ping;
     std::unique_ptr<AppDelegate> delegate;
 
 private Q_SLOTS:
@@ -75,6 +77,10 @@ private Q_SLOTS:
         localAI = std::make_unique<LocalAIService>(ai, LocalAIService::Polling::Manual);
         AppServices services{stats.get(), themes.get(), prefs.get(), center.get()};
         services.localAI = localAI.get();
+        PingSources pingTarget;
+        pingTarget.host = QStringLiteral("127.0.0.1");
+        ping = std::make_unique<PingService>(pingTarget, PingService::Polling::Manual);
+        services.ping = ping.get();
         delegate = std::make_unique<AppDelegate>(services);
         delegate->applicationDidFinishLaunching();
     }
@@ -83,6 +89,7 @@ private Q_SLOTS:
         delegate.reset();   // takes replaced dashboards still awaiting deletion with it
         center.reset();
         localAI.reset();
+        ping.reset();
         stats.reset();
         themes.reset();
         prefs.reset();
@@ -104,6 +111,7 @@ private Q_SLOTS:
     void telemetryFollowsTheLocalAIService()
     {
         QCOMPARE(delegate->localAI(), localAI.get());
+        QCOMPARE(delegate->pingService(), ping.get());
         // Demo switch on at start: the hub, not yet measured, shows the sample figure.
         QCOMPARE(stats->huggingFaceCacheSizeInGB(), SystemStatsProvider::kDemoHuggingFaceCacheGB);
         localAI->setDemoMode(false);

@@ -1,6 +1,7 @@
 #include "localai/LocalAIService.h"
 #include "platform/SocketTableReader.h"
 #include "support/FixtureTree.h"
+#include "support/ProcNetTcp.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -27,12 +28,10 @@ void writeTool(const FixtureTree &tree, const QString &name, const QByteArray &o
 
 QByteArray tcpLine(int slot, const char *local, const char *remote, const char *state, unsigned long inode, unsigned uid = 1000)
 {
-    return QByteArray::number(slot) + ": " + local + ' ' + remote + ' ' + state
-         + " 00000000:00000000 00:00000000 00000000  " + QByteArray::number(uid) + "        0 " + QByteArray::number(qulonglong(inode))
-         + " 1 0000000000000000 100 0 0 10 0\n";
+    return ProcNetTcp::line(slot, local, remote, state, inode, uid);
 }
 
-const QByteArray kHeader = "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
+const QByteArray kHeader = ProcNetTcp::kHeader;
 
 void makeSparse(const QString &path, qint64 size)
 {

@@ -370,13 +370,6 @@ private Q_SLOTS:
         QCOMPARE(stats->aneUsage(), 75.0);
         QCOMPARE(stats->anePowerDraw(), 4.8);
         QCOMPARE(stats->gpuUsage(), 65.0);
-
-        stats->setIsLowPowerModeEnabled(true);
-        stats->setUniformSource([](double low, double) { return low; });
-        stats->updateStats();
-        QCOMPARE(stats->aneUsage(), 15.0);
-        QCOMPARE(stats->anePowerDraw(), 0.7);
-        QCOMPARE(stats->gpuUsage(), 10.0);
     }
 
     void defaultDrawsStayInRange()

@@ -1,0 +1,111 @@
+#include "InterfaceAddressReader.h"
+
+#include "ProcFile.h"
+
+#include <charconv>
+#include <ifaddrs.h>
+#include <limits>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace {
+constexpr unsigned kRouteUp = 0x0001;       // RTF_UP
+constexpr unsigned kRouteReject = 0x0200;   // RTF_REJECT
+
+bool parseHex(std::string_view field, unsigned long long &value)
+{
+    const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value, 16);
+    return error == std::errc() && end == field.data() + field.size();
+}
+}
+
+InterfaceAddressReader::InterfaceAddressReader(std::string procRoot)
+    : m_root(std::move(procRoot))
+{
+}
+
+std::vector<InterfaceAddress> InterfaceAddressReader::enumerate()
+{
+    std::vector<InterfaceAddress> addresses;
+    ifaddrs *list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return addresses;
+    char host[1025];
+    for (const ifaddrs *entry = list; entry; entry = entry->ifa_next) {
+        if (!entry->ifa_addr || !entry->ifa_name)
+            continue;
+        const int family = entry->ifa_addr->sa_family;
+        if (family != AF_INET && family != AF_INET6)
+            continue;
+        const socklen_t length = family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+        if (::getnameinfo(entry->ifa_addr, length, host, sizeof host, nullptr, 0, NI_NUMERICHOST) != 0)
+            continue;
+        addresses.push_back({entry->ifa_name, family == AF_INET6, host});
+    }
+    ::freeifaddrs(list);
+    return addresses;
+}
+
+std::string InterfaceAddressReader::defaultInterfaceIn(std::string_view text)
+{
+    // Iface Destination Gateway Flags RefCnt Use Metric Mask MTU Window IRTT
+    std::string best;
+    unsigned long long bestMetric = std::numeric_limits<unsigned long long>::max();
+    ProcFile::nextLine(text);   // header
+    while (!text.empty()) {
+        std::string_view line = ProcFile::nextLine(text);
+        std::string_view fields[8];
+        int count = 0;
+        while (count < 8 && !(fields[count] = ProcFile::nextField(line)).empty())
+            ++count;
+        if (count < 8)
+            continue;
+        unsigned long long flags = 0, metric = 0;
+        if (fields[1] != "00000000" || fields[7] != "00000000" || !parseHex(fields[3], flags)
+            || !ProcFile::parseU64(fields[6], metric))
+            continue;
+        if (!(flags & kRouteUp) || (flags & kRouteReject) || metric >= bestMetric)
+            continue;
+        best = std::string(fields[0]);
+        bestMetric = metric;
+    }
+    return best;
+}
+
+std::string InterfaceAddressReader::defaultInterfaceInIpv6(std::string_view text)
+{
+    // destination prefix source prefix next-hop metric refcount use flags interface
+    std::string best;
+    unsigned long long bestMetric = std::numeric_limits<unsigned long long>::max();
+    while (!text.empty()) {
+        std::string_view line = ProcFile::nextLine(text);
+        std::string_view fields[10];
+        int count = 0;
+        while (count < 10 && !(fields[count] = ProcFile::nextField(line)).empty())
+            ++count;
+        if (count < 10)
+            continue;
+        unsigned long long flags = 0, metric = 0;
+        if (fields[0] != std::string_view("00000000000000000000000000000000") || fields[1] != "00"
+            || !parseHex(fields[8], flags) || !parseHex(fields[5], metric))
+            continue;
+        // The kernel keeps an unreachable default on lo when no real one exists.
+        if (!(flags & kRouteUp) || (flags & kRouteReject) || fields[9] == "lo" || metric >= bestMetric)
+            continue;
+        best = std::string(fields[9]);
+        bestMetric = metric;
+    }
+    return best;
+}
+
+std::string InterfaceAddressReader::defaultRouteInterface() const
+{
+    std::string text;
+    if (ProcFile::read(m_root + "/net/route", text))
+        if (std::string found = defaultInterfaceIn(text); !found.empty())
+            return found;
+    if (ProcFile::read(m_root + "/net/ipv6_route", text))
+        return defaultInterfaceInIpv6(text);
+    return {};
+}

@@ -1,0 +1,65 @@
+#include "NvmlLibrary.h"
+
+#include <dlfcn.h>
+
+namespace {
+constexpr int kSuccess = 0;
+constexpr int kTemperatureGpu = 0;
+
+template <typename F>
+F symbol(void *handle, const char *name)
+{
+    return reinterpret_cast<F>(::dlsym(handle, name));
+}
+}
+
+NvmlLibrary::NvmlLibrary(std::string library)
+{
+    if (library.empty())
+        return;
+    m_handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!m_handle)
+        return;
+    const auto init = symbol<Init>(m_handle, "nvmlInit_v2");
+    const auto count = symbol<GetCount>(m_handle, "nvmlDeviceGetCount_v2");
+    const auto handle = symbol<GetHandle>(m_handle, "nvmlDeviceGetHandleByIndex_v2");
+    m_shutdown = symbol<Shutdown>(m_handle, "nvmlShutdown");
+    m_temperature = symbol<GetTemperature>(m_handle, "nvmlDeviceGetTemperature");
+    m_utilisation = symbol<GetUtilisation>(m_handle, "nvmlDeviceGetUtilizationRates");
+    m_memory = symbol<GetMemory>(m_handle, "nvmlDeviceGetMemoryInfo");
+    if (!init || !count || !handle || init() != kSuccess) {
+        m_shutdown = nullptr;
+        return;
+    }
+    unsigned devices = 0;
+    Device device = nullptr;
+    if (count(&devices) == kSuccess && devices > 0 && handle(0, &device) == kSuccess)
+        m_device = device;
+}
+
+NvmlLibrary::~NvmlLibrary()
+{
+    if (m_shutdown)
+        m_shutdown();
+    if (m_handle)
+        ::dlclose(m_handle);
+}
+
+NvmlSample NvmlLibrary::sample() const
+{
+    NvmlSample sample;
+    if (!m_device)
+        return sample;
+    unsigned celsius = 0;
+    if (m_temperature && m_temperature(m_device, kTemperatureGpu, &celsius) == kSuccess)
+        sample.temperature = celsius;
+    Utilisation utilisation{};
+    if (m_utilisation && m_utilisation(m_device, &utilisation) == kSuccess)
+        sample.utilisation = utilisation.gpu;
+    Memory memory{};
+    if (m_memory && m_memory(m_device, &memory) == kSuccess) {
+        sample.memoryUsed = memory.used;
+        sample.memoryTotal = memory.total;
+    }
+    return sample;
+}

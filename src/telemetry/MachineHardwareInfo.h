@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// A static description of the machine for the system-information panel.
+struct MachineHardwareInfo
+{
+    Q_GADGET
+    Q_PROPERTY(QString modelName MEMBER modelName CONSTANT)
+    Q_PROPERTY(QString modelIdentifier MEMBER modelIdentifier CONSTANT)
+    Q_PROPERTY(QString processor MEMBER processor CONSTANT)
+    Q_PROPERTY(double physicalMemoryGB MEMBER physicalMemoryGB CONSTANT)
+    Q_PROPERTY(int cpuCores MEMBER cpuCores CONSTANT)
+    Q_PROPERTY(int performanceCores MEMBER performanceCores CONSTANT)
+    Q_PROPERTY(int efficiencyCores MEMBER efficiencyCores CONSTANT)
+    Q_PROPERTY(int gpuCores MEMBER gpuCores CONSTANT)
+    Q_PROPERTY(QString neuralEngine MEMBER neuralEngine CONSTANT)
+    Q_PROPERTY(QString osVersion MEMBER osVersion CONSTANT)
+    Q_PROPERTY(QString serialNumber MEMBER serialNumber CONSTANT)
+    Q_PROPERTY(QString memoryBandwidth MEMBER memoryBandwidth CONSTANT)
+
+public:
+    QString modelName;
+    QString modelIdentifier;
+    QString processor;
+    double physicalMemoryGB = 0;
+    int cpuCores = 0;
+    int performanceCores = 0;
+    int efficiencyCores = 0;
+    int gpuCores = 0;
+    QString neuralEngine;
+    QString osVersion;
+    QString serialNumber;
+    QString memoryBandwidth;
+
+    // The friendly family name for a model identifier.
+    static QString modelNameFor(const QString &identifier);
+    // The neural-engine and bandwidth texts for a processor's brand string.
+    static QString neuralEngineFor(const QString &brand);
+    static QString memoryBandwidthFor(const QString &brand);
+    // "KTV-" and up to 8 digits of the identifier's hash and "-SYS": stable within a run,
+    // never the machine's real serial number.
+    static QString serialNumberFor(const QString &identifier);
+};
