@@ -145,16 +145,23 @@ GpuDeviceLoad HwmonReader::readGpuLoad(const std::string &device)
     return load;
 }
 
-std::vector<std::uint64_t> HwmonReader::throttleCounts() const
+std::vector<std::string> HwmonReader::throttleCounterFolders() const
 {
-    std::vector<std::uint64_t> counts;
+    std::vector<std::string> folders;
     const std::string cpuDir = m_root + "/devices/system/cpu";
     for (const auto &[number, folder] : numbered(cpuDir, "cpu", "")) {
-        const std::string base = cpuDir + '/' + folder + "/thermal_throttle/";
-        const std::optional<std::uint64_t> core = readU64(base + "core_throttle_count");
-        const std::optional<std::uint64_t> package = readU64(base + "package_throttle_count");
-        if (core || package)
-            counts.push_back(core.value_or(0) + package.value_or(0));
+        std::string base = cpuDir + '/' + folder + "/thermal_throttle/";
+        if (exists(base + "core_throttle_count") || exists(base + "package_throttle_count"))
+            folders.push_back(std::move(base));
     }
+    return folders;
+}
+
+std::vector<std::uint64_t> HwmonReader::readThrottleCounts(const std::vector<std::string> &folders)
+{
+    std::vector<std::uint64_t> counts;
+    counts.reserve(folders.size());
+    for (const std::string &base : folders)
+        counts.push_back(readU64(base + "core_throttle_count").value_or(0) + readU64(base + "package_throttle_count").value_or(0));
     return counts;
 }

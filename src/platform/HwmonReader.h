@@ -67,9 +67,11 @@ public:
     static bool isSuspended(const std::string &device);
     static GpuDeviceLoad readGpuLoad(const std::string &device);
 
-    // core and package throttle counts of every CPU that has them, CPU order; empty when
-    // the kernel keeps none (not Intel, or a virtual machine).
-    std::vector<std::uint64_t> throttleCounts() const;
+    // The thermal_throttle folders of every CPU that has one, CPU order; empty when the
+    // kernel keeps no counts (not Intel, or a virtual machine).
+    std::vector<std::string> throttleCounterFolders() const;
+    // Core plus package throttle events of each folder; an unreadable folder counts 0.
+    static std::vector<std::uint64_t> readThrottleCounts(const std::vector<std::string> &folders);
 
 private:
     std::string m_root;

@@ -2,12 +2,16 @@
 
 #include "ProcFile.h"
 
+#include <cerrno>
 #include <charconv>
 #include <ifaddrs.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <limits>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 constexpr unsigned kRouteUp = 0x0001;       // RTF_UP
@@ -23,6 +27,48 @@ bool parseHex(std::string_view field, unsigned long long &value)
 InterfaceAddressReader::InterfaceAddressReader(std::string procRoot)
     : m_root(std::move(procRoot))
 {
+    m_netlink = ::socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (m_netlink < 0)
+        return;
+    sockaddr_nl local{};
+    local.nl_family = AF_NETLINK;
+    local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE;
+    if (::bind(m_netlink, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0) {
+        ::close(m_netlink);
+        m_netlink = -1;
+    }
+}
+
+InterfaceAddressReader::~InterfaceAddressReader()
+{
+    if (m_netlink >= 0)
+        ::close(m_netlink);
+}
+
+bool InterfaceAddressReader::changed()
+{
+    if (m_netlink < 0 || !m_checked) {
+        m_checked = true;
+        // Announcements queued before the first look say nothing new.
+        if (m_netlink >= 0)
+            while (::recv(m_netlink, m_drain, sizeof m_drain, 0) > 0) {}
+        return true;
+    }
+    bool any = false;
+    for (;;) {
+        const ssize_t n = ::recv(m_netlink, m_drain, sizeof m_drain, 0);
+        if (n > 0) {
+            any = true;
+            continue;
+        }
+        // ENOBUFS: announcements were dropped, so something changed.
+        if (n < 0 && errno == ENOBUFS)
+            any = true;
+        if (n < 0 && errno == EINTR)
+            continue;
+        break;
+    }
+    return any;
 }
 
 std::vector<InterfaceAddress> InterfaceAddressReader::enumerate()

@@ -17,6 +17,15 @@ class InterfaceAddressReader
 {
 public:
     explicit InterfaceAddressReader(std::string procRoot = "/proc");
+    ~InterfaceAddressReader();
+    InterfaceAddressReader(const InterfaceAddressReader &) = delete;
+    InterfaceAddressReader &operator=(const InterfaceAddressReader &) = delete;
+
+    // Whether addresses or routes may have changed since the last call: true the first
+    // time, then only when the kernel has announced a change on its routing socket (one
+    // non-blocking read). True on every call where no such socket can be opened.
+    bool changed();
+    bool listening() const { return m_netlink >= 0; }
 
     // Every IPv4 and IPv6 address, in the kernel's enumeration order.
     static std::vector<InterfaceAddress> enumerate();
@@ -30,4 +39,7 @@ public:
 
 private:
     std::string m_root;
+    int m_netlink = -1;
+    bool m_checked = false;
+    char m_drain[8192];
 };

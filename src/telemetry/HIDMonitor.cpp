@@ -96,6 +96,8 @@ void HIDMonitor::refresh(bool force)
     for (const HwmonChip &chip : chips)
         m_fans.insert(m_fans.end(), chip.fans.begin(), chip.fans.end());
 
+    m_throttleFolders = m_reader.throttleCounterFolders();
+
     m_hasServices = !chips.empty() || !zones.empty() || m_nvml;
     if (!m_hasServices && !m_reportedMissing) {
         m_reportedMissing = true;
@@ -165,4 +167,9 @@ std::vector<double> HIDMonitor::readFanRpms()
         if (const std::optional<double> rpm = HwmonReader::readRpm(fan); rpm && *rpm >= 0)
             rpms.push_back(*rpm);
     return rpms;
+}
+
+std::vector<std::uint64_t> HIDMonitor::readThrottleCounts() const
+{
+    return HwmonReader::readThrottleCounts(m_throttleFolders);
 }

@@ -39,6 +39,8 @@ public:
     GpuLoad readGpuLoad();
     // Every hwmon fan input, in chip order; empty when the machine reports no fan.
     std::vector<double> readFanRpms();
+    // The kernel's per-CPU throttle event counts; empty where it keeps none.
+    std::vector<std::uint64_t> readThrottleCounts() const;
 
     // Finds the sensor files again (at most once a minute unless forced).
     void refresh(bool force = false);
@@ -55,6 +57,7 @@ private:
     std::vector<Source> m_ssd;
     std::vector<std::string> m_gpuDevices;   // amdgpu devices with load counters
     std::vector<std::string> m_fans;
+    std::vector<std::string> m_throttleFolders;
     bool m_hasServices = false;
     bool m_reportedMissing = false;
     qint64 m_discoveredAt = -1;   // monotonic ms

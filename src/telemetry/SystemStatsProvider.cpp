@@ -434,7 +434,7 @@ void SystemStatsProvider::updateSensors()
 
     // The kernel counts throttle events per CPU where it can; the share of CPUs that
     // throttled since the last tick beats guessing from the temperature.
-    const std::vector<std::uint64_t> counts = HwmonReader(m_sysRoot).throttleCounts();
+    const std::vector<std::uint64_t> counts = m_hidMonitor->readThrottleCounts();
     double throttling = 0;
     if (!counts.empty()) {
         if (counts.size() == m_lastThrottleCounts.size()) {
@@ -611,9 +611,16 @@ QString SystemStatsProvider::pickLocalIP(const std::vector<InterfaceAddress> &ad
 
 void SystemStatsProvider::updateIPs()
 {
-    const std::vector<InterfaceAddress> addresses =
-        m_sources.interfaceAddresses ? m_sources.interfaceAddresses() : InterfaceAddressReader::enumerate();
-    assign(m_localIP, pickLocalIP(addresses, m_addressReader.defaultRouteInterface()), &SystemStatsProvider::localIPChanged);
+    // Addresses are enumerated again only after the kernel announces a change, which it
+    // does on the routing socket the reader listens to: the same answer every tick for a
+    // fraction of the cost.
+    if (m_sources.interfaceAddresses) {
+        assign(m_localIP, pickLocalIP(m_sources.interfaceAddresses(), m_addressReader.defaultRouteInterface()),
+               &SystemStatsProvider::localIPChanged);
+    } else if (m_addressReader.changed()) {
+        assign(m_localIP, pickLocalIP(InterfaceAddressReader::enumerate(), m_addressReader.defaultRouteInterface()),
+               &SystemStatsProvider::localIPChanged);
+    }
 
     if (m_sources.publicAddressUrl.isEmpty() || m_publicIPReply)
         return;

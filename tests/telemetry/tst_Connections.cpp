@@ -224,6 +224,12 @@ private Q_SLOTS:
             "00000000000000000000000000000000 00 00000000000000000000000000000000 00 fe800000000000000000000000000001 00000400 00000001 00000000 00000003   wlp2s0\n";
         QCOMPARE(InterfaceAddressReader::defaultInterfaceInIpv6(v6routes.toStdString()), std::string("wlp2s0"));
 
+        // Enumerated on the first look, then only once the kernel announces a change.
+        InterfaceAddressReader watcher(tree->root("proc"));
+        QVERIFY(watcher.changed());
+        QCOMPARE(watcher.changed(), !watcher.listening());   // no routing socket: always look
+        QCOMPARE(watcher.changed(), !watcher.listening());
+
         tree->write("proc/net/route", routes);
         auto stats = makeProvider({}, addresses);
         stats->updateStats();
