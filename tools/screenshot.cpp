@@ -3,14 +3,16 @@
 //
 //   quillmoor-screenshot OUTDIR [--theme NAME] [--persona NAME]
 //
-// Writes tray.png and tray-compact.png (the two tray icon layouts), popover-<tab>.png for each popover tab and dashboard-<page>.png for
-// every sidebar page of every persona.
+// Writes tray.png and tray-compact.png (the two tray icon layouts), popover-<tab>.png for each popover tab, dashboard-<page>.png for
+// every sidebar page of every persona, and advisory.png (a preset advisory without a terminal).
 
 #include "app/AppDelegate.h"
 #include "app/NotificationCenter.h"
 #include "app/Preferences.h"
 #include "app/ThemeManager.h"
 #include "app/WorkspacePersona.h"
+#include "presets/PresetManager.h"
+#include "telemetry/PingService.h"
 #include "telemetry/SystemStatsProvider.h"
 #include "ui/MenuBarView.h"
 
@@ -83,7 +85,15 @@ int main(int argc, char **argv)
     QThread::msleep(1000);
     stats.updateStats();
 
-    AppDelegate delegate({&stats, &themeManager, &preferences, &notifications});
+    // Nothing leaves the machine: the pinger aims at loopback and presets reach no daemon.
+    PingSources loopback;
+    loopback.host = QStringLiteral("127.0.0.1");
+    PingService ping(loopback, PingService::Polling::Manual);
+    PresetManager presets;
+    AppServices services{&stats, &themeManager, &preferences, &notifications};
+    services.ping = &ping;
+    services.presets = &presets;
+    AppDelegate delegate(services);
     delegate.applicationDidFinishLaunching();
 
     bool ok = true;
@@ -110,5 +120,8 @@ int main(int argc, char **argv)
         delegate.showSettings({{QStringLiteral("tab"), title}});
         ok &= save(delegate.dashboardWindow(), outDir + QStringLiteral("/dashboard-%1.png").arg(slug(title)));
     }
+
+    delegate.showAdvisoryWindow(PresetManager::developerAdvisoryLines());
+    ok &= save(delegate.advisoryWindow(), outDir + QStringLiteral("/advisory.png"));
     return ok ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include "Preferences.h"
 #include "ThemeManager.h"
 #include "localai/LocalAIService.h"
+#include "presets/PresetManager.h"
 #include "telemetry/PingService.h"
 #include "processes/ProcessMonitor.h"
 #include "telemetry/SystemStatsProvider.h"
@@ -20,6 +21,7 @@
 #include <QMenu>
 #include <QPixmap>
 #include <QQmlEngine>
+#include <QQuickItem>
 #include <QQuickView>
 #include <QScreen>
 
@@ -53,6 +55,7 @@ AppDelegate::~AppDelegate()
     for (const QPointer<QQuickView> &retired : std::as_const(m_retiredDashboards))
         delete retired.data();
     delete m_dashboardWindow.data();
+    delete m_advisoryWindow.data();
 }
 
 void AppDelegate::setUpEngine()
@@ -103,6 +106,10 @@ void AppDelegate::applicationDidFinishLaunching()
         m_ownedPing = std::make_unique<PingService>();
         m_ping = m_ownedPing.get();
     }
+
+    // Preset advisories that no terminal could show come to a window of their own.
+    m_presets = m_services.presets ? m_services.presets : &PresetManager::shared();
+    connect(m_presets, &PresetManager::advisoryNeedsWindow, this, &AppDelegate::showAdvisoryWindow);
 
     // 5. Theme.
     m_themeManager = m_services.themeManager ? m_services.themeManager : &ThemeManager::shared();
@@ -269,6 +276,28 @@ QString AppDelegate::dashboardTab(const QVariantMap &userInfo)
     if (name == QLatin1String("AI Monitor"))
         name = QStringLiteral("AI Hardware");
     return name;
+}
+
+void AppDelegate::showAdvisoryWindow(const QStringList &lines)
+{
+    if (m_advisoryWindow) {
+        m_advisoryWindow->close();
+        m_advisoryWindow->deleteLater();
+    }
+    auto *window = new QQuickView(m_engine.get(), nullptr);
+    window->setTitle(QStringLiteral("Quillmoor Advisory"));
+    window->setResizeMode(QQuickView::SizeRootObjectToView);
+    window->resize(QSize(900, 260));
+    window->setInitialProperties({{QStringLiteral("theme"), QVariant::fromValue<QObject *>(m_themeManager)},
+                                  {QStringLiteral("lines"), lines}});
+    window->setSource(QUrl(QStringLiteral("qrc:/ui/AdvisoryView.qml")));
+    for (const QQmlError &error : window->errors())
+        std::printf("AdvisoryView: %s\n", qPrintable(error.toString()));
+    if (QQuickItem *root = window->rootObject())
+        connect(root, SIGNAL(closeRequested()), window, SLOT(close()));
+    m_advisoryWindow = window;
+    window->show();
+    window->raise();
 }
 
 void AppDelegate::showSettings(const QVariantMap &userInfo)

@@ -19,6 +19,7 @@ class QMenu;
 class QQmlEngine;
 
 class PingService;
+class PresetManager;
 class ProcessMonitor;
 class SystemStatsProvider;
 class ThemeManager;
@@ -34,6 +35,7 @@ struct AppServices
     ProcessMonitor *processMonitor = nullptr;   // null: the delegate creates and owns one
     LocalAIService *localAI = nullptr;          // null: LocalAIService::shared()
     PingService *ping = nullptr;                // null: the delegate creates and owns one
+    PresetManager *presets = nullptr;           // null: PresetManager::shared()
 };
 
 // Builds the telemetry tray icon, the popover and the dashboard window, and routes clicks
@@ -76,6 +78,10 @@ public:
     QQmlEngine *engine() const { return m_engine.get(); }
     ProcessMonitor *processMonitor() const { return m_processMonitor; }
     PingService *pingService() const { return m_ping; }
+    PresetManager *presets() const { return m_presets; }
+    // The window that shows an advisory's lines when no terminal could be opened.
+    QQuickView *advisoryWindow() const { return m_advisoryWindow; }
+    void showAdvisoryWindow(const QStringList &lines);
     LocalAIService *localAI() const { return m_localAI; }
 
 private:
@@ -89,6 +95,8 @@ private:
     std::unique_ptr<ProcessMonitor> m_ownedProcessMonitor;
     PingService *m_ping = nullptr;
     std::unique_ptr<PingService> m_ownedPing;
+    PresetManager *m_presets = nullptr;
+    QPointer<QQuickView> m_advisoryWindow;
     ProcessMonitor *m_processMonitor = nullptr;
     LocalAIService *m_localAI = nullptr;
     ThemeManager *m_themeManager = nullptr;

@@ -10,10 +10,10 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 
-QuillmoorApp::QuillmoorApp(QObject *parent)
+QuillmoorApp::QuillmoorApp(AppServices services, QObject *parent)
     : QObject(parent)
-    , m_appDelegate(std::make_unique<AppDelegate>())
-    , m_presetManager(PresetManager::shared())
+    , m_appDelegate(std::make_unique<AppDelegate>(services))
+    , m_presetManager(services.presets ? *services.presets : PresetManager::shared())
 {
 }
 
@@ -21,17 +21,16 @@ QuillmoorApp::~QuillmoorApp() = default;
 
 void QuillmoorApp::launch()
 {
-    // "Performance Presets": one entry per preset, the active one checked. Applying a
-    // preset needs the preset engine; until it is part of the build the entries only show
-    // which preset is in force.
+    // "Performance Presets": one entry per preset, the active one checked; choosing one
+    // applies it.
     m_presetMenu = std::make_unique<QMenu>(QStringLiteral("Performance Presets"));
     m_presetActions = new QActionGroup(m_presetMenu.get());
     m_presetActions->setExclusive(true);
     for (const PerformancePreset &preset : PerformancePreset::allCases()) {
         QAction *action = m_presetMenu->addAction(SymbolIcon::icon(preset.icon()), preset.rawValue());
         action->setCheckable(true);
-        action->setEnabled(false);
         action->setData(preset.rawValue());
+        connect(action, &QAction::triggered, this, [this, preset] { m_presetManager.applyPreset(preset); });
         m_presetActions->addAction(action);
     }
 

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "AppDelegate.h"
+
 #include <QObject>
 
 #include <memory>
 
-class AppDelegate;
 class PresetManager;
 class QActionGroup;
 class QMenu;
@@ -17,7 +18,8 @@ class QuillmoorApp : public QObject
     Q_OBJECT
 
 public:
-    explicit QuillmoorApp(QObject *parent = nullptr);
+    // `services`: what the delegate and the preset menu use; unset ones are the shared ones.
+    explicit QuillmoorApp(AppServices services = {}, QObject *parent = nullptr);
     ~QuillmoorApp() override;
 
     void launch();

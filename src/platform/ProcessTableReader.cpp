@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFuture>
@@ -292,6 +293,16 @@ bool ProcessTableReader::read(int pid, ProcessStat &out)
     char relative[32];
     std::snprintf(relative, sizeof relative, "%d/stat", pid);
     return readAt(m_rootFd, relative, m_buffer) && parseStat(m_buffer, out);
+}
+
+long long ProcessTableReader::ownerUid(int pid) const
+{
+    char relative[16];
+    std::snprintf(relative, sizeof relative, "%d", pid);
+    struct stat st {};
+    if (m_rootFd < 0 || ::fstatat(m_rootFd, relative, &st, 0) != 0)
+        return -1;
+    return static_cast<long long>(st.st_uid);
 }
 
 std::string ProcessTableReader::fullPath(int pid, const std::string &comm)

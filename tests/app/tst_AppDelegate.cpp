@@ -3,6 +3,7 @@
 #include "app/Preferences.h"
 #include "app/ThemeManager.h"
 #include "localai/LocalAIService.h"
+#include "presets/PresetManager.h"
 #include "telemetry/PingService.h"
 #include "telemetry/SystemStatsProvider.h"
 #include "ui/PersonaCatalog.h"
@@ -61,6 +62,7 @@ class TestAppDelegate : public QObject
     std::unique_ptr<NotificationCenter> center;
     std::unique_ptr<LocalAIService> localAI;
     std::unique_ptr<PingService> ping;
+    std::unique_ptr<PresetManager> presets;
     std::unique_ptr<AppDelegate> delegate;
 
 private Q_SLOTS:
@@ -81,6 +83,8 @@ private Q_SLOTS:
         pingTarget.host = QStringLiteral("127.0.0.1");
         ping = std::make_unique<PingService>(pingTarget, PingService::Polling::Manual);
         services.ping = ping.get();
+        presets = std::make_unique<PresetManager>();
+        services.presets = presets.get();
         delegate = std::make_unique<AppDelegate>(services);
         delegate->applicationDidFinishLaunching();
     }
@@ -90,6 +94,7 @@ private Q_SLOTS:
         center.reset();
         localAI.reset();
         ping.reset();
+        presets.reset();
         stats.reset();
         themes.reset();
         prefs.reset();
@@ -106,6 +111,27 @@ private Q_SLOTS:
         QVERIFY(delegate->dashboardWindow()->errors().isEmpty());
         QVERIFY(!delegate->isPopoverShown());
         QCOMPARE(delegate->popover()->size(), AppDelegate::kPopoverSize);
+    }
+
+    void advisoryWithoutTerminalOpensItsWindow()
+    {
+        PresetSources sources;
+        sources.terminalSearchPath = QStringList{};   // no emulator anywhere
+        sources.preferredTerminal = QString();
+        PresetManager engine(sources);
+        AppServices services{stats.get(), themes.get(), prefs.get(), center.get()};
+        services.localAI = localAI.get();
+        services.ping = ping.get();
+        services.presets = &engine;
+        AppDelegate own(services);
+        own.applicationDidFinishLaunching();
+        engine.openGamerAdvisory();
+        QVERIFY(own.advisoryWindow());
+        QVERIFY(own.advisoryWindow()->errors().isEmpty());
+        QVERIFY(own.advisoryWindow()->isVisible());
+        QCOMPARE(own.advisoryWindow()->rootObject()->property("lines").toStringList(), PresetManager::gamerAdvisoryLines());
+        QMetaObject::invokeMethod(own.advisoryWindow()->rootObject(), "closeRequested");
+        QVERIFY(!own.advisoryWindow()->isVisible());
     }
 
     void telemetryFollowsTheLocalAIService()

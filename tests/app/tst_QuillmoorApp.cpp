@@ -1,9 +1,15 @@
 #include "app/AppDelegate.h"
+#include "app/Preferences.h"
 #include "app/QuillmoorApp.h"
+#include "localai/LocalAIService.h"
+#include "presets/PresetManager.h"
+#include "telemetry/PingService.h"
+#include "telemetry/SystemStatsProvider.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -26,7 +32,28 @@ private Q_SLOTS:
 
     void launchBuildsPresetMenuAndDashboard()
     {
-        QuillmoorApp app;
+        // Everything that would reach beyond this machine is replaced: no public-address
+        // fetch, no ping to the internet, no system bus, no Ollama.
+        Preferences prefs(new QSettings(config.filePath(QStringLiteral("app.conf")), QSettings::IniFormat));
+        SystemStatsProvider stats(prefs, TelemetrySources{}, SystemStatsProvider::Polling::Manual);
+        LocalAISources ai;
+        ai.ollamaUrl = QUrl(QStringLiteral("http://127.0.0.1:9"));
+        ai.searchPath = QStringList{};
+        LocalAIService localAI(ai, LocalAIService::Polling::Manual);
+        PingSources target;
+        target.host = QStringLiteral("127.0.0.1");
+        PingService ping(target, PingService::Polling::Manual);
+        PresetSources presetSources;
+        presetSources.terminalSearchPath = QStringList{};
+        presetSources.preferredTerminal = QString();
+        PresetManager presets(presetSources);
+        AppServices services;
+        services.stats = &stats;
+        services.preferences = &prefs;
+        services.localAI = &localAI;
+        services.ping = &ping;
+        services.presets = &presets;
+        QuillmoorApp app(services);
         app.launch();
 
         QMenu *menu = app.presetMenu();
@@ -43,6 +70,13 @@ private Q_SLOTS:
         QCOMPARE(names, (QStringList{"Inference Max", "Local Training", "Compile Max", "Creative Max",
                                      "Game Mode", "Eco Dev", "Vanilla Mac"}));
         QCOMPARE(checked, QStringList{"Vanilla Mac"});
+
+        // Choosing an entry applies that preset, and the check follows.
+        menu->actions().at(4)->trigger();   // Game Mode
+        QCOMPARE(presets.activePreset(), PerformancePreset(PerformancePreset::GameMode));
+        QCOMPARE(presets.currentStatus(), QStringLiteral("Game Mode active — system RAM optimized"));
+        QVERIFY(menu->actions().at(4)->isChecked());
+        QVERIFY(!menu->actions().at(6)->isChecked());
 
         // The delegate ran its start-up: the dashboard is open, the popover built and closed.
         QVERIFY(app.appDelegate()->dashboardWindow());
