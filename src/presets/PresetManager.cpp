@@ -166,16 +166,15 @@ void PresetManager::selectProfile(const QString &profile)
         return;
     if (m_profileBeforePresets.isEmpty())
         m_profileBeforePresets = m_profiles->activeProfile();
-    if (m_profiles->activeProfile() != profile)
-        m_profiles->setActiveProfile(profile);
+    // Always asked for: the known profile lags while an earlier switch is on its way.
+    m_profiles->setActiveProfile(profile);
 }
 
 void PresetManager::restoreProfile()
 {
     if (!m_profiles || !m_profiles->available() || m_profileBeforePresets.isEmpty())
         return;
-    if (m_profiles->activeProfile() != m_profileBeforePresets)
-        m_profiles->setActiveProfile(m_profileBeforePresets);
+    m_profiles->setActiveProfile(m_profileBeforePresets);
     m_profileBeforePresets.clear();
 }
 
