@@ -17,6 +17,16 @@ namespace {
 constexpr unsigned kRouteUp = 0x0001;       // RTF_UP
 constexpr unsigned kRouteReject = 0x0200;   // RTF_REJECT
 
+// The first N whitespace-separated fields of a line; false when it has fewer.
+template <size_t N>
+bool splitFields(std::string_view line, std::string_view (&fields)[N])
+{
+    for (std::string_view &field : fields)
+        if ((field = ProcFile::nextField(line)).empty())
+            return false;
+    return true;
+}
+
 bool parseHex(std::string_view field, unsigned long long &value)
 {
     const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value, 16);
@@ -100,12 +110,9 @@ std::string InterfaceAddressReader::defaultInterfaceIn(std::string_view text)
     unsigned long long bestMetric = std::numeric_limits<unsigned long long>::max();
     ProcFile::nextLine(text);   // header
     while (!text.empty()) {
-        std::string_view line = ProcFile::nextLine(text);
+        const std::string_view line = ProcFile::nextLine(text);
         std::string_view fields[8];
-        int count = 0;
-        while (count < 8 && !(fields[count] = ProcFile::nextField(line)).empty())
-            ++count;
-        if (count < 8)
+        if (!splitFields(line, fields))
             continue;
         unsigned long long flags = 0, metric = 0;
         if (fields[1] != "00000000" || fields[7] != "00000000" || !parseHex(fields[3], flags)
@@ -125,12 +132,9 @@ std::string InterfaceAddressReader::defaultInterfaceInIpv6(std::string_view text
     std::string best;
     unsigned long long bestMetric = std::numeric_limits<unsigned long long>::max();
     while (!text.empty()) {
-        std::string_view line = ProcFile::nextLine(text);
+        const std::string_view line = ProcFile::nextLine(text);
         std::string_view fields[10];
-        int count = 0;
-        while (count < 10 && !(fields[count] = ProcFile::nextField(line)).empty())
-            ++count;
-        if (count < 10)
+        if (!splitFields(line, fields))
             continue;
         unsigned long long flags = 0, metric = 0;
         if (fields[0] != std::string_view("00000000000000000000000000000000") || fields[1] != "00"

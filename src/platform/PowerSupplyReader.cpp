@@ -70,3 +70,27 @@ std::vector<PowerSupply> PowerSupplyReader::read() const
     }
     return supplies;
 }
+
+const PowerSupply *PowerSupplyReader::machineBattery(const std::vector<PowerSupply> &supplies)
+{
+    const auto battery = std::find_if(supplies.begin(), supplies.end(), [](const PowerSupply &s) {
+        return s.type == "Battery" && s.scope != "Device";
+    });
+    return battery == supplies.end() ? nullptr : &*battery;
+}
+
+std::optional<std::int64_t> PowerSupplyReader::chargePercent(const PowerSupply &battery)
+{
+    auto ratio = [](std::int64_t now, std::int64_t full) -> std::int64_t {
+        if (full <= 0)
+            return 0;
+        return static_cast<std::int64_t>(static_cast<double>(now) / static_cast<double>(full) * 100.0);
+    };
+    if (battery.capacity)
+        return *battery.capacity;
+    if (battery.energyNow && battery.energyFull)
+        return ratio(*battery.energyNow, *battery.energyFull);
+    if (battery.chargeNow && battery.chargeFull)
+        return ratio(*battery.chargeNow, *battery.chargeFull);
+    return std::nullopt;
+}

@@ -28,6 +28,13 @@ public:
     // Every supply, in name order.
     std::vector<PowerSupply> read() const;
 
+    // The machine's own battery: the first Battery that is not a peripheral's (a wireless
+    // mouse's or headset's battery is a Battery too, scoped to its device). Null if none.
+    static const PowerSupply *machineBattery(const std::vector<PowerSupply> &supplies);
+    // Charge in percent, truncated: capacity, else energy now / full, else charge now /
+    // full; a full figure of 0 gives 0. Absent when the supply reports none of them.
+    static std::optional<std::int64_t> chargePercent(const PowerSupply &battery);
+
 private:
     std::string m_root;
 };

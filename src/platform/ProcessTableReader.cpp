@@ -36,13 +36,6 @@ bool readAt(int dirFd, const char *relative, std::string &out)
     return ProcFile::readAt(dirFd, relative, out) && !out.empty();
 }
 
-std::string_view lastComponent(std::string_view path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
-
 // Descriptors this reader may keep: most of the soft limit, raised towards the hard one
 // when it is low, leaving plenty for everything else the program opens.
 size_t descriptorBudget()
@@ -293,6 +286,12 @@ bool ProcessTableReader::read(int pid, ProcessStat &out)
     char relative[32];
     std::snprintf(relative, sizeof relative, "%d/stat", pid);
     return readAt(m_rootFd, relative, m_buffer) && parseStat(m_buffer, out);
+}
+
+std::string_view ProcessTableReader::lastComponent(std::string_view path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
 long long ProcessTableReader::ownerUid(int pid) const

@@ -61,6 +61,9 @@ public:
     // (exe, else argv[0]); a shorter one on comm, as pgrep -x does.
     std::vector<int> pidsNamed(const std::vector<std::string> &names, bool *listed = nullptr);
 
+    // The file name at the end of a path.
+    static std::string_view lastComponent(std::string_view path);
+
     // The user owning the process (its /proc folder's owner); -1 when it has gone.
     long long ownerUid(int pid) const;
 

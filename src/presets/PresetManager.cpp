@@ -21,12 +21,6 @@ QStringList advisoryLines(const QString &title, const QString &pauseHeading, con
     return {title, QString(), pauseHeading, command + QStringLiteral("STOP"), QString(), resumeHeading,
             command + QStringLiteral("CONT")};
 }
-
-QString lastComponent(const std::string &path)
-{
-    const size_t slash = path.rfind('/');
-    return QString::fromStdString(slash == std::string::npos ? path : path.substr(slash + 1));
-}
 }
 
 const QString PresetManager::kDeveloperPattern =
@@ -263,18 +257,10 @@ void PresetManager::applyVanillaMac(Next next)
 void PresetManager::updateBatteryStatus()
 {
     QString text = QStringLiteral("100%");
-    for (const PowerSupply &s : PowerSupplyReader(m_sources.sysRoot).read()) {
-        if (s.type != "Battery" || s.scope == "Device")
-            continue;
-        std::optional<std::int64_t> percent = s.capacity;
-        if (!percent && s.energyNow && s.energyFull && *s.energyFull > 0)
-            percent = *s.energyNow * 100 / *s.energyFull;
-        if (!percent && s.chargeNow && s.chargeFull && *s.chargeFull > 0)
-            percent = *s.chargeNow * 100 / *s.chargeFull;
-        if (percent)
+    const std::vector<PowerSupply> supplies = PowerSupplyReader(m_sources.sysRoot).read();
+    if (const PowerSupply *battery = PowerSupplyReader::machineBattery(supplies))
+        if (const std::optional<std::int64_t> percent = PowerSupplyReader::chargePercent(*battery))
             text = QString::number(*percent) + u'%';
-        break;
-    }
     m_batteryStatus = text;
     Q_EMIT batteryStatusChanged();
 }
@@ -306,7 +292,8 @@ QStringList PresetManager::detectRunningAIProcessNames() const
         if (reader.ownerUid(p.pid) != uid)
             continue;
         names.append(QString::fromStdString(p.comm).toLower());
-        names.append(lastComponent(reader.fullPath(p.pid, p.comm)).toLower());
+        const std::string path = reader.fullPath(p.pid, p.comm);
+        names.append(QString::fromUtf8(ProcessTableReader::lastComponent(path)).toLower());
     }
     return matchAIKeywords(names);
 }

@@ -526,25 +526,12 @@ bool SystemStatsProvider::isCompilerRunning()
 
 std::optional<BatteryInfo> SystemStatsProvider::batteryInfoFrom(const std::vector<PowerSupply> &supplies)
 {
-    // A wireless mouse's or headset's battery is a Battery too, scoped to its device.
-    const auto battery = std::find_if(supplies.begin(), supplies.end(), [](const PowerSupply &s) {
-        return s.type == "Battery" && s.scope != "Device";
-    });
-    if (battery == supplies.end())
+    const PowerSupply *battery = PowerSupplyReader::machineBattery(supplies);
+    if (!battery)
         return std::nullopt;
 
     BatteryInfo info;
-    auto ratio = [](const std::optional<std::int64_t> &now, const std::optional<std::int64_t> &full) -> qint64 {
-        if (*full <= 0)
-            return 0;
-        return static_cast<qint64>(static_cast<double>(*now) / static_cast<double>(*full) * 100.0);
-    };
-    if (battery->capacity)
-        info.percentage = *battery->capacity;
-    else if (battery->energyNow && battery->energyFull)
-        info.percentage = ratio(battery->energyNow, battery->energyFull);
-    else if (battery->chargeNow && battery->chargeFull)
-        info.percentage = ratio(battery->chargeNow, battery->chargeFull);
+    info.percentage = PowerSupplyReader::chargePercent(*battery).value_or(0);
 
     info.isCharging = battery->status == "Charging";
 
@@ -659,6 +646,11 @@ bool SystemStatsProvider::isLoopbackAddress(const std::string &address)
     return address.compare(0, 4, "127.") == 0 || address == "::1" || address.compare(0, 11, "::ffff:127.") == 0;
 }
 
+bool SystemStatsProvider::isListedConnection(const SocketEntry &entry)
+{
+    return entry.state == kTcpEstablished && !isLoopbackAddress(entry.localAddress) && !isLoopbackAddress(entry.remoteAddress);
+}
+
 QString SystemStatsProvider::renderEndpointPair(const SocketEntry &entry)
 {
     auto endpoint = [&](const std::string &address, int port) {
@@ -677,7 +669,7 @@ QList<ActiveConnection> SystemStatsProvider::connectionRows(const std::vector<So
 {
     QList<ActiveConnection> rows;
     for (const SocketEntry &e : entries) {
-        if (e.state != kTcpEstablished || isLoopbackAddress(e.localAddress) || isLoopbackAddress(e.remoteAddress))
+        if (!isListedConnection(e))
             continue;
         ActiveConnection row{renderEndpointPair(e), QStringLiteral("ESTABLISHED"), QStringLiteral("?"), QStringLiteral("0")};
         if (const auto it = owners.find(e.inode); it != owners.end() && e.inode != 0) {
@@ -708,7 +700,7 @@ void SystemStatsProvider::startConnectionScan()
         for (const SocketEntry &e : entries) {
             if (shown.size() == static_cast<size_t>(kMaxConnections))
                 break;
-            if (e.state == kTcpEstablished && !isLoopbackAddress(e.localAddress) && !isLoopbackAddress(e.remoteAddress))
+            if (isListedConnection(e))
                 shown.insert(e.inode);
         }
         shown.erase(0);   // not yet accepted: no process holds it

@@ -182,6 +182,8 @@ public:
     static QList<ActiveConnection> connectionRows(const std::vector<SocketEntry> &entries,
                                                   const std::unordered_map<std::uint64_t, std::pair<int, QString>> &owners);
     static bool isLoopbackAddress(const std::string &address);
+    // Established, and loopback on neither end: the rows the list is made of.
+    static bool isListedConnection(const SocketEntry &entry);
     static QString renderEndpointPair(const SocketEntry &entry);
     static ActiveConnection placeholderConnection();
     static constexpr int kMaxConnections = 15;

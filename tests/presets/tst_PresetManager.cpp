@@ -1,5 +1,6 @@
 #include "presets/PresetManager.h"
 #include "support/FixtureTree.h"
+#include "support/PrivateBus.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -73,7 +74,7 @@ class TestPresetManager : public QObject
 {
     Q_OBJECT
 
-    QProcess bus;
+    PrivateBus bus;
     QString address;
     int connections = 0;
     std::unique_ptr<FixtureTree> tree;
@@ -117,15 +118,12 @@ class TestPresetManager : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
-        QVERIFY2(bus.waitForStarted(), "dbus-daemon is needed for this test");
-        QVERIFY(bus.waitForReadyRead(5000));
-        address = QString::fromUtf8(bus.readLine()).trimmed();
+        QVERIFY2(bus.start(), qPrintable(bus.error()));
+        address = bus.address();
     }
     void cleanupTestCase()
     {
-        bus.kill();
-        bus.waitForFinished();
+        bus.stop();
     }
     void init()
     {

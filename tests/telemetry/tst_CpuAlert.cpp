@@ -1,6 +1,7 @@
 #include "app/Preferences.h"
 #include "platform/DesktopNotifier.h"
 #include "support/FixtureTree.h"
+#include "support/PrivateBus.h"
 #include "telemetry/SystemStatsProvider.h"
 
 #include <QDBusConnection>
@@ -34,7 +35,7 @@ class TestCpuAlert : public QObject
 {
     Q_OBJECT
 
-    QProcess bus;
+    PrivateBus bus;
     QString address;
     std::unique_ptr<FixtureTree> tree;
     std::unique_ptr<Preferences> prefs;
@@ -59,18 +60,14 @@ class TestCpuAlert : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
-        QVERIFY2(bus.waitForStarted(), "dbus-daemon is needed for this test");
-        QVERIFY(bus.waitForReadyRead(5000));
-        address = QString::fromUtf8(bus.readLine()).trimmed();
-        QVERIFY(!address.isEmpty());
+        QVERIFY2(bus.start(), qPrintable(bus.error()));
+        address = bus.address();
     }
     void cleanupTestCase()
     {
         QDBusConnection::disconnectFromBus(QStringLiteral("server"));
         QDBusConnection::disconnectFromBus(QStringLiteral("client"));
-        bus.kill();
-        bus.waitForFinished();
+        bus.stop();
     }
     void init()
     {

@@ -1,6 +1,7 @@
 #include "app/Preferences.h"
 #include "platform/PowerProfilesClient.h"
 #include "support/FixtureTree.h"
+#include "support/PrivateBus.h"
 #include "telemetry/SystemStatsProvider.h"
 
 #include <QDBusConnection>
@@ -66,7 +67,7 @@ class TestPowerProfiles : public QObject
 {
     Q_OBJECT
 
-    QProcess bus;
+    PrivateBus bus;
     QString address;
     int connections = 0;
     std::unique_ptr<FixtureTree> tree;
@@ -90,16 +91,12 @@ class TestPowerProfiles : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
-        QVERIFY2(bus.waitForStarted(), "dbus-daemon is needed for this test");
-        QVERIFY(bus.waitForReadyRead(5000));
-        address = QString::fromUtf8(bus.readLine()).trimmed();
-        QVERIFY(!address.isEmpty());
+        QVERIFY2(bus.start(), qPrintable(bus.error()));
+        address = bus.address();
     }
     void cleanupTestCase()
     {
-        bus.kill();
-        bus.waitForFinished();
+        bus.stop();
     }
     void init()
     {
