@@ -50,9 +50,6 @@ NvmlSample NvmlLibrary::sample() const
     NvmlSample sample;
     if (!m_device)
         return sample;
-    unsigned celsius = 0;
-    if (m_temperature && m_temperature(m_device, kTemperatureGpu, &celsius) == kSuccess)
-        sample.temperature = celsius;
     Utilisation utilisation{};
     if (m_utilisation && m_utilisation(m_device, &utilisation) == kSuccess)
         sample.utilisation = utilisation.gpu;
@@ -62,4 +59,12 @@ NvmlSample NvmlLibrary::sample() const
         sample.memoryTotal = memory.total;
     }
     return sample;
+}
+
+std::optional<double> NvmlLibrary::temperature() const
+{
+    unsigned celsius = 0;
+    if (!m_device || !m_temperature || m_temperature(m_device, kTemperatureGpu, &celsius) != kSuccess)
+        return std::nullopt;
+    return celsius;
 }

@@ -4,10 +4,9 @@
 #include <optional>
 #include <string>
 
-// What NVIDIA's management library reports of the first GPU.
+// What NVIDIA's management library reports of the first GPU's load.
 struct NvmlSample
 {
-    std::optional<double> temperature;      // degrees Celsius
     std::optional<double> utilisation;      // percent
     std::optional<std::uint64_t> memoryUsed;   // bytes
     std::optional<std::uint64_t> memoryTotal;
@@ -27,6 +26,7 @@ public:
     // Loaded, initialised, and at least one GPU found.
     bool available() const { return m_device != nullptr; }
     NvmlSample sample() const;
+    std::optional<double> temperature() const;   // degrees Celsius
 
 private:
     using Device = void *;

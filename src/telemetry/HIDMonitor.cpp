@@ -127,7 +127,7 @@ std::optional<double> HIDMonitor::readTemperature(const QString &code)
         if (const std::optional<double> celsius = readFirst(m_gpu))
             return celsius;
         if (m_nvml)
-            if (const std::optional<double> celsius = m_nvml->sample().temperature; celsius && *celsius > 0)
+            if (const std::optional<double> celsius = m_nvml->temperature(); celsius && *celsius > 0)
                 return celsius;
         return std::nullopt;
     }

@@ -314,12 +314,13 @@ private Q_SLOTS:
     {
         NvmlLibrary missing("/nonexistent/libnvidia-ml.so.1");
         QVERIFY(!missing.available());
-        QVERIFY(!missing.sample().temperature);
+        QVERIFY(!missing.temperature());
+        QVERIFY(!missing.sample().utilisation);
 
         NvmlLibrary fake(FAKE_NVML_PATH);
         QVERIFY(fake.available());
         const NvmlSample sample = fake.sample();
-        QCOMPARE(sample.temperature.value_or(-1), 64.0);
+        QCOMPARE(fake.temperature().value_or(-1), 64.0);
         QCOMPARE(sample.utilisation.value_or(-1), 42.0);
 
         auto stats = makeProvider(FAKE_NVML_PATH);
