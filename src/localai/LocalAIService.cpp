@@ -1,6 +1,7 @@
 #include "LocalAIService.h"
 
 #include "app/QmlRecords.h"
+#include "app/WorkerTask.h"
 #include "platform/FileTree.h"
 #include "platform/ProcessControl.h"
 #include "telemetry/SystemStatsProvider.h"
@@ -34,19 +35,6 @@ bool isInside(const QString &location, const QString &root)
 {
     return location.size() > root.size() + 1 && location.startsWith(root)
         && (root.endsWith(QLatin1Char('/')) || location.at(root.size()) == QLatin1Char('/'));
-}
-
-bool deleteItem(const QString &location)
-{
-    const QByteArray path = QFile::encodeName(location);
-    struct stat st {};
-    if (::lstat(path.constData(), &st) != 0)
-        return false;
-    if (S_ISDIR(st.st_mode)) {
-        FileTree::removeContents(path.toStdString());
-        return ::rmdir(path.constData()) == 0;
-    }
-    return ::unlink(path.constData()) == 0;
 }
 }
 
@@ -413,7 +401,7 @@ void LocalAIService::purgeModelCacheFile(const QString &path, Done done)
             QTimer::singleShot(0, this, done);
         return;
     }
-    onWorker<bool>([target = *location] { return deleteItem(target); },
+    onWorker<bool>([target = *location] { return FileTree::removeItem(QFile::encodeName(target).toStdString()); },
                    [this, done](bool) { scanModelCache(done); });
 }
 
@@ -643,15 +631,7 @@ QString LocalAIService::huggingFaceHub() const
 template<typename T>
 void LocalAIService::onWorker(std::function<T()> work, std::function<void(T)> then)
 {
-    m_workers.removeIf([](const QFuture<void> &f) { return f.isFinished(); });
-    auto *watcher = new QFutureWatcher<T>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [watcher, then = std::move(then)] {
-        then(watcher->result());
-        watcher->deleteLater();
-    });
-    const QFuture<T> future = QtConcurrent::run(std::move(work));
-    m_workers.append(QFuture<void>(future));
-    watcher->setFuture(future);
+    runOnWorker<T>(this, m_workers, std::move(work), std::move(then));
 }
 
 // ---- Sample rows ---------------------------------------------------------------------------

@@ -1,6 +1,8 @@
 #include "FileTree.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -171,6 +173,107 @@ std::uint64_t FileTree::removeContents(const std::string &root)
     for (const FileTreeEntry &e : entries)
         removeEntry(root, e, freed);
     return freed;
+}
+
+namespace {
+struct SizeWalk
+{
+    std::uint64_t device = 0;
+    std::uint64_t total = 0;
+    std::unordered_set<std::uint64_t> linked;   // inodes of multiply linked files seen
+};
+
+// Consumes `fd`. Names come from readdir's type field where the file system fills it, so
+// links and folders cost no stat of their own; only regular files are measured.
+void sizeFd(int fd, int depth, SizeWalk &walk)
+{
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    const int dfd = ::dirfd(dir);
+    while (const dirent *d = ::readdir(dir)) {
+        if (d->d_name[0] == '.')
+            continue;   // hidden, and "." and ".."
+        unsigned char type = d->d_type;
+        struct stat st {};
+        if (type == DT_UNKNOWN) {
+            if (::fstatat(dfd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : DT_LNK;
+            if (type == DT_REG) {
+                if (st.st_nlink <= 1 || walk.linked.insert(static_cast<std::uint64_t>(st.st_ino)).second)
+                    walk.total += static_cast<std::uint64_t>(st.st_size);
+                continue;
+            }
+        }
+        if (type == DT_REG) {
+            if (::fstatat(dfd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
+                && (st.st_nlink <= 1 || walk.linked.insert(static_cast<std::uint64_t>(st.st_ino)).second))
+                walk.total += static_cast<std::uint64_t>(st.st_size);
+        } else if (type == DT_DIR && depth < kMaxDepth) {
+            const int child = ::openat(dfd, d->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child < 0)
+                continue;
+            if (::fstat(child, &st) != 0 || static_cast<std::uint64_t>(st.st_dev) != walk.device) {
+                ::close(child);
+                continue;
+            }
+            sizeFd(child, depth + 1, walk);
+        }
+    }
+    ::closedir(dir);
+}
+}
+
+std::uint64_t FileTree::visibleSize(const std::string &root)
+{
+    const int fd = openFolder(root);
+    if (fd < 0)
+        return 0;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return 0;
+    }
+    SizeWalk walk;
+    walk.device = static_cast<std::uint64_t>(st.st_dev);
+    sizeFd(fd, 0, walk);
+    return walk.total;
+}
+
+bool FileTree::removeItem(const std::string &path)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return false;
+    if (S_ISDIR(st.st_mode)) {
+        removeContents(path);
+        return ::rmdir(path.c_str()) == 0;
+    }
+    return ::unlink(path.c_str()) == 0;
+}
+
+std::string FileTree::resolveParent(const std::string &path)
+{
+    if (path.empty() || path.front() != '/')
+        return {};
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/')
+        trimmed.pop_back();
+    const size_t slash = trimmed.rfind('/');
+    const std::string name = trimmed.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..")
+        return {};
+    const std::string parent = slash == 0 ? std::string("/") : trimmed.substr(0, slash);
+    char resolved[PATH_MAX];
+    if (!::realpath(parent.c_str(), resolved))
+        return {};
+    std::string out(resolved);
+    if (out.back() != '/')
+        out += '/';
+    return out + name;
 }
 
 bool FileTree::isDirectory(const std::string &path)

@@ -46,6 +46,22 @@ public:
     // Deletes everything beneath `root`, which itself stays. Returns the bytes released.
     static std::uint64_t removeContents(const std::string &root);
 
+    // Logical bytes of the files beneath `root` that a user sees: entries whose names begin
+    // with a dot are neither counted nor entered, links add nothing, a file with several
+    // hard links counts once, and other file systems mounted inside are left out. `root`
+    // itself may be reached through a link. 0 when it is not a readable folder.
+    static std::uint64_t visibleSize(const std::string &root);
+
+    // Deletes the item at `path`: a link or file is unlinked, a folder is emptied as
+    // removeContents does and then removed. False when the item is still there.
+    static bool removeItem(const std::string &path);
+
+    // `path` made absolute with every folder on the way resolved (links, "." and ".."),
+    // its last component kept as it is, so a link there is judged as the link itself.
+    // Empty when a folder on the way does not exist, or the last component is "." or "..",
+    // which would name a folder above.
+    static std::string resolveParent(const std::string &path);
+
     static bool isDirectory(const std::string &path);
     // Modification time of `path` in nanoseconds since 1970, -1 when it does not exist.
     static std::int64_t modifiedNanoseconds(const std::string &path);

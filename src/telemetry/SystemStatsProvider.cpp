@@ -911,15 +911,22 @@ QString SystemStatsProvider::huggingFaceHubPath() const
     return huggingFaceHubFor(QFile::decodeName(QByteArray::fromStdString(m_homePath)));
 }
 
-QString SystemStatsProvider::huggingFaceHubFor(const QString &homePath)
+QString SystemStatsProvider::huggingFaceHubFor(const QString &homePath,
+                                               const std::function<QString(const char *)> &environment)
 {
-    const QString hubCache = qEnvironmentVariable("HF_HUB_CACHE");
+    const auto variable = [&](const char *name) {
+        const QString value = environment ? environment(name) : qEnvironmentVariable(name);
+        return QDir::isAbsolutePath(value) ? value : QString();
+    };
+    const QString hubCache = variable("HF_HUB_CACHE");
     if (!hubCache.isEmpty())
         return hubCache;
-    const QString hfHome = qEnvironmentVariable("HF_HOME");
+    const QString hfHome = variable("HF_HOME");
     if (!hfHome.isEmpty())
         return QDir(hfHome).filePath(QStringLiteral("hub"));
-    return QDir(homePath).filePath(QStringLiteral(".cache/huggingface/hub"));
+    const QString cacheHome = variable("XDG_CACHE_HOME");
+    return QDir(cacheHome.isEmpty() ? QDir(homePath).filePath(QStringLiteral(".cache")) : cacheHome)
+        .filePath(QStringLiteral("huggingface/hub"));
 }
 
 void SystemStatsProvider::updateHuggingFaceCacheSize()

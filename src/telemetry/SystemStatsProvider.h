@@ -232,11 +232,14 @@ public:
     Q_INVOKABLE void refreshHuggingFaceCacheSize();
     // Deletes the hub folder's contents and adds the bytes released to cleanedJunkTotal.
     Q_INVOKABLE void purgeHuggingFaceCache();
-    // $HF_HUB_CACHE, else $HF_HOME/hub, else ~/.cache/huggingface/hub.
+    // $HF_HUB_CACHE, else $HF_HOME/hub, else $XDG_CACHE_HOME/huggingface/hub, else
+    // ~/.cache/huggingface/hub.
     QString huggingFaceHubPath() const;
-    // Where the Hugging Face libraries keep their hub under `homePath`, unless HF_HUB_CACHE
-    // or HF_HOME say otherwise.
-    static QString huggingFaceHubFor(const QString &homePath);
+    // Where the Hugging Face libraries keep their hub under `homePath`, unless the variables
+    // above, read through `environment` (unset: this process's), say otherwise. Relative
+    // values are ignored, as the libraries' own XDG lookup does.
+    static QString huggingFaceHubFor(const QString &homePath,
+                                     const std::function<QString(const char *)> &environment = {});
 
     int eCoreCount() const { return m_eCoreCount; }
     int pCoreCount() const { return m_pCoreCount; }

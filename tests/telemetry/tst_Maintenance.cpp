@@ -199,6 +199,7 @@ private Q_SLOTS:
     {
         qunsetenv("HF_HUB_CACHE");
         qunsetenv("HF_HOME");
+        qunsetenv("XDG_CACHE_HOME");
         SystemStatsProvider stats(*prefs, sources(), SystemStatsProvider::Polling::Manual);
         QCOMPARE(stats.huggingFaceHubPath(), tree->path("home/.cache/huggingface/hub"));
         // Absent folder: zero, not a made-up figure.
@@ -242,6 +243,7 @@ private Q_SLOTS:
         QVERIFY(QDir(tree->path("hub")).isEmpty());
         qunsetenv("HF_HUB_CACHE");
         qunsetenv("HF_HOME");
+        qunsetenv("XDG_CACHE_HOME");
     }
 
     void historyCsvFormat()
