@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <utility>
 
@@ -20,7 +21,7 @@
 namespace {
 using Signal = void (BuildCacheService::*)();
 // One per row, in table order.
-constexpr std::array<Signal, BuildCacheService::kCacheCount> kSizeSignals = {
+constexpr auto kSizeSignals = std::to_array<Signal>({
     &BuildCacheService::derivedDataSizeChanged,
     &BuildCacheService::spmCacheSizeChanged,
     &BuildCacheService::npmCacheSizeChanged,
@@ -40,8 +41,8 @@ constexpr std::array<Signal, BuildCacheService::kCacheCount> kSizeSignals = {
     &BuildCacheService::mesaShaderCacheSizeChanged,
     &BuildCacheService::nvidiaShaderCacheSizeChanged,
     &BuildCacheService::steamShaderCacheSizeChanged,
-};
-static_assert(kSizeSignals.back() != nullptr, "a row without its signal");
+});
+static_assert(kSizeSignals.size() == BuildCacheService::kCacheCount, "one signal per row");
 
 #ifdef Q_OS_MACOS
 constexpr bool kOnMac = true;
