@@ -44,7 +44,10 @@ void CommandRunner::run(const QString &program, const QStringList &arguments, Do
     deadline->setSingleShot(true);
     process->setProgram(path);
     process->setArguments(arguments);
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (m_discardsErrors)
+        process->setStandardErrorFile(QProcess::nullDevice());
+    else
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process->setStandardInputFile(QProcess::nullDevice());
 
     auto reported = std::make_shared<bool>(false);

@@ -43,7 +43,12 @@ public:
     // Programs started and not yet exited.
     int running() const { return m_running; }
 
+    // Standard error of later runs goes nowhere instead of to ours: for tools that answer
+    // "nothing found" there on every miss.
+    void setDiscardsStandardError(bool discard) { m_discardsErrors = discard; }
+
 private:
     std::optional<QStringList> m_searchPath;
+    bool m_discardsErrors = false;
     int m_running = 0;
 };
