@@ -91,6 +91,9 @@ void Preferences::setCpuAlertThreshold(double percent)
         Q_EMIT cpuAlertThresholdChanged();
 }
 
+QString Preferences::updateServerURL() const { return read(PreferenceKeys::updateServerURL, QString()).toString(); }
+void Preferences::setUpdateServerURL(const QString &url) { write(PreferenceKeys::updateServerURL, url); }
+
 bool Preferences::showFullProcessPath() const { return read(PreferenceKeys::showFullProcessPath, false).toBool(); }
 void Preferences::setShowFullProcessPath(bool on)
 {

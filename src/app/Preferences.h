@@ -22,6 +22,8 @@ inline constexpr char hasCompletedOnboardingTour[] = "hasCompletedOnboardingTour
 inline constexpr char smartPauseEnabled[] = "smartPauseEnabled";
 inline constexpr char baselineCpuUsage[] = "baselineCpuUsage";
 inline constexpr char baselineTemp[] = "baselineTemp";
+// Set by hand in the settings file, for a private update host.
+inline constexpr char updateServerURL[] = "updateServerURL";
 }
 
 // The user's persistent settings (QSettings, organisation and application "Quillmoor").
@@ -78,6 +80,10 @@ public:
     void setBaselineCpuUsage(double value);
     double baselineTemp() const { return m_baselineTemp; }
     void setBaselineTemp(double value);
+
+    // Empty unless set: the build's update host is used then.
+    QString updateServerURL() const;
+    void setUpdateServerURL(const QString &url);
 
     // Writes pending baselines and syncs the store.
     void flush();
