@@ -12,12 +12,15 @@
 #include "app/ThemeManager.h"
 #include "app/WorkspacePersona.h"
 #include "presets/PresetManager.h"
+#include "processes/ProcessMonitor.h"
 #include "telemetry/PingService.h"
 #include "telemetry/SystemStatsProvider.h"
 #include "ui/MenuBarView.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
+#include <QTimer>
 #include <QQuickItem>
 #include <QQuickView>
 #include <QQuickWindow>
@@ -41,7 +44,10 @@ QString slug(QString title)
 
 bool save(QQuickWindow *window, const QString &path)
 {
-    QCoreApplication::processEvents();
+    // Long enough for a tab's fade-in to end.
+    QEventLoop settle;
+    QTimer::singleShot(300, &settle, &QEventLoop::quit);
+    settle.exec();
     const QImage image = window->grabWindow();
     if (image.isNull() || !image.save(path)) {
         std::fprintf(stderr, "could not write %s\n", qPrintable(path));
@@ -95,6 +101,10 @@ int main(int argc, char **argv)
     services.presets = &presets;
     AppDelegate delegate(services);
     delegate.applicationDidFinishLaunching();
+    // Two samples, so the process lists show this machine's CPU shares.
+    delegate.processMonitor()->updateProcesses();
+    QThread::msleep(500);
+    delegate.processMonitor()->updateProcesses();
 
     bool ok = true;
     const MenuBarView::Figures figures = MenuBarView::figuresFrom(stats);

@@ -4,6 +4,7 @@
 #include "NotificationCenter.h"
 #include "Preferences.h"
 #include "ThemeManager.h"
+#include "copilot/AIService.h"
 #include "localai/LocalAIService.h"
 #include "presets/PresetManager.h"
 #include "telemetry/PingService.h"
@@ -111,6 +112,20 @@ void AppDelegate::applicationDidFinishLaunching()
     m_presets = m_services.presets ? m_services.presets : &PresetManager::shared();
     connect(m_presets, &PresetManager::advisoryNeedsWindow, this, &AppDelegate::showAdvisoryWindow);
 
+    // The co-pilot answers from this telemetry.
+    if (m_services.ai) {
+        m_ai = m_services.ai;
+    } else {
+        AIServiceSources sources;
+        sources.telemetry = [stats = QPointer<SystemStatsProvider>(m_stats)] {
+            return stats ? CopilotTelemetry{stats->cpuUsage(), stats->memoryPressure(), stats->socTemperature(),
+                                            stats->batteryPercentage()}
+                         : CopilotTelemetry{};
+        };
+        m_ownedAI = std::make_unique<AIService>(std::move(sources));
+        m_ai = m_ownedAI.get();
+    }
+
     // 5. Theme.
     m_themeManager = m_services.themeManager ? m_services.themeManager : &ThemeManager::shared();
 
@@ -147,7 +162,8 @@ void AppDelegate::applicationDidFinishLaunching()
                                      {QStringLiteral("processMonitor"), QVariant::fromValue<QObject *>(m_processMonitor)},
                                      {QStringLiteral("theme"), QVariant::fromValue<QObject *>(m_themeManager)},
                                      {QStringLiteral("preferences"), QVariant::fromValue<QObject *>(&preferences)},
-                                     {QStringLiteral("notifications"), QVariant::fromValue<QObject *>(&center)}});
+                                     {QStringLiteral("notifications"), QVariant::fromValue<QObject *>(&center)},
+                                     {QStringLiteral("aiService"), QVariant::fromValue<QObject *>(m_ai)}});
     m_popover->setSource(kPopoverSource);
     for (const QQmlError &error : m_popover->errors())
         std::printf("PopoverView: %s\n", qPrintable(error.toString()));

@@ -11,6 +11,7 @@
 
 #include <memory>
 
+class AIService;
 class LocalAIService;
 class NotificationCenter;
 class PersonaCatalog;
@@ -36,6 +37,7 @@ struct AppServices
     LocalAIService *localAI = nullptr;          // null: LocalAIService::shared()
     PingService *ping = nullptr;                // null: the delegate creates and owns one
     PresetManager *presets = nullptr;           // null: PresetManager::shared()
+    AIService *ai = nullptr;                    // null: the delegate creates one over `stats`
 };
 
 // Builds the telemetry tray icon, the popover and the dashboard window, and routes clicks
@@ -83,6 +85,7 @@ public:
     QQuickView *advisoryWindow() const { return m_advisoryWindow; }
     void showAdvisoryWindow(const QStringList &lines);
     LocalAIService *localAI() const { return m_localAI; }
+    AIService *aiService() const { return m_ai; }
 
 private:
     void openPopover();
@@ -96,6 +99,8 @@ private:
     PingService *m_ping = nullptr;
     std::unique_ptr<PingService> m_ownedPing;
     PresetManager *m_presets = nullptr;
+    AIService *m_ai = nullptr;
+    std::unique_ptr<AIService> m_ownedAI;
     QPointer<QQuickView> m_advisoryWindow;
     ProcessMonitor *m_processMonitor = nullptr;
     LocalAIService *m_localAI = nullptr;

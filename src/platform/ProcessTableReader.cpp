@@ -136,6 +136,12 @@ long ProcessTableReader::ticksPerSecond()
     return ticks;
 }
 
+std::uint64_t ProcessTableReader::pageSize()
+{
+    static const std::uint64_t bytes = ::sysconf(_SC_PAGESIZE) > 0 ? static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) : 4096;
+    return bytes;
+}
+
 bool ProcessTableReader::parseStat(std::string_view text, ProcessStat &out)
 {
     const size_t open = text.find('(');
@@ -147,12 +153,15 @@ bool ProcessTableReader::parseStat(std::string_view text, ProcessStat &out)
     if (!ProcFile::parseInt(pidText, pid))
         return false;
 
-    // Fields after the name, numbered as in proc(5): 3 state ... 14 utime, 15 stime, 22 starttime.
+    // Fields after the name, numbered as in proc(5): 3 state ... 14 utime, 15 stime,
+    // 22 starttime, 24 rss.
     std::string_view rest = text.substr(close + 1);
-    std::uint64_t utime = 0, stime = 0, start = 0;
+    std::uint64_t utime = 0, stime = 0, start = 0, rss = 0;
     char state = '?';
-    for (int field = 3; field <= 22; ++field) {
+    for (int field = 3; field <= 24; ++field) {
         const std::string_view f = ProcFile::nextField(rest);
+        if (f.empty() && field > 22)
+            break;   // rss is a convenience; a line that ends before it still counts
         if (f.empty())
             return false;
         unsigned long long v = 0;
@@ -161,6 +170,7 @@ bool ProcessTableReader::parseStat(std::string_view text, ProcessStat &out)
         case 14: if (!ProcFile::parseU64(f, v)) return false; utime = v; break;
         case 15: if (!ProcFile::parseU64(f, v)) return false; stime = v; break;
         case 22: if (!ProcFile::parseU64(f, v)) return false; start = v; break;
+        case 24: if (ProcFile::parseU64(f, v)) rss = v; break;
         default: break;
         }
     }
@@ -168,6 +178,7 @@ bool ProcessTableReader::parseStat(std::string_view text, ProcessStat &out)
     out.state = state;
     out.cpuTicks = utime + stime;
     out.startTime = start;
+    out.residentPages = rss;
     out.comm.assign(text.substr(open + 1, close - open - 1));
     return true;
 }

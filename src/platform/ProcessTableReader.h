@@ -16,6 +16,7 @@ struct ProcessStat
     char state = '?';               // R, S, D, T (stopped), t, Z, I ...
     std::uint64_t cpuTicks = 0;     // utime + stime, in clock ticks
     std::uint64_t startTime = 0;    // clock ticks after boot; tells a reused pid from the old one
+    std::uint64_t residentPages = 0;   // rss: pages in memory now
     std::string comm;               // the kernel's short name (at most 15 bytes)
 };
 
@@ -69,6 +70,8 @@ public:
 
     // The kernel's tick rate for cpuTicks.
     static long ticksPerSecond();
+    // Bytes per memory page, for rss.
+    static std::uint64_t pageSize();
 
     // How many stat files are currently held open.
     size_t openStatFiles() const { return m_statFds.size(); }

@@ -9,5 +9,6 @@ QVariantMap ProcessInfoData::toVariantMap() const
             {QStringLiteral("energyImpact"), energyImpact},
             {QStringLiteral("icon"), icon},
             {QStringLiteral("isSuspended"), isSuspended},
-            {QStringLiteral("totalBatteryDrain"), totalBatteryDrain}};
+            {QStringLiteral("totalBatteryDrain"), totalBatteryDrain},
+            {QStringLiteral("memoryBytes"), memoryBytes}};
 }

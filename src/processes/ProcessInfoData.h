@@ -16,6 +16,7 @@ struct ProcessInfoData
     Q_PROPERTY(QString icon MEMBER icon)
     Q_PROPERTY(bool isSuspended MEMBER isSuspended)
     Q_PROPERTY(double totalBatteryDrain MEMBER totalBatteryDrain)
+    Q_PROPERTY(qint64 memoryBytes MEMBER memoryBytes)
 
 public:
     int id = 0;
@@ -26,6 +27,7 @@ public:
     QString icon;               // theme icon name or icon file path; empty when none was found
     bool isSuspended = false;
     double totalBatteryDrain = 0;
+    qint64 memoryBytes = 0;     // resident set size
 
     bool hasIcon() const { return !icon.isEmpty(); }
     QVariantMap toVariantMap() const;

@@ -145,6 +145,7 @@ void ProcessMonitor::updateProcesses()
 
         ProcessInfoData row;
         row.id = busy.pid;
+        row.memoryBytes = static_cast<qint64>(stat.residentPages * ProcessTableReader::pageSize());
         row.fullPath = QFile::decodeName(QByteArray::fromStdString(path)).trimmed();
         // A kernel thread has no executable; its short name ("kworker/0:1") is no path.
         row.name = path == stat.comm ? QString::fromStdString(stat.comm) : lastComponent(row.fullPath);

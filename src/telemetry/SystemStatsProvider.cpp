@@ -62,6 +62,7 @@ SystemStatsProvider::SystemStatsProvider(Preferences &preferences, TelemetrySour
     : QObject(parent)
     , m_preferences(preferences)
     , m_cpuReader(sources.procRoot)
+    , m_frequencyReader(sources.sysRoot)
     , m_memReader(sources.procRoot, sources.sysRoot)
     , m_netReader(sources.procRoot)
     , m_diskStatsReader(sources.procRoot, sources.sysRoot)
@@ -247,8 +248,20 @@ void SystemStatsProvider::updateStats()
     Q_EMIT sampled();
 }
 
+QList<bool> SystemStatsProvider::efficiencyCores() const
+{
+    QList<bool> flags;
+    const qsizetype cores = std::max<qsizetype>(m_perCoreUsage.size(), static_cast<qsizetype>(m_isEfficiencyCpu.size()));
+    for (qsizetype i = 0; i < cores; ++i)
+        flags.append(static_cast<size_t>(i) < m_isEfficiencyCpu.size() && m_isEfficiencyCpu[static_cast<size_t>(i)]);
+    return flags;
+}
+
 void SystemStatsProvider::updateCPU()
 {
+    if (m_frequencyReader.reportingCpus() > 0)
+        assign(m_cpuFrequencyGHz, std::round(m_frequencyReader.meanGHz() * 100.0) / 100.0,
+               &SystemStatsProvider::cpuFrequencyGHzChanged);
     if (!m_cpuReader.read(m_currentTicks))
         return;
 

@@ -8,6 +8,7 @@
 #include "platform/PowerSupplyReader.h"
 #include "platform/PwmFanControl.h"
 #include "platform/SocketTableReader.h"
+#include "platform/CpuFrequencyReader.h"
 #include "platform/CpuTimesReader.h"
 #include "platform/DiskStatsReader.h"
 #include "platform/FileSystemStats.h"
@@ -80,6 +81,10 @@ class SystemStatsProvider : public QObject
     Q_PROPERTY(double cpuUsage READ cpuUsage NOTIFY cpuUsageChanged)
     Q_PROPERTY(QList<double> cpuHistory READ cpuHistory NOTIFY cpuHistoryChanged)
     Q_PROPERTY(QList<double> perCoreUsage READ perCoreUsage NOTIFY perCoreUsageChanged)
+    Q_PROPERTY(int eCoreCount READ eCoreCount CONSTANT)
+    Q_PROPERTY(int pCoreCount READ pCoreCount CONSTANT)
+    Q_PROPERTY(QList<bool> efficiencyCores READ efficiencyCores CONSTANT)
+    Q_PROPERTY(double cpuFrequencyGHz READ cpuFrequencyGHz NOTIFY cpuFrequencyGHzChanged)
     Q_PROPERTY(double eClusterUsage READ eClusterUsage NOTIFY eClusterUsageChanged)
     Q_PROPERTY(double pClusterUsage READ pClusterUsage NOTIFY pClusterUsageChanged)
     Q_PROPERTY(double aneUsage READ aneUsage NOTIFY aneUsageChanged)
@@ -247,6 +252,10 @@ public:
     double cpuUsage() const { return m_cpuUsage; }
     QList<double> cpuHistory() const { return m_cpuHistory; }
     QList<double> perCoreUsage() const { return m_perCoreUsage; }
+    // Per entry of perCoreUsage: whether that CPU is an efficiency core.
+    QList<bool> efficiencyCores() const;
+    // The mean current clock from cpufreq, rounded to 10 MHz; 0 where cpufreq is absent.
+    double cpuFrequencyGHz() const { return m_cpuFrequencyGHz; }
     double eClusterUsage() const { return m_eClusterUsage; }
     double pClusterUsage() const { return m_pClusterUsage; }
     double aneUsage() const { return m_aneUsage; }
@@ -315,6 +324,7 @@ Q_SIGNALS:
     void cpuUsageChanged();
     void cpuHistoryChanged();
     void perCoreUsageChanged();
+    void cpuFrequencyGHzChanged();
     void eClusterUsageChanged();
     void pClusterUsageChanged();
     void aneUsageChanged();
@@ -418,6 +428,8 @@ private:
     UniformSource m_uniform;
 
     CpuTimesReader m_cpuReader;
+    CpuFrequencyReader m_frequencyReader;
+    double m_cpuFrequencyGHz = 0;
     MemInfoReader m_memReader;
     NetDevReader m_netReader;
     DiskStatsReader m_diskStatsReader;

@@ -174,6 +174,49 @@ void drawGlyph(QPainter &p, const QString &symbol, const QColor &color)
         p.drawPolygon(QPolygonF({QPointF(12, 2), QPointF(21, 7), QPointF(21, 17), QPointF(12, 22), QPointF(3, 17), QPointF(3, 7)}));
         p.drawPolyline(QPolygonF({QPointF(3, 7), QPointF(12, 12), QPointF(21, 7)}));
         p.drawLine(QPointF(12, 12), QPointF(12, 22));
+    } else if (symbol == QLatin1String("snowflake")) {
+        for (int i = 0; i < 3; ++i) {
+            p.save();
+            p.translate(12, 12);
+            p.rotate(i * 60);
+            p.drawLine(QPointF(0, -10), QPointF(0, 10));
+            p.drawLine(QPointF(-3, -7), QPointF(0, -4));
+            p.drawLine(QPointF(3, -7), QPointF(0, -4));
+            p.drawLine(QPointF(-3, 7), QPointF(0, 4));
+            p.drawLine(QPointF(3, 7), QPointF(0, 4));
+            p.restore();
+        }
+    } else if (symbol.startsWith(QLatin1String("play"))) {
+        QPainterPath play;
+        play.moveTo(7, 4);
+        play.lineTo(20, 12);
+        play.lineTo(7, 20);
+        play.closeSubpath();
+        p.fillPath(play, color);
+    } else if (symbol == QLatin1String("arrow.up") || symbol == QLatin1String("arrow.down")) {
+        if (symbol == QLatin1String("arrow.down")) {
+            p.translate(0, 24);
+            p.scale(1, -1);
+        }
+        p.drawLine(QPointF(12, 21), QPointF(12, 4));
+        p.drawPolyline(QPolygonF({QPointF(5, 11), QPointF(12, 4), QPointF(19, 11)}));
+    } else if (symbol.startsWith(QLatin1String("wifi"))) {
+        for (int i = 0; i < 3; ++i) {
+            const double r = 5 + i * 5;
+            p.drawArc(QRectF(12 - r, 19 - r, 2 * r, 2 * r), 45 * 16, 90 * 16);
+        }
+        p.setBrush(color);
+        p.drawEllipse(QPointF(12, 19), 1.5, 1.5);
+    } else if (symbol.startsWith(QLatin1String("thermometer"))) {
+        p.drawRoundedRect(QRectF(10, 2, 4, 13), 2, 2);
+        p.drawEllipse(QPointF(12, 18), 4, 4);
+        p.drawLine(QPointF(12, 8), QPointF(12, 15));
+    } else if (symbol.startsWith(QLatin1String("checkmark"))) {
+        if (symbol.contains(QLatin1String("circle")))
+            p.drawEllipse(QPointF(12, 12), 10, 10);
+        p.drawPolyline(QPolygonF({QPointF(7, 12.5), QPointF(10.5, 16), QPointF(17, 8.5)}));
+    } else if (symbol.startsWith(QLatin1String("app"))) {
+        p.drawRoundedRect(QRectF(3, 3, 18, 18), 5, 5);
     } else {
         // Anything else: its first letter in a rounded square.
         p.drawRoundedRect(QRectF(2, 2, 20, 20), 5, 5);

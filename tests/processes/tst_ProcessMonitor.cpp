@@ -74,6 +74,12 @@ private Q_SLOTS:
         QCOMPARE(stat.state, 'R');
         QCOMPARE(stat.cpuTicks, 12u);
         QCOMPARE(stat.startTime, 100u);
+        QCOMPARE(stat.residentPages, 0u);
+        // A real line goes on past rss (field 24); one that stops at starttime is still read.
+        QVERIFY(ProcessTableReader::parseStat("7 (cc1plus) R 1 1 1 0 -1 0 0 0 0 0 3 4 0 0 20 0 1 0 100 5000 321 18446744073709551615 1", stat));
+        QCOMPARE(stat.residentPages, 321u);
+        QVERIFY(ProcessTableReader::parseStat("7 (x) R 1 1 1 0 -1 0 0 0 0 0 3 4 0 0 20 0 1 0 100", stat));
+        QCOMPARE(stat.residentPages, 0u);
         QVERIFY(!ProcessTableReader::parseStat("42 (short) S 1 2", stat));
         QVERIFY(!ProcessTableReader::parseStat("x (a) S", stat));
     }

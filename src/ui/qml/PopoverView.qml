@@ -10,6 +10,7 @@ Rectangle {
     required property var theme
     required property var preferences
     required property var notifications
+    property var aiService: null
     property int selectedTab: 0
 
     readonly property var tabs: [
@@ -86,20 +87,18 @@ Rectangle {
 
         Rectangle { Layout.fillWidth: true; height: 1; color: root.theme.dividerColor }
 
-        // Tab content. Each tab's screen replaces its title here as it is built.
-        Item {
+        // Only the selected tab exists, and only while the popover is on screen: a closed
+        // popover costs no bindings and no painting.
+        Loader {
+            id: content
+            objectName: "tabContent"
             Layout.fillWidth: true
             Layout.fillHeight: true
-            Text {
-                objectName: "tabTitle"
-                anchors.top: parent.top
-                anchors.left: parent.left
-                text: root.tabs[root.selectedTab].title.toUpperCase()
-                color: root.theme.secondaryTextColor
-                font.pixelSize: 11
-                font.weight: Font.Bold
-                font.letterSpacing: 1.2
-            }
+            active: root.Window.window === null || root.Window.window.visible
+            sourceComponent: [cpuTab, networkTab, diskTab, memoryTab, aiTab][root.selectedTab]
+            opacity: 1
+            onLoaded: fade.restart()
+            NumberAnimation { id: fade; target: content; property: "opacity"; from: 0.4; to: 1; duration: 200; easing.type: Easing.InOutQuad }
         }
 
         Rectangle { Layout.fillWidth: true; height: 1; color: root.theme.dividerColor }
@@ -124,6 +123,35 @@ Rectangle {
             HeaderButton {
                 symbol: "slider.horizontal.3"; help: "Open Dashboard"; tint: root.theme.textColor
                 onClicked: root.notifications.post("OpenDashboard", {})
+            }
+        }
+    }
+
+    Component {
+        id: cpuTab
+        CPUTabView { stats: root.stats; processMonitor: root.processMonitor; theme: root.theme; preferences: root.preferences; aiService: root.aiService }
+    }
+    Component {
+        id: networkTab
+        NetworkTabView { stats: root.stats; processMonitor: root.processMonitor; theme: root.theme; preferences: root.preferences; aiService: root.aiService }
+    }
+    Component {
+        id: diskTab
+        DiskTabView { stats: root.stats; processMonitor: root.processMonitor; theme: root.theme; preferences: root.preferences; aiService: root.aiService }
+    }
+    Component {
+        id: memoryTab
+        MemoryTabView { stats: root.stats; processMonitor: root.processMonitor; theme: root.theme; preferences: root.preferences; aiService: root.aiService }
+    }
+    Component {
+        id: aiTab
+        Item {
+            Text {
+                objectName: "tabTitle"
+                anchors.centerIn: parent
+                text: "AI workspace: open the dashboard for models, ports and caches"
+                color: root.theme.secondaryTextColor
+                font.pixelSize: 11
             }
         }
     }

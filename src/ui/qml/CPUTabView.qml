@@ -1,0 +1,140 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+
+// The popover's CPU tab: clock and temperature, load history, the load split, per-core
+// bars by cluster, the advanced hardware figures, three gauges and the top processes.
+ColumnLayout {
+    id: root
+    required property var stats
+    required property var processMonitor
+    required property var theme
+    required property var preferences
+    property var aiService: null
+    spacing: 10
+
+    readonly property color textColor: theme.textColor
+    readonly property color secondaryText: theme.secondaryTextColor
+    function percent(value) { return Number(value).toFixed(0) + "%" }
+
+    RowLayout {
+        Layout.fillWidth: true
+        SectionHeader { theme: root.theme; text: "PROCESSOR" }
+        Item { Layout.fillWidth: true }
+        Text {
+            objectName: "clockText"
+            // Figures this machine does not report are left out rather than shown as 0.
+            text: [root.stats.cpuFrequencyGHz > 0 ? root.stats.cpuFrequencyGHz.toFixed(2) + " GHz" : "",
+                   root.stats.socTemperature > 0 ? Math.trunc(root.stats.socTemperature) + "°" : ""]
+                  .filter(function(part) { return part.length > 0 }).join(", ")
+            color: root.secondaryText
+            font.pixelSize: 11
+            font.family: "monospace"
+        }
+    }
+
+    SparklineView {
+        objectName: "cpuSparkline"
+        Layout.fillWidth: true
+        Layout.preferredHeight: 44
+        samples: root.stats.cpuHistory
+        color: root.theme.accentColor
+    }
+
+    RowLayout {
+        Layout.fillWidth: true
+        spacing: 16
+        // The kernel's split is not read here: a fixed 60/40 share of the measured total.
+        LegendItem {
+            objectName: "userLegend"
+            Layout.fillWidth: true
+            color: "#0a84ff"; label: "User ≈"; textColor: root.textColor
+            value: root.percent(root.stats.cpuUsage * 0.6)
+        }
+        LegendItem {
+            objectName: "systemLegend"
+            Layout.fillWidth: true
+            color: "#ff453a"; label: "System ≈"; textColor: root.textColor
+            value: root.percent(root.stats.cpuUsage * 0.4)
+        }
+    }
+
+    CoreUsageGraphView {
+        Layout.fillWidth: true
+        stats: root.stats
+        theme: root.theme
+    }
+
+    ColumnLayout {
+        objectName: "advancedHardware"
+        visible: root.preferences.advancedMode
+        Layout.fillWidth: true
+        spacing: 4
+        SectionHeader { theme: root.theme; text: "ADVANCED HARDWARE" }
+        HardwareRow {
+            objectName: "fanRow"
+            theme: root.theme
+            symbol: "fanblades.fill"; title: "Fan Speed"
+            value: (root.stats.fanRPMsMeasured ? "" : "≈ ")
+                   + (root.stats.fanRPMs.length ? Math.trunc(root.stats.fanRPMs[0]) : 0) + " RPM"
+        }
+        HardwareRow {
+            objectName: "throttleRow"
+            theme: root.theme
+            symbol: "thermometer.high"; title: "Thermal Throttling"
+            value: Math.trunc(root.stats.throttlingStatus) + "%"
+            valueColor: root.stats.throttlingStatus > 0 ? "#ff453a" : root.textColor
+        }
+        HardwareRow {
+            objectName: "gpuTempRow"
+            theme: root.theme
+            symbol: "cpu.fill"; title: "GPU Temp"
+            value: Math.trunc(root.stats.gpuTemperature) + "°"
+        }
+    }
+
+    Rectangle { Layout.fillWidth: true; height: 1; color: root.theme.dividerColor }
+
+    RowLayout {
+        Layout.fillWidth: true
+        Layout.alignment: Qt.AlignHCenter
+        spacing: 0
+        Repeater {
+            model: [
+                { title: "PRESSURE", value: root.stats.memoryPressure },
+                { title: "DISK", value: root.stats.diskUsed / Math.max(root.stats.diskTotal, 1) * 100 },
+                { title: "SWAP", value: Math.min(root.stats.memorySwap * 25, 100) }
+            ]
+            Item {
+                required property var modelData
+                Layout.fillWidth: true
+                implicitHeight: 62
+                RingChart {
+                    anchors.centerIn: parent
+                    side: 58
+                    lineWidth: 5
+                    percentage: modelData.value
+                    label: root.percent(modelData.value)
+                    title: modelData.title
+                    color: modelData.value > 80 ? "#ff453a" : root.theme.accentColor
+                    textColor: root.textColor
+                    titleColor: root.secondaryText
+                }
+            }
+        }
+    }
+
+    ProcessList {
+        Layout.fillWidth: true
+        processMonitor: root.processMonitor
+        theme: root.theme
+        aiService: root.aiService
+        showFullProcessPath: root.preferences.showFullProcessPath
+        advancedMode: root.preferences.advancedMode
+        headerSuffix: root.processMonitor.isPaused ? "(Paused for interaction)" : ""
+        help: "Click the freeze icon to suspend this process's execution thread and release CPU resources, or double-click to view path detail."
+        valueOf: function(process) { return process.cpuUsage.toFixed(1) + "%" }
+    }
+
+    Item { Layout.fillHeight: true }
+}

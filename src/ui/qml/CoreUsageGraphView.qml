@@ -1,0 +1,60 @@
+import QtQuick
+import QtQuick.Layouts
+
+// The two clusters on a card: each cluster's load and one bar per core, filled with that
+// core's measured load.
+Rectangle {
+    id: root
+    property var stats
+    property var theme
+    radius: 10
+    color: theme.cardBackground
+    implicitHeight: column.implicitHeight + 20
+
+    function coresOf(efficiency) {
+        const loads = stats.perCoreUsage
+        const flags = stats.efficiencyCores
+        const picked = []
+        for (let i = 0; i < loads.length; ++i)
+            if ((i < flags.length && flags[i]) === efficiency)
+                picked.push(loads[i])
+        return picked
+    }
+
+    ColumnLayout {
+        id: column
+        anchors.fill: parent
+        anchors.margins: 10
+        spacing: 8
+        Repeater {
+            model: [
+                { title: "Efficiency Cores", usage: root.stats.eClusterUsage, efficiency: true, tint: "#bf5af2", count: root.stats.eCoreCount },
+                { title: "Performance Cores", usage: root.stats.pClusterUsage, efficiency: false, tint: "#0a84ff", count: root.stats.pCoreCount }
+            ]
+            ColumnLayout {
+                required property var modelData
+                readonly property var loads: root.coresOf(modelData.efficiency)
+                visible: modelData.count > 0
+                Layout.fillWidth: true
+                spacing: 4
+                RowLayout {
+                    Layout.fillWidth: true
+                    Text { text: modelData.title; color: root.theme.textColor; font.pixelSize: 11; Layout.fillWidth: true }
+                    Text {
+                        objectName: "clusterUsage"
+                        text: Number(modelData.usage).toFixed(0) + "%"
+                        color: modelData.tint
+                        font.pixelSize: 11
+                        font.weight: Font.Bold
+                        font.family: "monospace"
+                    }
+                }
+                CoreBars {
+                    Layout.fillWidth: true
+                    loads: parent.loads
+                    tint: modelData.tint
+                }
+            }
+        }
+    }
+}

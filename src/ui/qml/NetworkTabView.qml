@@ -1,0 +1,77 @@
+import QtQuick
+import QtQuick.Layouts
+
+// The popover's network tab: upload and download rates, the addresses, the top processes.
+ColumnLayout {
+    id: root
+    required property var stats
+    required property var processMonitor
+    required property var theme
+    required property var preferences
+    property var aiService: null
+    spacing: 10
+
+    function rate(value) { return Number(value).toFixed(1) + " KB/s" }
+
+    RowLayout {
+        Layout.fillWidth: true
+        spacing: 8
+        Repeater {
+            model: [
+                { title: "Upload", value: root.stats.networkUpload, symbol: "arrow.up", tint: "#ff9f0a" },
+                { title: "Download", value: root.stats.networkDownload, symbol: "arrow.down", tint: "#30d158" }
+            ]
+            Rectangle {
+                required property var modelData
+                Layout.fillWidth: true
+                implicitHeight: 56
+                radius: 10
+                color: Qt.rgba(Qt.color(modelData.tint).r, Qt.color(modelData.tint).g, Qt.color(modelData.tint).b, 0.14)
+                Column {
+                    anchors.centerIn: parent
+                    spacing: 2
+                    Row {
+                        anchors.horizontalCenter: parent.horizontalCenter
+                        spacing: 4
+                        SymbolImage { symbol: modelData.symbol; tint: modelData.tint; side: 11 }
+                        Text { text: modelData.title; color: root.theme.secondaryTextColor; font.pixelSize: 10 }
+                    }
+                    Text {
+                        objectName: "networkRate"
+                        anchors.horizontalCenter: parent.horizontalCenter
+                        text: root.rate(modelData.value)
+                        color: modelData.tint
+                        width: Math.min(implicitWidth, parent.parent.width - 12)
+                        font.pixelSize: 14
+                        fontSizeMode: Text.HorizontalFit
+                        minimumPixelSize: 8
+                        horizontalAlignment: Text.AlignHCenter
+                        font.weight: Font.Bold
+                        font.family: "monospace"
+                    }
+                }
+            }
+        }
+    }
+
+    ColumnLayout {
+        Layout.fillWidth: true
+        spacing: 4
+        SectionHeader { theme: root.theme; text: "PUBLIC IP ADDRESSES" }
+        HardwareRow { theme: root.theme; symbol: "network"; title: "Public"; value: root.stats.publicIP }
+        SectionHeader { theme: root.theme; text: "IP ADDRESSES" }
+        HardwareRow { objectName: "localAddress"; theme: root.theme; symbol: "wifi"; title: "Wi-Fi"; value: root.stats.localIP }
+    }
+
+    ProcessList {
+        Layout.fillWidth: true
+        processMonitor: root.processMonitor
+        theme: root.theme
+        aiService: root.aiService
+        showFullProcessPath: root.preferences.showFullProcessPath
+        advancedMode: root.preferences.advancedMode
+        // Per-process traffic is not counted by the kernel for unprivileged readers.
+        valueOf: function(process) { return "" }
+    }
+    Item { Layout.fillHeight: true }
+}
