@@ -343,6 +343,7 @@ void AppDelegate::showSettings(const QVariantMap &userInfo)
                                   {QStringLiteral("processMonitor"), QVariant::fromValue<QObject *>(m_processMonitor)},
                                   {QStringLiteral("preferences"), QVariant::fromValue<QObject *>(&preferences)},
                                   {QStringLiteral("personas"), QVariant::fromValue<QObject *>(m_personas.get())},
+                                  {QStringLiteral("presets"), QVariant::fromValue<QObject *>(m_presets)},
                                   {QStringLiteral("initialTab"), tab}});
     window->setSource(kDashboardSource);
     for (const QQmlError &error : window->errors())

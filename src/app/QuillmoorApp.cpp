@@ -2,10 +2,9 @@
 
 #include "AppDelegate.h"
 #include "presets/PresetManager.h"
+#include "ui/PresetMenuView.h"
 #include "ui/SymbolIcon.h"
 
-#include <QAction>
-#include <QActionGroup>
 #include <QCursor>
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -19,27 +18,22 @@ QuillmoorApp::QuillmoorApp(AppServices services, QObject *parent)
 
 QuillmoorApp::~QuillmoorApp() = default;
 
+QMenu *QuillmoorApp::presetMenu() const
+{
+    return m_presetMenuView ? m_presetMenuView->menu() : nullptr;
+}
+
 void QuillmoorApp::launch()
 {
-    // "Performance Presets": one entry per preset, the active one checked; choosing one
-    // applies it.
-    m_presetMenu = std::make_unique<QMenu>(QStringLiteral("Performance Presets"));
-    m_presetActions = new QActionGroup(m_presetMenu.get());
-    m_presetActions->setExclusive(true);
-    for (const PerformancePreset &preset : PerformancePreset::allCases()) {
-        QAction *action = m_presetMenu->addAction(SymbolIcon::icon(preset.icon()), preset.rawValue());
-        action->setCheckable(true);
-        action->setData(preset.rawValue());
-        connect(action, &QAction::triggered, this, [this, preset] { m_presetManager.applyPreset(preset); });
-        m_presetActions->addAction(action);
-    }
+    m_presetMenuView = std::make_unique<PresetMenuView>(m_presetManager);
+    QMenu *menu = m_presetMenuView->menu();
 
     m_presetItem = std::make_unique<QSystemTrayIcon>();
     m_presetItem->setToolTip(QStringLiteral("Performance Presets"));
-    m_presetItem->setContextMenu(m_presetMenu.get());
+    m_presetItem->setContextMenu(menu);
     connect(m_presetItem.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger)
-            m_presetMenu->popup(QCursor::pos());
+            m_presetMenuView->menu()->popup(QCursor::pos());
     });
     connect(&m_presetManager, &PresetManager::activePresetChanged, this, &QuillmoorApp::updatePresetItem);
     updatePresetItem();
@@ -53,6 +47,4 @@ void QuillmoorApp::updatePresetItem()
 {
     const PerformancePreset active = m_presetManager.activePreset();
     m_presetItem->setIcon(SymbolIcon::icon(active.icon()));
-    for (QAction *action : m_presetActions->actions())
-        action->setChecked(action->data().toString() == active.rawValue());
 }

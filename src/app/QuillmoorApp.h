@@ -7,7 +7,7 @@
 #include <memory>
 
 class PresetManager;
-class QActionGroup;
+class PresetMenuView;
 class QMenu;
 class QSystemTrayIcon;
 
@@ -25,14 +25,13 @@ public:
     void launch();
 
     AppDelegate *appDelegate() const { return m_appDelegate.get(); }
-    QMenu *presetMenu() const { return m_presetMenu.get(); }
+    QMenu *presetMenu() const;
 
 private:
     void updatePresetItem();
 
     std::unique_ptr<AppDelegate> m_appDelegate;
     PresetManager &m_presetManager;
-    std::unique_ptr<QMenu> m_presetMenu;
-    QActionGroup *m_presetActions = nullptr;
+    std::unique_ptr<PresetMenuView> m_presetMenuView;
     std::unique_ptr<QSystemTrayIcon> m_presetItem;
 };

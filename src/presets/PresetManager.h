@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QDBusUnixFileDescriptor>
 #include <QObject>
+#include <QVariantList>
 #include <QStringList>
 
 #include <deque>
@@ -46,6 +47,8 @@ class PresetManager : public QObject
     Q_PROPERTY(bool isExecuting READ isExecuting NOTIFY isExecutingChanged)
     Q_PROPERTY(QString currentStatus READ currentStatus NOTIFY currentStatusChanged)
     Q_PROPERTY(QString batteryStatus READ batteryStatus NOTIFY batteryStatusChanged)
+    // Every preset in order, as {name, icon, description} maps for the screens.
+    Q_PROPERTY(QVariantList allPresets READ allPresetsForQml CONSTANT)
 
 public:
     explicit PresetManager(PresetSources sources = {}, QObject *parent = nullptr);
@@ -58,6 +61,8 @@ public:
     bool isExecuting() const { return m_isExecuting; }
     QString currentStatus() const { return m_currentStatus; }
     QString batteryStatus() const { return m_batteryStatus; }
+
+    static QVariantList allPresetsForQml();
 
     void applyPreset(PerformancePreset preset);
     Q_INVOKABLE void applyPreset(const QString &rawValue);

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QSignalSpy>
 #include <QTest>
 
 // The application object wires the shared services, so the user's real settings folder
@@ -61,15 +62,27 @@ private Q_SLOTS:
         QCOMPARE(menu->title(), QStringLiteral("Performance Presets"));
         QStringList names;
         QStringList checked;
-        for (QAction *action : menu->actions()) {
+        const QList<QAction *> actions = menu->actions();
+        QCOMPARE(actions.size(), 10);   // seven presets, a divider, two status lines
+        for (QAction *action : actions.mid(0, 7)) {
             names << action->text();
             if (action->isChecked())
                 checked << action->text();
             QVERIFY(!action->icon().isNull());
         }
-        QCOMPARE(names, (QStringList{"Inference Max", "Local Training", "Compile Max", "Creative Max",
-                                     "Game Mode", "Eco Dev", "Vanilla Mac"}));
-        QCOMPARE(checked, QStringList{"Vanilla Mac"});
+        // "&" is doubled so the menu shows it instead of taking it for a mnemonic.
+        QCOMPARE(names, (QStringList{"Inference Max (Optimize VRAM && Max Fans)",
+                                     "Local Training (Sleep Overrides && Core Boosting)",
+                                     "Compile Max (Suspend Background Engines && Boost Build)",
+                                     "Creative Max (Flush VRAM && Prioritize Renderers)",
+                                     "Game Mode (Suspend Heavy Processes && Spool Fans)",
+                                     "Eco Dev (Battery Saver && Pause Daemons)",
+                                     "Vanilla Mac (Restore Defaults && Clean Helpers)"}));
+        QCOMPARE(checked, QStringList{"Vanilla Mac (Restore Defaults && Clean Helpers)"});
+        QVERIFY(actions.at(7)->isSeparator());
+        QCOMPARE(actions.at(8)->text(), QStringLiteral("Active State: Idle"));
+        QVERIFY(actions.at(9)->text().startsWith(QStringLiteral("Macbook Battery: ")));
+        QVERIFY(!actions.at(8)->isEnabled());
 
         // Choosing an entry applies that preset, and the check follows.
         menu->actions().at(4)->trigger();   // Game Mode
@@ -77,6 +90,11 @@ private Q_SLOTS:
         QCOMPARE(presets.currentStatus(), QStringLiteral("Game Mode active — system RAM optimized"));
         QVERIFY(menu->actions().at(4)->isChecked());
         QVERIFY(!menu->actions().at(6)->isChecked());
+        QCOMPARE(menu->actions().at(8)->text(), QStringLiteral("Active State: Game Mode active — system RAM optimized"));
+        // The active preset's entry still applies it.
+        QSignalSpy executing(&presets, &PresetManager::isExecutingChanged);
+        menu->actions().at(4)->trigger();
+        QTRY_VERIFY(executing.count() >= 2);   // started and finished again
 
         // The delegate ran its start-up: the dashboard is open, the popover built and closed.
         QVERIFY(app.appDelegate()->dashboardWindow());

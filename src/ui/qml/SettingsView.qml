@@ -10,6 +10,7 @@ Rectangle {
     required property var preferences
     required property var personas
     required property string initialTab
+    property var presets: null
     property string selectedSidebarItem: initialTab
 
     readonly property string page: personas.pageFor(selectedSidebarItem)
@@ -118,6 +119,15 @@ Rectangle {
                     text: "There is no page called \u201c" + root.selectedSidebarItem + "\u201d."
                     color: root.theme.secondaryTextColor
                     font.pixelSize: 13
+                }
+                Loader {
+                    objectName: "pageContent"
+                    Layout.fillWidth: true
+                    Layout.topMargin: 12
+                    active: root.selectedSidebarItem === "Performance Presets" && root.presets !== null
+                    sourceComponent: Component {
+                        PerformancePresetsView { presetManager: root.presets; theme: root.theme }
+                    }
                 }
                 Item { Layout.fillHeight: true }
             }

@@ -1,5 +1,6 @@
 #include "app/Preferences.h"
 #include "app/ThemeManager.h"
+#include "presets/PresetManager.h"
 #include "ui/SymbolImageProvider.h"
 
 #include <QQmlComponent>
@@ -49,7 +50,7 @@ QVariantMap process(int pid, const QString &name, double cpu, bool suspended = f
 }
 }
 
-class TestTelemetryTabs : public QObject
+class TestViews : public QObject
 {
     Q_OBJECT
 
@@ -60,12 +61,17 @@ class TestTelemetryTabs : public QObject
     std::unique_ptr<FakeProcessMonitor> processes;
     std::unique_ptr<QQmlEngine> engine;
     std::unique_ptr<QQuickWindow> window;
+    std::unique_ptr<PresetManager> presets;
     FakeAI ai;
 
     QQuickItem *load(const QString &view, const QVariantMap &extra = {})
     {
         QQmlComponent component(engine.get(), QUrl(QStringLiteral("qrc:/ui/%1.qml").arg(view)));
         QVariantMap properties = extra;
+        if (view == QLatin1String("PerformancePresetsView")) {
+            properties.insert("presetManager", QVariant::fromValue<QObject *>(presets.get()));
+            properties.insert("theme", QVariant::fromValue<QObject *>(theme.get()));
+        }
         if (view.endsWith(QLatin1String("TabView"))) {
             properties.insert("stats", QVariant::fromValue<QObject *>(stats.get()));
             properties.insert("processMonitor", QVariant::fromValue<QObject *>(processes.get()));
@@ -156,12 +162,14 @@ private Q_SLOTS:
         window = std::make_unique<QQuickWindow>();
         window->resize(320, 620);
         ai.asked = 0;
+        presets = std::make_unique<PresetManager>();   // no logind, no power daemon, no terminal
     }
 
     void cleanup()
     {
         window.reset();
         engine.reset();
+        presets.reset();
     }
 
     void cpuTabFigures()
@@ -264,7 +272,40 @@ private Q_SLOTS:
         QCOMPARE(text(row, "processValue"), QStringLiteral("4.0%"));
         QVERIFY(!child(row, "freezeButton")->property("visible").toBool());
     }
+
+    void presetsScreenLogsAndModifiers()
+    {
+        QQuickItem *screen = load(QStringLiteral("PerformancePresetsView"));
+        QVERIFY(screen);
+        const QStringList initial{"macOS watchdog kernel daemon active.", "Awaiting target performance selection...",
+                                  "Current profile: Vanilla Mac"};
+        QCOMPARE(screen->property("executionLogs").toStringList(), initial);
+        const QList<QObject *> cards = all(screen, "presetCard");
+        QCOMPARE(cards.size(), 7);
+
+        QMetaObject::invokeMethod(cards.at(4), "clicked");   // Game Mode
+        const QStringList afterGameMode = initial + QStringList{"Applying Game Mode system properties...",
+                                                                "Game Mode active — system RAM optimized"};
+        QTRY_COMPARE(screen->property("executionLogs").toStringList(), afterGameMode);
+        QCOMPARE(text(screen, "activeName"), QStringLiteral("Game Mode"));
+
+        const auto modifiers = [&] {
+            QStringList values;
+            for (QObject *row : all(screen, "modifierRow"))
+                values << row->property("value").toString();
+            return values;
+        };
+        QCOMPARE(modifiers(), (QStringList{"AUTO", "AUTO", "NORMAL", "DEFAULT"}));
+        presets->applyPreset(PerformancePreset(PerformancePreset::LocalTraining));
+        const QStringList training{"AUTO", "ACTIVE (NO SHUTDOWN)", "NORMAL", "HIGH (NICE -5)"};
+        QTRY_COMPARE(modifiers(), training);
+        presets->applyPreset(PerformancePreset(PerformancePreset::CompileMax));
+        const QStringList defaults{"AUTO", "AUTO", "NORMAL", "DEFAULT"};
+        QTRY_COMPARE(modifiers(), defaults);
+        // Applies the screen did not ask for leave its log alone.
+        QCOMPARE(screen->property("executionLogs").toStringList().size(), 5);
+    }
 };
 
-QTEST_MAIN(TestTelemetryTabs)
-#include "tst_TelemetryTabs.moc"
+QTEST_MAIN(TestViews)
+#include "tst_Views.moc"
