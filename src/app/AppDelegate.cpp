@@ -5,6 +5,7 @@
 #include "Preferences.h"
 #include "ThemeManager.h"
 #include "copilot/AIService.h"
+#include "platform/ApplicationLauncher.h"
 #include "localai/LocalAIService.h"
 #include "presets/PresetManager.h"
 #include "telemetry/PingService.h"
@@ -167,6 +168,8 @@ void AppDelegate::applicationDidFinishLaunching()
     m_popover->setSource(kPopoverSource);
     for (const QQmlError &error : m_popover->errors())
         std::printf("PopoverView: %s\n", qPrintable(error.toString()));
+    if (QQuickItem *root = m_popover->rootObject())
+        connect(root, SIGNAL(openApplication(QString)), this, SLOT(openApplication(QString)));
 
     // 9. Tour-driven popover requests.
     center.observe(NotificationCenter::OpenPopover, this, [this](const QVariantMap &) { handleOpenPopover(); });
@@ -174,6 +177,14 @@ void AppDelegate::applicationDidFinishLaunching()
 
     // 10. The dashboard opens at every launch.
     showSettings();
+}
+
+void AppDelegate::openApplication(const QString &path)
+{
+    if (!ApplicationLauncher::open(path)) {
+        std::printf("Failed to open %s\n", qPrintable(path));
+        std::fflush(stdout);
+    }
 }
 
 void AppDelegate::updateStatusIcon()

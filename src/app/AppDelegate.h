@@ -87,6 +87,10 @@ public:
     LocalAIService *localAI() const { return m_localAI; }
     AIService *aiService() const { return m_ai; }
 
+private Q_SLOTS:
+    // A click on an application icon in the popover's tray.
+    void openApplication(const QString &path);
+
 private:
     void openPopover();
     void closePopover();

@@ -11,6 +11,8 @@ Rectangle {
     required property var preferences
     required property var notifications
     property var aiService: null
+    // Raises or starts the application at this path; the shell connects it.
+    signal openApplication(string path)
     property int selectedTab: 0
 
     readonly property var tabs: [
@@ -116,10 +118,39 @@ Rectangle {
                     tint: modelData.tint
                     idleTint: root.theme.secondaryTextColor
                     selectedTab: root.selectedTab
+                    showOnboardingTour: root.preferences.showOnboardingTour
+                    onboardingTourStep: root.preferences.onboardingTourStep
                     onPicked: (i) => root.selectedTab = i
                 }
             }
             Item { Layout.fillWidth: true }
+            // Running applications with an icon of their own, busiest first.
+            Repeater {
+                model: {
+                    const apps = []
+                    const rows = content.active && root.processMonitor ? root.processMonitor.topProcesses : []
+                    for (let i = 0; i < rows.length && apps.length < 3; ++i)
+                        if (rows[i].icon.length > 0 && apps.every(function(a) { return a.name !== rows[i].name }))
+                            apps.push(rows[i])
+                    return apps
+                }
+                AbstractButton {
+                    required property var modelData
+                    objectName: "trayApp"
+                    implicitWidth: 26
+                    implicitHeight: 26
+                    hoverEnabled: true
+                    ToolTip.visible: hovered
+                    ToolTip.text: "Open " + modelData.name
+                    ToolTip.delay: 500
+                    onClicked: root.openApplication(modelData.fullPath)
+                    contentItem: Image {
+                        source: "image://appicon/" + encodeURIComponent(parent.modelData.icon)
+                        sourceSize: Qt.size(20 * Screen.devicePixelRatio, 20 * Screen.devicePixelRatio)
+                        fillMode: Image.PreserveAspectFit
+                    }
+                }
+            }
             HeaderButton {
                 symbol: "slider.horizontal.3"; help: "Open Dashboard"; tint: root.theme.textColor
                 onClicked: root.notifications.post("OpenDashboard", {})

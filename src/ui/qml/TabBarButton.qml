@@ -1,7 +1,8 @@
 import QtQuick
 import QtQuick.Controls
 
-// One of the popover's five tab buttons; the selected one is filled with its colour.
+// One of the popover's five tab buttons; the selected one is filled with its colour. On
+// the tour's tab-bar step the selected button pulses.
 AbstractButton {
     id: root
     property string symbol
@@ -9,9 +10,12 @@ AbstractButton {
     property int selectedTab
     property color tint
     property color idleTint
+    property bool showOnboardingTour: false
+    property int onboardingTourStep: 0
     signal picked(int tabIndex)
 
     readonly property bool selected: tabIndex === selectedTab
+    readonly property bool pulsate: showOnboardingTour && onboardingTourStep === 5 && selected
     implicitWidth: 32
     implicitHeight: 32
     onClicked: picked(tabIndex)
@@ -24,10 +28,18 @@ AbstractButton {
     }
     contentItem: Item {
         SymbolImage {
+            id: glyph
             anchors.centerIn: parent
             symbol: root.symbol
             side: 18
             tint: root.selected ? root.tint : root.idleTint
         }
+    }
+    SequentialAnimation {
+        running: root.pulsate
+        loops: Animation.Infinite
+        onRunningChanged: if (!running) root.scale = 1
+        NumberAnimation { target: root; property: "scale"; to: 1.15; duration: 800; easing.type: Easing.InOutQuad }
+        NumberAnimation { target: root; property: "scale"; to: 1.0; duration: 800; easing.type: Easing.InOutQuad }
     }
 }
