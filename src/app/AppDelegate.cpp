@@ -14,6 +14,7 @@
 #include "ui/ApplicationIconProvider.h"
 #include "ui/MenuBarView.h"
 #include "ui/PersonaCatalog.h"
+#include "ui/QmlServices.h"
 #include "ui/SymbolImageProvider.h"
 
 #include <QAction>
@@ -60,13 +61,15 @@ AppDelegate::~AppDelegate()
     delete m_advisoryWindow.data();
 }
 
-void AppDelegate::setUpEngine()
+void AppDelegate::setUpEngine(Preferences &preferences, NotificationCenter &center)
 {
     m_engine = std::make_unique<QQmlEngine>();
     m_engine->addImageProvider(QStringLiteral("symbol"), new SymbolImageProvider);
     m_engine->addImageProvider(QStringLiteral("appicon"), new ApplicationIconProvider);
     connect(m_engine.get(), &QQmlEngine::quit, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
     m_personas = std::make_unique<PersonaCatalog>();
+    QmlServices::install(*m_engine, {m_stats, m_processMonitor, m_themeManager, &preferences, &center, m_ai, m_presets,
+                                     m_personas.get()});
 }
 
 void AppDelegate::applicationDidFinishLaunching()
@@ -130,7 +133,7 @@ void AppDelegate::applicationDidFinishLaunching()
     // 5. Theme.
     m_themeManager = m_services.themeManager ? m_services.themeManager : &ThemeManager::shared();
 
-    setUpEngine();
+    setUpEngine(preferences, center);
 
     // 6. The telemetry tray icon and its menu.
     m_statusMenu = std::make_unique<QMenu>();
@@ -159,12 +162,6 @@ void AppDelegate::applicationDidFinishLaunching()
     m_popover->setResizeMode(QQuickView::SizeRootObjectToView);
     m_popover->resize(kPopoverSize);
     m_popover->setTitle(QStringLiteral("Quillmoor"));
-    m_popover->setInitialProperties({{QStringLiteral("stats"), QVariant::fromValue<QObject *>(m_stats)},
-                                     {QStringLiteral("processMonitor"), QVariant::fromValue<QObject *>(m_processMonitor)},
-                                     {QStringLiteral("theme"), QVariant::fromValue<QObject *>(m_themeManager)},
-                                     {QStringLiteral("preferences"), QVariant::fromValue<QObject *>(&preferences)},
-                                     {QStringLiteral("notifications"), QVariant::fromValue<QObject *>(&center)},
-                                     {QStringLiteral("aiService"), QVariant::fromValue<QObject *>(m_ai)}});
     m_popover->setSource(kPopoverSource);
     for (const QQmlError &error : m_popover->errors())
         std::printf("PopoverView: %s\n", qPrintable(error.toString()));
@@ -315,8 +312,7 @@ void AppDelegate::showAdvisoryWindow(const QStringList &lines)
     window->setTitle(QStringLiteral("Quillmoor Advisory"));
     window->setResizeMode(QQuickView::SizeRootObjectToView);
     window->resize(QSize(900, 260));
-    window->setInitialProperties({{QStringLiteral("theme"), QVariant::fromValue<QObject *>(m_themeManager)},
-                                  {QStringLiteral("lines"), lines}});
+    window->setInitialProperties({{QStringLiteral("lines"), lines}});
     window->setSource(QUrl(QStringLiteral("qrc:/ui/AdvisoryView.qml")));
     for (const QQmlError &error : window->errors())
         std::printf("AdvisoryView: %s\n", qPrintable(error.toString()));
@@ -344,18 +340,12 @@ void AppDelegate::showSettings(const QVariantMap &userInfo)
         m_dashboardWindow = nullptr;
     }
 
-    Preferences &preferences = m_services.preferences ? *m_services.preferences : Preferences::shared();
     auto *window = new QQuickView(m_engine.get(), nullptr);
     window->setTitle(QStringLiteral("Quillmoor Dashboard"));
     window->setResizeMode(QQuickView::SizeRootObjectToView);
     window->resize(kDashboardSize);
     window->setMinimumSize(QSize(760, 520));
-    window->setInitialProperties({{QStringLiteral("theme"), QVariant::fromValue<QObject *>(m_themeManager)},
-                                  {QStringLiteral("processMonitor"), QVariant::fromValue<QObject *>(m_processMonitor)},
-                                  {QStringLiteral("preferences"), QVariant::fromValue<QObject *>(&preferences)},
-                                  {QStringLiteral("personas"), QVariant::fromValue<QObject *>(m_personas.get())},
-                                  {QStringLiteral("presets"), QVariant::fromValue<QObject *>(m_presets)},
-                                  {QStringLiteral("initialTab"), tab}});
+    window->setInitialProperties({{QStringLiteral("initialTab"), tab}});
     window->setSource(kDashboardSource);
     for (const QQmlError &error : window->errors())
         std::printf("SettingsView: %s\n", qPrintable(error.toString()));

@@ -95,7 +95,7 @@ private:
     void openPopover();
     void closePopover();
     void updateStatusIcon();
-    void setUpEngine();
+    void setUpEngine(Preferences &preferences, NotificationCenter &center);
 
     AppServices m_services;
     SystemStatsProvider *m_stats = nullptr;

@@ -1,6 +1,7 @@
 #include "app/Preferences.h"
 #include "app/ThemeManager.h"
 #include "presets/PresetManager.h"
+#include "ui/QmlServices.h"
 #include "ui/SymbolImageProvider.h"
 
 #include <QQmlComponent>
@@ -304,6 +305,26 @@ private Q_SLOTS:
         QTRY_COMPARE(modifiers(), defaults);
         // Applies the screen did not ask for leave its log alone.
         QCOMPARE(screen->property("executionLogs").toStringList().size(), 5);
+    }
+
+    void screensFindTheirEnginesServices()
+    {
+        QmlServices::install(*engine, {stats.get(), processes.get(), theme.get(), preferences.get(), nullptr, &ai,
+                                       presets.get(), nullptr});
+        QQuickItem *popover = load(QStringLiteral("PopoverView"));
+        QVERIFY(popover);
+        QCOMPARE(popover->property("stats").value<QObject *>(), stats.get());
+        QCOMPARE(popover->property("aiService").value<QObject *>(), &ai);
+        // A second engine with its own set sees only that one.
+        QQmlEngine other;
+        QQmlPropertyMap otherStats;
+        QmlServices::install(other, {&otherStats, processes.get(), theme.get(), preferences.get(), nullptr, &ai,
+                                     presets.get(), nullptr});
+        QQmlComponent component(&other);
+        component.setData("import QtQuick\nimport Quillmoor\nQtObject { property var s: Services.stats }", QUrl());
+        std::unique_ptr<QObject> probe(component.create());
+        QVERIFY(probe);
+        QCOMPARE(probe->property("s").value<QObject *>(), &otherStats);
     }
 };
 

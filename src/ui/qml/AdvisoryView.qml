@@ -1,12 +1,13 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Quillmoor
 
 // The advisory's commands when no terminal emulator could be opened: the same seven
 // lines, ready to copy into a terminal.
 Rectangle {
     id: root
-    required property var theme
+    property var theme: Services.theme
     required property var lines
     signal closeRequested()
 

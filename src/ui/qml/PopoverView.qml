@@ -1,16 +1,17 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Quillmoor
 
 // The compact window under the telemetry tray icon: header, the selected tab, the tab bar.
 Rectangle {
     id: root
-    required property var stats
-    required property var processMonitor
-    required property var theme
-    required property var preferences
-    required property var notifications
-    property var aiService: null
+    property var stats: Services.stats
+    property var processMonitor: Services.processMonitor
+    property var theme: Services.theme
+    property var preferences: Services.preferences
+    property var notifications: Services.notifications
+    property var aiService: Services.aiService
     // Raises or starts the application at this path; the shell connects it.
     signal openApplication(string path)
     property int selectedTab: 0

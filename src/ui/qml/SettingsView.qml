@@ -1,16 +1,17 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Quillmoor
 
 // The dashboard: the persona's sidebar on the left, the selected page on the right.
 Rectangle {
     id: root
-    required property var theme
-    required property var processMonitor
-    required property var preferences
-    required property var personas
+    property var theme: Services.theme
+    property var processMonitor: Services.processMonitor
+    property var preferences: Services.preferences
+    property var personas: Services.personas
+    property var presets: Services.presets
     required property string initialTab
-    property var presets: null
     property string selectedSidebarItem: initialTab
 
     readonly property string page: personas.pageFor(selectedSidebarItem)
