@@ -195,6 +195,14 @@ private Q_SLOTS:
         stats->insert("fanRPMsMeasured", false);
         QCOMPARE(valueOf(tab, "fanRow"), QStringLiteral("≈ 2150 RPM"));
 
+        // A new sample updates the gauges in place rather than building them again.
+        QObject *pressure = child(tab, "ringLabel");
+        QVERIFY(pressure);
+        QCOMPARE(pressure->property("text").toString(), QStringLiteral("40%"));
+        stats->insert("memoryPressure", 91.0);
+        QCOMPARE(child(tab, "ringLabel"), pressure);
+        QCOMPARE(pressure->property("text").toString(), QStringLiteral("91%"));
+
         QCOMPARE(rowsIn(tab), 0);   // an empty table lists nothing
         processes->insert("topProcesses", QVariantList{process(11, "a", 12.34), process(12, "b", 2), process(13, "c", 1),
                                                       process(14, "d", 1), process(15, "e", 1)});

@@ -100,23 +100,25 @@ ColumnLayout {
         Layout.alignment: Qt.AlignHCenter
         spacing: 0
         Repeater {
-            model: [
-                { title: "PRESSURE", value: root.stats.memoryPressure },
-                { title: "DISK", value: root.stats.diskUsed / Math.max(root.stats.diskTotal, 1) * 100 },
-                { title: "SWAP", value: Math.min(root.stats.memorySwap * 25, 100) }
-            ]
+            // A fixed model: the figures are bound in the delegates, so a new sample
+            // updates three rings instead of building them again.
+            model: ["PRESSURE", "DISK", "SWAP"]
             Item {
-                required property var modelData
+                required property string modelData
+                required property int index
+                readonly property real value: [root.stats.memoryPressure,
+                                               root.stats.diskUsed / Math.max(root.stats.diskTotal, 1) * 100,
+                                               Math.min(root.stats.memorySwap * 25, 100)][index]
                 Layout.fillWidth: true
                 implicitHeight: 62
                 RingChart {
                     anchors.centerIn: parent
                     side: 58
                     lineWidth: 5
-                    percentage: modelData.value
-                    label: root.percent(modelData.value)
-                    title: modelData.title
-                    color: modelData.value > 80 ? "#ff453a" : root.theme.accentColor
+                    percentage: parent.value
+                    label: root.percent(parent.value)
+                    title: parent.modelData
+                    color: parent.value > 80 ? "#ff453a" : root.theme.accentColor
                     textColor: root.textColor
                     titleColor: root.secondaryText
                 }

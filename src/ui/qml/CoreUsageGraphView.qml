@@ -28,13 +28,15 @@ Rectangle {
         spacing: 8
         Repeater {
             model: [
-                { title: "Efficiency Cores", usage: root.stats.eClusterUsage, efficiency: true, tint: "#bf5af2", count: root.stats.eCoreCount },
-                { title: "Performance Cores", usage: root.stats.pClusterUsage, efficiency: false, tint: "#0a84ff", count: root.stats.pCoreCount }
+                { title: "Efficiency Cores", efficiency: true, tint: "#bf5af2" },
+                { title: "Performance Cores", efficiency: false, tint: "#0a84ff" }
             ]
             ColumnLayout {
+                id: cluster
                 required property var modelData
                 readonly property var loads: root.coresOf(modelData.efficiency)
-                visible: modelData.count > 0
+                readonly property real usage: modelData.efficiency ? root.stats.eClusterUsage : root.stats.pClusterUsage
+                visible: (modelData.efficiency ? root.stats.eCoreCount : root.stats.pCoreCount) > 0
                 Layout.fillWidth: true
                 spacing: 4
                 RowLayout {
@@ -42,7 +44,7 @@ Rectangle {
                     Text { text: modelData.title; color: root.theme.textColor; font.pixelSize: 11; Layout.fillWidth: true }
                     Text {
                         objectName: "clusterUsage"
-                        text: Number(modelData.usage).toFixed(0) + "%"
+                        text: Number(cluster.usage).toFixed(0) + "%"
                         color: modelData.tint
                         font.pixelSize: 11
                         font.weight: Font.Bold
@@ -51,7 +53,7 @@ Rectangle {
                 }
                 CoreBars {
                     Layout.fillWidth: true
-                    loads: parent.loads
+                    loads: cluster.loads
                     tint: modelData.tint
                 }
             }

@@ -38,13 +38,16 @@ ColumnLayout {
         spacing: 8
         Repeater {
             model: [
-                { title: "Read", value: root.stats.diskRead, tint: "#30d158",
+                { title: "Read", tint: "#30d158",
                   help: "Real-time sequential disk read transfer rate. Spikes indicate compiler asset loading or starting container images." },
-                { title: "Write", value: root.stats.diskWrite, tint: "#ff9f0a",
+                { title: "Write", tint: "#ff9f0a",
                   help: "Real-time sequential disk write transfer rate. Spikes indicate compilation build writes or cache updates." }
             ]
             Rectangle {
+                id: tile
                 required property var modelData
+                required property int index
+                readonly property real value: index === 0 ? root.stats.diskRead : root.stats.diskWrite
                 Layout.fillWidth: true
                 implicitHeight: 52
                 radius: 10
@@ -55,7 +58,7 @@ ColumnLayout {
                     Text { anchors.horizontalCenter: parent.horizontalCenter; text: modelData.title; color: root.theme.secondaryTextColor; font.pixelSize: 10 }
                     Text {
                         anchors.horizontalCenter: parent.horizontalCenter
-                        text: (root.stats.diskThroughputMeasured ? "" : "≈ ") + root.rate(modelData.value)
+                        text: (root.stats.diskThroughputMeasured ? "" : "≈ ") + root.rate(tile.value)
                         color: modelData.tint
                         width: Math.min(implicitWidth, parent.parent.width - 12)
                         font.pixelSize: 14

@@ -20,21 +20,23 @@ ColumnLayout {
         Layout.fillWidth: true
         Repeater {
             model: [
-                { title: "PRESSURE", value: root.stats.memoryPressure,
+                { title: "PRESSURE",
                   help: "Memory Pressure indicates how heavily your Mac depends on virtual swap. Red/Yellow zones indicate physical RAM saturation." },
-                { title: "USED", value: root.usedPercent,
+                { title: "USED",
                   help: "Total active physical memory pages loaded. Includes wired kernel pages, compressed memory, and active apps." }
             ]
             Item {
                 required property var modelData
+                required property int index
+                readonly property real value: index === 0 ? root.stats.memoryPressure : root.usedPercent
                 Layout.fillWidth: true
                 implicitHeight: 100
                 RingChart {
                     anchors.centerIn: parent
-                    percentage: modelData.value
-                    label: Number(modelData.value).toFixed(0) + "%"
-                    title: modelData.title
-                    color: modelData.value > 80 ? "#ff453a" : "#bf5af2"
+                    percentage: parent.value
+                    label: Number(parent.value).toFixed(0) + "%"
+                    title: parent.modelData.title
+                    color: parent.value > 80 ? "#ff453a" : "#bf5af2"
                     textColor: root.theme.textColor
                     titleColor: root.theme.secondaryTextColor
                     HoverHandler { id: ringHover }

@@ -18,11 +18,14 @@ ColumnLayout {
         spacing: 8
         Repeater {
             model: [
-                { title: "Upload", value: root.stats.networkUpload, symbol: "arrow.up", tint: "#ff9f0a" },
-                { title: "Download", value: root.stats.networkDownload, symbol: "arrow.down", tint: "#30d158" }
+                { title: "Upload", symbol: "arrow.up", tint: "#ff9f0a" },
+                { title: "Download", symbol: "arrow.down", tint: "#30d158" }
             ]
             Rectangle {
+                id: card
                 required property var modelData
+                required property int index
+                readonly property real value: index === 0 ? root.stats.networkUpload : root.stats.networkDownload
                 Layout.fillWidth: true
                 implicitHeight: 56
                 radius: 10
@@ -39,7 +42,7 @@ ColumnLayout {
                     Text {
                         objectName: "networkRate"
                         anchors.horizontalCenter: parent.horizontalCenter
-                        text: root.rate(modelData.value)
+                        text: root.rate(card.value)
                         color: modelData.tint
                         width: Math.min(implicitWidth, parent.parent.width - 12)
                         font.pixelSize: 14
