@@ -55,11 +55,7 @@ constexpr double kBytesPerGB = 1024.0 * 1024.0 * 1024.0;
 std::string local(const QString &path) { return QFile::encodeName(path).toStdString(); }
 QString fromLocal(const std::string &path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
 
-QString canonical(const QString &path)
-{
-    const QString resolved = QFileInfo(path).canonicalFilePath();
-    return resolved;
-}
+QString canonical(const QString &path) { return QFileInfo(path).canonicalFilePath(); }
 
 bool isStrictlyInside(const QString &location, const QString &root)
 {
