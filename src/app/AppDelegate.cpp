@@ -35,8 +35,8 @@ namespace {
 constexpr int kPopoverGap = 6;
 constexpr qint64 kReopenGuardMs = 300;
 
-const QUrl kPopoverSource(QStringLiteral("qrc:/ui/PopoverView.qml"));
-const QUrl kDashboardSource(QStringLiteral("qrc:/ui/SettingsView.qml"));
+const QUrl kPopoverSource(QStringLiteral("qrc:/Quillmoor/PopoverView.qml"));
+const QUrl kDashboardSource(QStringLiteral("qrc:/Quillmoor/SettingsView.qml"));
 
 QScreen *screenFor(const QRect &anchor)
 {
@@ -313,7 +313,7 @@ void AppDelegate::showAdvisoryWindow(const QStringList &lines)
     window->setResizeMode(QQuickView::SizeRootObjectToView);
     window->resize(QSize(900, 260));
     window->setInitialProperties({{QStringLiteral("lines"), lines}});
-    window->setSource(QUrl(QStringLiteral("qrc:/ui/AdvisoryView.qml")));
+    window->setSource(QUrl(QStringLiteral("qrc:/Quillmoor/AdvisoryView.qml")));
     for (const QQmlError &error : window->errors())
         std::printf("AdvisoryView: %s\n", qPrintable(error.toString()));
     if (QQuickItem *root = window->rootObject())

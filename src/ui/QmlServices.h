@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
+#include <QtQml/qqmlregistration.h>
 
 class QQmlEngine;
+class QJSEngine;
 
 // The services the screens read, as the QML singleton "Services" of the module
 // "Quillmoor". Each engine gets the set installed on it, so a test's engine sees its own
@@ -12,6 +13,8 @@ class QQmlEngine;
 class QmlServices : public QObject
 {
     Q_OBJECT
+    QML_NAMED_ELEMENT(Services)
+    QML_SINGLETON
     Q_PROPERTY(QObject *stats READ stats CONSTANT)
     Q_PROPERTY(QObject *processMonitor READ processMonitor CONSTANT)
     Q_PROPERTY(QObject *theme READ theme CONSTANT)
@@ -36,9 +39,11 @@ public:
 
     explicit QmlServices(Set services, QObject *parent = nullptr);
 
-    // Registers the singleton type (once per process) and gives `engine` its set; the
-    // engine owns the object made for it.
+    // Gives `engine` its set, which the engine owns; install it before loading a view.
     static void install(QQmlEngine &engine, Set services);
+
+    // What the QML engine calls the first time a view of `engine` names Services.
+    static QmlServices *create(QQmlEngine *engine, QJSEngine *);
 
     QObject *stats() const { return m_set.stats; }
     QObject *processMonitor() const { return m_set.processMonitor; }

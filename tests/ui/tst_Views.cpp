@@ -1,9 +1,11 @@
+#include "app/NotificationCenter.h"
 #include "app/Preferences.h"
 #include "app/ThemeManager.h"
 #include "presets/PresetManager.h"
 #include "ui/QmlServices.h"
 #include "ui/SymbolImageProvider.h"
 
+#include <QElapsedTimer>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQmlPropertyMap>
@@ -67,7 +69,7 @@ class TestViews : public QObject
 
     QQuickItem *load(const QString &view, const QVariantMap &extra = {})
     {
-        QQmlComponent component(engine.get(), QUrl(QStringLiteral("qrc:/ui/%1.qml").arg(view)));
+        QQmlComponent component(engine.get(), QUrl(QStringLiteral("qrc:/Quillmoor/%1.qml").arg(view)));
         QVariantMap properties = extra;
         if (view == QLatin1String("PerformancePresetsView")) {
             properties.insert("presetManager", QVariant::fromValue<QObject *>(presets.get()));
@@ -313,6 +315,62 @@ private Q_SLOTS:
         QTRY_COMPARE(modifiers(), defaults);
         // Applies the screen did not ask for leave its log alone.
         QCOMPARE(screen->property("executionLogs").toStringList().size(), 5);
+    }
+
+    // A tap springs the tab fill past its button and back; the tour glides it there
+    // without overshoot; a tab index the popover lacks changes nothing.
+    void tabFillSpringsOnTapAndGlidesForTheTour()
+    {
+        NotificationCenter center;
+        QmlServices::install(*engine, {stats.get(), processes.get(), theme.get(), preferences.get(), &center, &ai,
+                                       presets.get(), nullptr});
+        QQuickItem *popover = load(QStringLiteral("PopoverView"));
+        QVERIFY(popover);
+        window->show();
+        QObject *fill = child(popover, "tabHighlight");
+        QVERIFY(fill);
+        QCOMPARE(fill->property("x").toReal(), 0.0);
+        const QList<QObject *> buttons = all(popover, "tabButton");
+        QCOMPARE(buttons.size(), 5);
+        const qreal step = buttons[1]->property("x").toReal() - buttons[0]->property("x").toReal();
+
+        // Follows the fill until it has rested at `to` for a while; returns the furthest it went.
+        const auto follow = [&](qreal from, qreal to) {
+            qreal furthest = from;
+            QElapsedTimer clock;
+            clock.start();
+            qreal last = -1;
+            qint64 restingSince = 0;
+            while (clock.elapsed() < 3000) {
+                QTest::qWait(4);
+                const qreal x = fill->property("x").toReal();
+                furthest = std::max(furthest, x);
+                if (x != last) {
+                    last = x;
+                    restingSince = clock.elapsed();
+                } else if (x == to && clock.elapsed() - restingSince > 200) {
+                    break;
+                }
+            }
+            return furthest;
+        };
+
+        QMetaObject::invokeMethod(buttons[2], "picked", Q_ARG(int, 2));
+        QCOMPARE(popover->property("selectedTab").toInt(), 2);
+        QVERIFY(fill->property("x").toReal() < 2 * step);   // it moves, it does not jump
+        const qreal sprung = follow(0, 2 * step);
+        QVERIFY2(sprung > 2 * step * 1.03 && sprung < 2 * step * 1.07, qPrintable(QString::number(sprung)));
+        QCOMPARE(fill->property("x").toReal(), 2 * step);
+
+        center.post(NotificationCenter::TourUpdatePopoverTab, {{"tabIndex", 4}});
+        QCOMPARE(popover->property("selectedTab").toInt(), 4);
+        const qreal glided = follow(2 * step, 4 * step);
+        QCOMPARE(glided, 4 * step);
+        QCOMPARE(fill->property("x").toReal(), 4 * step);
+
+        center.post(NotificationCenter::TourUpdatePopoverTab, {{"tabIndex", 9}});
+        center.post(NotificationCenter::TourUpdatePopoverTab, {{"tabIndex", "1"}});
+        QCOMPARE(popover->property("selectedTab").toInt(), 4);
     }
 
     void screensFindTheirEnginesServices()

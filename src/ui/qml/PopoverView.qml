@@ -15,6 +15,15 @@ Rectangle {
     // Raises or starts the application at this path; the shell connects it.
     signal openApplication(string path)
     property int selectedTab: 0
+    // Set while the tour moves the tabs, which glide instead of springing.
+    property bool tourDriven: false
+    onSelectedTabChanged: {
+        const animation = tourDriven ? tourSlide : tapSpring
+        tapSpring.stop()
+        tourSlide.stop()
+        animation.to = selectedTab * tabStrip.step
+        animation.start()
+    }
 
     readonly property var tabs: [
         { symbol: "cpu", title: "CPU", tint: "#0a84ff" },
@@ -36,8 +45,11 @@ Rectangle {
         target: root.notifications
         function onPosted(name, info) {
             if (name === "TourUpdatePopoverTab" && root.Window.window && root.Window.window.visible
-                    && info.tabIndex !== undefined && Number.isInteger(info.tabIndex))
+                    && Number.isInteger(info.tabIndex) && info.tabIndex >= 0 && info.tabIndex < root.tabs.length) {
+                root.tourDriven = true
                 root.selectedTab = info.tabIndex
+                root.tourDriven = false
+            }
         }
     }
 
@@ -100,7 +112,10 @@ Rectangle {
             active: root.Window.window === null || root.Window.window.visible
             sourceComponent: [cpuTab, networkTab, diskTab, memoryTab, aiTab][root.selectedTab]
             opacity: 1
-            onLoaded: fade.restart()
+            onLoaded: {
+                fade.duration = root.tourDriven ? 500 : 200
+                fade.restart()
+            }
             NumberAnimation { id: fade; target: content; property: "opacity"; from: 0.4; to: 1; duration: 200; easing.type: Easing.InOutQuad }
         }
 
@@ -109,19 +124,45 @@ Rectangle {
         RowLayout {
             Layout.fillWidth: true
             spacing: 4
-            Repeater {
-                model: root.tabs
-                TabBarButton {
-                    required property var modelData
-                    required property int index
-                    tabIndex: index
-                    symbol: modelData.symbol
-                    tint: modelData.tint
-                    idleTint: root.theme.secondaryTextColor
-                    selectedTab: root.selectedTab
-                    showOnboardingTour: root.preferences.showOnboardingTour
-                    onboardingTourStep: root.preferences.onboardingTourStep
-                    onPicked: (i) => root.selectedTab = i
+            Item {
+                id: tabStrip
+                implicitWidth: tabRow.implicitWidth
+                implicitHeight: 32
+                readonly property real step: 32 + tabRow.spacing
+                // The selected tab's fill slides under the buttons rather than jumping.
+                Rectangle {
+                    id: tabHighlight
+                    objectName: "tabHighlight"
+                    width: 32; height: 32; radius: 8
+                    color: root.tabs[root.selectedTab].tint
+                    opacity: 0.22
+                    Component.onCompleted: x = root.selectedTab * tabStrip.step
+                    Behavior on color { ColorAnimation { duration: 250 } }
+                }
+                // A tap springs like one with a 0.3 s period at 0.7 of critical damping: it
+                // peaks 4.6 % past the button after 0.21 s. SpringAnimation's fixed 16 ms steps
+                // reach those two figures with these constants.
+                SpringAnimation { id: tapSpring; target: tabHighlight; property: "x"; spring: 5.4; damping: 0.37; epsilon: 0.25 }
+                NumberAnimation { id: tourSlide; target: tabHighlight; property: "x"; duration: 500; easing.type: Easing.InOutQuad }
+                Row {
+                    id: tabRow
+                    spacing: 4
+                    Repeater {
+                        model: root.tabs
+                        TabBarButton {
+                            objectName: "tabButton"
+                            required property var modelData
+                            required property int index
+                            tabIndex: index
+                            symbol: modelData.symbol
+                            tint: modelData.tint
+                            idleTint: root.theme.secondaryTextColor
+                            selectedTab: root.selectedTab
+                            showOnboardingTour: root.preferences.showOnboardingTour
+                            onboardingTourStep: root.preferences.onboardingTourStep
+                            onPicked: (i) => root.selectedTab = i
+                        }
+                    }
                 }
             }
             Item { Layout.fillWidth: true }

@@ -1,8 +1,8 @@
 import QtQuick
 import QtQuick.Controls
 
-// One of the popover's five tab buttons; the selected one is filled with its colour. On
-// the tour's tab-bar step the selected button pulses.
+// One of the popover's five tab buttons; the popover slides its colour fill under the
+// selected one. On the tour's tab-bar step the selected button pulses.
 AbstractButton {
     id: root
     property string symbol
@@ -23,7 +23,7 @@ AbstractButton {
     background: Rectangle {
         radius: 8
         color: root.tint
-        opacity: root.selected ? 0.22 : root.hovered ? 0.10 : 0.0
+        opacity: root.hovered && !root.selected ? 0.10 : 0.0
         Behavior on opacity { NumberAnimation { duration: 150 } }
     }
     contentItem: Item {
