@@ -191,8 +191,13 @@ void AppDelegate::updateStatusIcon()
     const QImage icon = MenuBarView::layoutFor(m_statusItem->geometry()) == MenuBarView::Layout::Wide
                             ? MenuBarView::render(figures, dpr)
                             : MenuBarView::renderCompact(figures, dpr);
-    m_statusItem->setIcon(QIcon(QPixmap::fromImage(icon)));
-    m_statusItem->setToolTip(MenuBarView::toolTip(figures));
+    if (icon != m_statusIconImage) {
+        m_statusIconImage = icon;
+        m_statusItem->setIcon(QIcon(QPixmap::fromImage(icon)));
+    }
+    const QString toolTip = MenuBarView::toolTip(figures);
+    if (toolTip != m_statusItem->toolTip())
+        m_statusItem->setToolTip(toolTip);
 }
 
 void AppDelegate::handleStatusItemAction(QSystemTrayIcon::ActivationReason reason)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QQuickView>
@@ -87,6 +88,10 @@ public:
     LocalAIService *localAI() const { return m_localAI; }
     AIService *aiService() const { return m_ai; }
 
+    // Draws the tray icon from the latest sample. The host hears of it only when the
+    // picture or the tooltip changed: each new icon crosses D-Bus and repaints the panel.
+    void updateStatusIcon();
+
 private Q_SLOTS:
     // A click on an application icon in the popover's tray.
     void openApplication(const QString &path);
@@ -94,7 +99,6 @@ private Q_SLOTS:
 private:
     void openPopover();
     void closePopover();
-    void updateStatusIcon();
     void setUpEngine(Preferences &preferences, NotificationCenter &center);
 
     AppServices m_services;
@@ -113,6 +117,7 @@ private:
     std::unique_ptr<QQmlEngine> m_engine;
     std::unique_ptr<PersonaCatalog> m_personas;
     std::unique_ptr<QSystemTrayIcon> m_statusItem;
+    QImage m_statusIconImage;
     std::unique_ptr<QMenu> m_statusMenu;
     std::unique_ptr<QQuickView> m_popover;
     QPointer<QQuickView> m_dashboardWindow;

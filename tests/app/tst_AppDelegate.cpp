@@ -6,6 +6,7 @@
 #include "presets/PresetManager.h"
 #include "telemetry/PingService.h"
 #include "telemetry/SystemStatsProvider.h"
+#include "support/FixtureTree.h"
 #include "ui/PersonaCatalog.h"
 
 #include <QAction>
@@ -77,13 +78,17 @@ private Q_SLOTS:
         ai.searchPath = QStringList{};
         ai.procRoot = dir.filePath(QStringLiteral("no-proc")).toStdString();
         localAI = std::make_unique<LocalAIService>(ai, LocalAIService::Polling::Manual);
-        AppServices services{stats.get(), themes.get(), prefs.get(), center.get()};
-        services.localAI = localAI.get();
         PingSources pingTarget;
         pingTarget.host = QStringLiteral("127.0.0.1");
         ping = std::make_unique<PingService>(pingTarget, PingService::Polling::Manual);
-        services.ping = ping.get();
         presets = std::make_unique<PresetManager>();
+        startDelegate();
+    }
+    void startDelegate()
+    {
+        AppServices services{stats.get(), themes.get(), prefs.get(), center.get()};
+        services.localAI = localAI.get();
+        services.ping = ping.get();
         services.presets = presets.get();
         delegate = std::make_unique<AppDelegate>(services);
         delegate->applicationDidFinishLaunching();
@@ -194,6 +199,49 @@ private Q_SLOTS:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         for (QWindow *w : QGuiApplication::topLevelWindows())
             QVERIFY(w->title() != QLatin1String("Quillmoor Dashboard"));
+    }
+
+    // With the popover closed the samples keep coming, yet the popover draws nothing and
+    // holds no tab, and the tray gets a new icon only when the picture changes.
+    void closedPopoverStaysIdle()
+    {
+        FixtureTree proc;
+        const auto writeStat = [&](int busy, int idle) {
+            proc.write(QStringLiteral("stat"), QStringLiteral("cpu  %1 0 0 %2 0 0 0 0 0 0\ncpu0 %1 0 0 %2 0 0 0 0 0 0\n")
+                                                   .arg(busy).arg(idle).toUtf8());
+        };
+        writeStat(0, 1000);
+        delegate.reset();
+        TelemetrySources sources;
+        sources.procRoot = proc.root({});
+        sources.sysRoot = proc.root(QStringLiteral("no-sys"));
+        stats = std::make_unique<SystemStatsProvider>(*prefs, sources, SystemStatsProvider::Polling::Manual);
+        startDelegate();
+        stats->updateStats();
+
+        delegate->handleOpenPopover();
+        QVERIFY(QTest::qWaitForWindowExposed(delegate->popover()));
+        auto *tab = delegate->popover()->rootObject()->findChild<QObject *>(QStringLiteral("tabContent"));
+        QVERIFY(tab);
+        QVERIFY(tab->property("item").value<QObject *>());
+        delegate->handleClosePopover();
+        QTRY_VERIFY(!delegate->popover()->isVisible());
+        QVERIFY(!tab->property("item").value<QObject *>());
+
+        QSignalSpy frames(delegate->popover(), &QQuickWindow::frameSwapped);
+        delegate->updateStatusIcon();
+        const qint64 icon = delegate->statusItem()->icon().cacheKey();
+        writeStat(0, 2000);   // idle again: the same figure
+        stats->updateStats();
+        delegate->updateStatusIcon();
+        QCOMPARE(delegate->statusItem()->icon().cacheKey(), icon);
+        writeStat(1000, 3000);   // busy: a new figure
+        stats->updateStats();
+        QVERIFY(stats->cpuUsage() > 10);
+        delegate->updateStatusIcon();
+        QVERIFY(delegate->statusItem()->icon().cacheKey() != icon);
+        QTest::qWait(300);
+        QCOMPARE(frames.count(), 0);
     }
 
     void popoverToggleAndNotifications()
