@@ -328,6 +328,20 @@ void AppDelegate::showAdvisoryWindow(const QStringList &lines)
     window->raise();
 }
 
+void AppDelegate::retireDashboard()
+{
+    // The window may be the sender of what led here (a button on it, its close), so it is
+    // hidden now and deleted once control is back in the event loop.
+    QPointer<QQuickView> window = m_dashboardWindow;
+    m_dashboardWindow = nullptr;
+    if (!window)
+        return;
+    window->close();
+    window->deleteLater();
+    m_retiredDashboards.removeAll(nullptr);
+    m_retiredDashboards.append(window);
+}
+
 void AppDelegate::showSettings(const QVariantMap &userInfo)
 {
     if (isPopoverShown())
@@ -335,15 +349,8 @@ void AppDelegate::showSettings(const QVariantMap &userInfo)
 
     const QString tab = dashboardTab(userInfo);
 
-    // A fresh window every time. The old one may be the sender of this request (a button
-    // on it), so it is hidden now and deleted once control is back in the event loop.
-    if (m_dashboardWindow) {
-        m_dashboardWindow->close();
-        m_dashboardWindow->deleteLater();
-        m_retiredDashboards.removeAll(nullptr);
-        m_retiredDashboards.append(m_dashboardWindow);
-        m_dashboardWindow = nullptr;
-    }
+    // A fresh window every time.
+    retireDashboard();
 
     auto *window = new QQuickView(m_engine.get(), nullptr);
     window->setTitle(QStringLiteral("Quillmoor Dashboard"));
@@ -361,6 +368,11 @@ void AppDelegate::showSettings(const QVariantMap &userInfo)
         window->setPosition(area.center() - QPoint(kDashboardSize.width() / 2, kDashboardSize.height() / 2));
     }
     m_dashboardWindow = window;
+    // A closed dashboard is not kept: hidden, its pages would still follow every sample.
+    connect(window, &QWindow::visibleChanged, this, [this, window](bool visible) {
+        if (!visible && window == m_dashboardWindow)
+            retireDashboard();
+    });
     window->show();
     window->raise();
     window->requestActivate();

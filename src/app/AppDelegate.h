@@ -99,6 +99,7 @@ private Q_SLOTS:
 private:
     void openPopover();
     void closePopover();
+    void retireDashboard();
     void setUpEngine(Preferences &preferences, NotificationCenter &center);
 
     AppServices m_services;

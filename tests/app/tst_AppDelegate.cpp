@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QPointer>
 #include <QQuickItem>
 #include <QSettings>
 #include <QSignalSpy>
@@ -190,6 +191,20 @@ private Q_SLOTS:
         for (QWindow *w : QGuiApplication::topLevelWindows())
             windows += w->title() == QLatin1String("Quillmoor Dashboard");
         QCOMPARE(windows, 1);   // replaced windows are gone, not just hidden
+    }
+
+    // A user's close frees the dashboard: a hidden one would keep following every sample.
+    void closingTheDashboardFreesIt()
+    {
+        QPointer<QQuickView> window = delegate->dashboardWindow();
+        QVERIFY(window);
+        window->close();
+        QVERIFY(!delegate->dashboardWindow());
+        QTRY_VERIFY(window.isNull());
+        center->post(NotificationCenter::OpenDashboard, {{"tab", "Memory"}});
+        QVERIFY(delegate->dashboardWindow());
+        QCOMPARE(pageTitle(*delegate), QStringLiteral("Memory"));
+        QCOMPARE(visibleDashboards(), 1);
     }
 
     void teardownTakesReplacedDashboards()
