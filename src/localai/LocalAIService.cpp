@@ -540,7 +540,7 @@ void LocalAIService::scanLocalPorts(Done done)
     onWorker<QList<LocalPortInfo>>(
         [root = m_sources.procRoot] {
             const SocketTableReader reader(root);
-            const std::vector<SocketEntry> sockets = reader.readTcp();
+            const std::vector<SocketEntry> sockets = reader.readTcp(1u << SocketEntry::kListen);
             std::unordered_set<std::uint64_t> inodes;
             for (const SocketEntry &socket : sockets)
                 if (socket.state == SocketEntry::kListen && socket.inode != 0)

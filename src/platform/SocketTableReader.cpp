@@ -3,10 +3,16 @@
 #include "ProcFile.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -52,6 +58,80 @@ bool parseEndpoint(std::string_view text, bool ipv6, std::string &address, int &
     address = buffer;
     port = static_cast<int>(portValue);
     return true;
+}
+
+bool wanted(unsigned stateMask, int state)
+{
+    return state >= 0 && state < 32 && (stateMask & (1u << state)) != 0;
+}
+
+// One family's sockets in the given states from NETLINK_SOCK_DIAG, appended to `out`.
+// False when the kernel would not answer, so the caller can fall back to the tables.
+bool dumpFamily(int family, unsigned stateMask, std::vector<SocketEntry> &out)
+{
+    const int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (fd < 0)
+        return false;
+    struct
+    {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } message {};
+    message.header.nlmsg_len = sizeof message;
+    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    message.header.nlmsg_seq = 1;
+    message.request.sdiag_family = static_cast<__u8>(family);
+    message.request.sdiag_protocol = IPPROTO_TCP;
+    message.request.idiag_states = stateMask;
+    sockaddr_nl kernel {};
+    kernel.nl_family = AF_NETLINK;
+    if (::sendto(fd, &message, sizeof message, 0, reinterpret_cast<const sockaddr *>(&kernel), sizeof kernel) < 0) {
+        ::close(fd);
+        return false;
+    }
+
+    const size_t before = out.size();
+    alignas(nlmsghdr) char buffer[32768];
+    char address[INET6_ADDRSTRLEN];
+    for (;;) {
+        ssize_t length = ::recv(fd, buffer, sizeof buffer, 0);
+        if (length < 0 && errno == EINTR)
+            continue;
+        if (length <= 0) {
+            out.resize(before);
+            ::close(fd);
+            return false;
+        }
+        for (auto *h = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(h, length); h = NLMSG_NEXT(h, length)) {
+            if (h->nlmsg_type == NLMSG_DONE) {
+                ::close(fd);
+                return true;
+            }
+            if (h->nlmsg_type == NLMSG_ERROR) {
+                out.resize(before);
+                ::close(fd);
+                return false;
+            }
+            if (h->nlmsg_type != SOCK_DIAG_BY_FAMILY || h->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
+                continue;
+            const auto *diag = static_cast<const inet_diag_msg *>(NLMSG_DATA(h));
+            if (diag->idiag_family != family || !wanted(stateMask, diag->idiag_state))
+                continue;
+            SocketEntry entry;
+            entry.ipv6 = family == AF_INET6;
+            entry.state = diag->idiag_state;
+            entry.uid = diag->idiag_uid;
+            entry.inode = diag->idiag_inode;
+            entry.localPort = ntohs(diag->id.idiag_sport);
+            entry.remotePort = ntohs(diag->id.idiag_dport);
+            if (::inet_ntop(family, diag->id.idiag_src, address, sizeof address))
+                entry.localAddress = address;
+            if (::inet_ntop(family, diag->id.idiag_dst, address, sizeof address))
+                entry.remoteAddress = address;
+            out.push_back(std::move(entry));
+        }
+    }
 }
 
 bool isPidName(const char *name, int &pid)
@@ -105,15 +185,34 @@ std::vector<SocketEntry> SocketTableReader::parse(std::string_view text, bool ip
     return entries;
 }
 
-std::vector<SocketEntry> SocketTableReader::readTcp() const
+std::vector<SocketEntry> SocketTableReader::readTcp(unsigned stateMask) const
+{
+    std::vector<SocketEntry> all;
+    if (m_root == "/proc" && readTcpDiagnostics(stateMask, all))
+        return all;
+    return readTcpTables(stateMask);
+}
+
+bool SocketTableReader::readTcpDiagnostics(unsigned stateMask, std::vector<SocketEntry> &out)
+{
+    out.clear();
+    // A kernel without IPv6 refuses that family alone; IPv4 must answer.
+    if (!dumpFamily(AF_INET, stateMask, out))
+        return false;
+    dumpFamily(AF_INET6, stateMask, out);
+    return true;
+}
+
+std::vector<SocketEntry> SocketTableReader::readTcpTables(unsigned stateMask) const
 {
     std::vector<SocketEntry> all;
     std::string text;
     for (const bool ipv6 : {false, true}) {
         if (!ProcFile::read(m_root + (ipv6 ? "/net/tcp6" : "/net/tcp"), text))
             continue;
-        std::vector<SocketEntry> part = parse(text, ipv6);
-        all.insert(all.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
+        for (SocketEntry &entry : parse(text, ipv6))
+            if (wanted(stateMask, entry.state))
+                all.push_back(std::move(entry));
     }
     return all;
 }

@@ -10,7 +10,8 @@
 // One TCP socket as the kernel's socket tables list it.
 struct SocketEntry
 {
-    static constexpr int kListen = 0x0A;   // TCP_LISTEN in include/net/tcp_states.h
+    static constexpr int kEstablished = 0x01;   // include/net/tcp_states.h
+    static constexpr int kListen = 0x0A;
 
     bool ipv6 = false;
     std::string localAddress;    // numeric, "127.0.0.1" or "::1"
@@ -27,10 +28,24 @@ struct SocketEntry
 class SocketTableReader
 {
 public:
+    // A bit per TCP state number: 1 << SocketEntry::kListen and so on.
+    static constexpr unsigned kAllStates = 0xFFFu;
+
     explicit SocketTableReader(std::string procRoot = "/proc");
 
-    // Both tables, IPv4 first; a missing table (no IPv6) contributes nothing.
-    std::vector<SocketEntry> readTcp() const;
+    // The TCP sockets in the states of `stateMask`, IPv4 first; a missing table (no IPv6)
+    // contributes nothing. For the live /proc they come from the kernel's socket
+    // diagnostics over netlink, as ss gets them: the kernel then skips the states left
+    // out, so listeners cost next to nothing, where reading net/tcp walks the whole
+    // connection hash, twice per read. Should netlink be refused, and for any other
+    // root (a test's tree), the text tables are read.
+    std::vector<SocketEntry> readTcp(unsigned stateMask = kAllStates) const;
+
+    // The same from the text tables alone.
+    std::vector<SocketEntry> readTcpTables(unsigned stateMask = kAllStates) const;
+
+    // The same from this machine's kernel over netlink alone; false when it refuses.
+    static bool readTcpDiagnostics(unsigned stateMask, std::vector<SocketEntry> &out);
 
     // The lines of one table; the header and malformed lines are skipped.
     static std::vector<SocketEntry> parse(std::string_view text, bool ipv6);

@@ -47,7 +47,6 @@ constexpr qint64 kHubWalkIntervalMs = 10000;
 constexpr qint64 kPublicIPRefreshMs = 60000;
 constexpr qint64 kPublicIPRetryMs = 10000;
 constexpr int kPublicIPTimeoutMs = 10000;
-constexpr int kTcpEstablished = 0x01;
 
 std::string homeDirectory(const std::string &configured)
 {
@@ -661,7 +660,7 @@ bool SystemStatsProvider::isLoopbackAddress(const std::string &address)
 
 bool SystemStatsProvider::isListedConnection(const SocketEntry &entry)
 {
-    return entry.state == kTcpEstablished && !isLoopbackAddress(entry.localAddress) && !isLoopbackAddress(entry.remoteAddress);
+    return entry.state == SocketEntry::kEstablished && !isLoopbackAddress(entry.localAddress) && !isLoopbackAddress(entry.remoteAddress);
 }
 
 QString SystemStatsProvider::renderEndpointPair(const SocketEntry &entry)
@@ -707,7 +706,7 @@ void SystemStatsProvider::startConnectionScan()
         return;
     m_connectionWatcher.setFuture(QtConcurrent::run(
         [reader = m_socketReader, owners = m_connectionOwners, unplaced = m_unplacedSockets]() mutable {
-        const std::vector<SocketEntry> entries = reader.readTcp();
+        const std::vector<SocketEntry> entries = reader.readTcp(1u << SocketEntry::kEstablished);
         // Only the sockets that make it into the rows need an owner.
         std::unordered_set<std::uint64_t> shown;
         for (const SocketEntry &e : entries) {

@@ -1,0 +1,100 @@
+#include "platform/SocketTableReader.h"
+#include "support/FixtureTree.h"
+#include "support/ProcNetTcp.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <algorithm>
+#include <tuple>
+
+namespace {
+using Row = std::tuple<bool, std::string, int, std::string, int, int, unsigned, std::uint64_t>;
+
+Row row(const SocketEntry &e)
+{
+    return {e.ipv6, e.localAddress, e.localPort, e.remoteAddress, e.remotePort, e.state, e.uid, e.inode};
+}
+
+// The entries that belong to this test's own sockets, in a fixed order.
+std::vector<Row> ours(const std::vector<SocketEntry> &entries, const QList<int> &ports)
+{
+    std::vector<Row> rows;
+    for (const SocketEntry &e : entries)
+        if (ports.contains(e.localPort))
+            rows.push_back(row(e));
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+}
+
+class TestSocketTableReader : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // The kernel's socket diagnostics and its text tables describe the same sockets field
+    // for field, and the state filter keeps exactly the states asked for.
+    void diagnosticsAgreeWithTheTables()
+    {
+        std::vector<SocketEntry> probe;
+        if (!SocketTableReader::readTcpDiagnostics(SocketTableReader::kAllStates, probe))
+            QSKIP("this kernel refuses NETLINK_SOCK_DIAG; the tables serve instead");
+
+        QTcpServer v4, v6;
+        QVERIFY(v4.listen(QHostAddress::LocalHost));
+        const bool haveV6 = v6.listen(QHostAddress::LocalHostIPv6);
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, v4.serverPort());
+        QVERIFY(client.waitForConnected(3000));
+        QVERIFY(v4.waitForNewConnection(3000));
+        std::unique_ptr<QTcpSocket> accepted(v4.nextPendingConnection());
+        QList<int> ports{v4.serverPort(), client.localPort()};
+        if (haveV6)
+            ports << v6.serverPort();
+
+        const SocketTableReader live("/proc");
+        const std::vector<Row> fromKernel = ours(live.readTcp(), ports);
+        const std::vector<Row> fromTables = ours(live.readTcpTables(), ports);
+        QCOMPARE(fromKernel.size(), size_t(haveV6 ? 4 : 3));   // the listeners and both ends
+        QVERIFY(fromKernel == fromTables);
+        for (const Row &r : fromKernel)
+            QVERIFY(std::get<7>(r) != 0);
+
+        const std::vector<Row> listening = ours(live.readTcp(1u << SocketEntry::kListen), ports);
+        QCOMPARE(listening.size(), size_t(haveV6 ? 2 : 1));
+        for (const Row &r : listening) {
+            QCOMPARE(std::get<5>(r), SocketEntry::kListen);
+            QVERIFY(std::get<1>(r) == "127.0.0.1" || std::get<1>(r) == "::1");
+        }
+        const std::vector<Row> established = ours(live.readTcp(1u << SocketEntry::kEstablished), ports);
+        QCOMPARE(established.size(), size_t(2));
+        for (const Row &r : established) {
+            QCOMPARE(std::get<5>(r), SocketEntry::kEstablished);
+            QCOMPARE(std::get<3>(r), std::string("127.0.0.1"));
+        }
+    }
+
+    // Any root but the live one is a fixture: its tables are read, filtered the same way.
+    void fixtureRootsUseTheirTables()
+    {
+        FixtureTree tree;
+        tree.write(QStringLiteral("net/tcp"),
+                   ProcNetTcp::kHeader
+                       + ProcNetTcp::line(0, ProcNetTcp::endpoint("127.0.0.1", 11434), ProcNetTcp::endpoint("0.0.0.0", 0), "0A", 501)
+                       + ProcNetTcp::line(1, ProcNetTcp::endpoint("10.0.0.2", 40000), ProcNetTcp::endpoint("1.1.1.1", 443), "01", 502));
+        const SocketTableReader reader(tree.root({}));
+        QCOMPARE(reader.readTcp().size(), size_t(2));   // no tcp6: IPv4 alone
+        const std::vector<SocketEntry> listening = reader.readTcp(1u << SocketEntry::kListen);
+        QCOMPARE(listening.size(), size_t(1));
+        QCOMPARE(listening[0].localPort, 11434);
+        QCOMPARE(listening[0].inode, std::uint64_t(501));
+        const std::vector<SocketEntry> established = reader.readTcp(1u << SocketEntry::kEstablished);
+        QCOMPARE(established.size(), size_t(1));
+        QCOMPARE(established[0].remoteAddress, std::string("1.1.1.1"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSocketTableReader)
+#include "tst_SocketTableReader.moc"
