@@ -101,7 +101,7 @@ bool LocalAIService::runPass(Done done)
     m_passRunning = true;
     updateModels([this, done] {
         checkAndApplyAutoSuspend();
-        scanVectorDatabases([this, done] {
+        pollVectorDatabases([this, done] {
             scanOrphanedCompanions();
             scanLocalPorts([this, done] {
                 scanModelCache([this, done] {
@@ -489,9 +489,28 @@ void LocalAIService::scanVectorDatabases(Done done)
                  [this, done](const CommandRunner::Result &result) {
                      QList<VectorDatabaseInfo> rows = result.started ? parseContainers(result.output) : QList<VectorDatabaseInfo>{};
                      setActiveVectorDBs(rows.isEmpty() ? sampleVectorDatabases() : rows);
+                     // Each failing run of the Docker CLI costs tens of milliseconds of CPU.
+                     if (result.started && !(result.finished && result.exitCode == 0)) {
+                         m_containerFailures = std::min(m_containerFailures + 1, 5);
+                         m_containerRetryAt = now().addMSecs(std::min(60000, kIntervalMs << m_containerFailures));
+                     } else {
+                         m_containerFailures = 0;
+                         m_containerRetryAt = {};
+                     }
                      if (done)
                          done();
                  });
+}
+
+void LocalAIService::pollVectorDatabases(Done done)
+{
+    if (m_containerRetryAt.isValid() && now() < m_containerRetryAt) {
+        setActiveVectorDBs(sampleVectorDatabases());
+        if (done)
+            done();
+        return;
+    }
+    scanVectorDatabases(std::move(done));
 }
 
 void LocalAIService::scanOrphanedCompanions()

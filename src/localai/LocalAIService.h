@@ -111,6 +111,10 @@ public:
 
     // Scans; each replaces its list.
     void scanVectorDatabases(Done done = {});
+    // The pass's container scan. While the container tool keeps failing (no daemon to
+    // reach), it is run again only after 4, 8, 16 … up to 60 seconds, and in between the
+    // list is what a failed run gives; one success brings back the two-second rhythm.
+    void pollVectorDatabases(Done done = {});
     void scanOrphanedCompanions();
     void scanLocalPorts(Done done = {});
     void scanModelCache(Done done = {});
@@ -212,6 +216,8 @@ private:
     QTimer m_timer;
     bool m_passRunning = false;
     QList<QFuture<void>> m_workers;
+    int m_containerFailures = 0;
+    QDateTime m_containerRetryAt;
 
     QList<LocalAIModel> m_activeModels;
     OllamaStatus m_status = OllamaStatus::Offline;

@@ -96,6 +96,63 @@ private Q_SLOTS:
         QVERIFY(calls.readAll().contains("docker stop c1\ndocker ps"));
     }
 
+    // A container tool that cannot reach its daemon is asked again after 4, 8, 16 … at
+    // most 60 seconds, the list meanwhile what a failed run gives; once it answers, every
+    // pass asks again.
+    void failingContainerToolBacksOff()
+    {
+        FixtureTree tree;
+        const QString log = tree.path("calls.log");
+        tree.write("bin/docker", "#!/bin/sh\necho x >> '" + log.toUtf8() + "'\n[ -e '" + tree.path("up").toUtf8()
+                                     + "' ] && printf 'c1|qdrant-1|6333\\n' && exit 0\necho 'Cannot connect' >&2\nexit 1\n");
+        QFile::setPermissions(tree.path("bin/docker"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QDateTime clock = QDateTime::fromSecsSinceEpoch(1'700'000'000);
+        LocalAISources sources;
+        sources.searchPath = QStringList{tree.path("bin")};
+        sources.now = [&clock] { return clock; };
+        LocalAIService service(sources, LocalAIService::Polling::Manual);
+        service.setDemoMode(false);
+        const auto runs = [&] {
+            QFile calls(log);
+            return calls.open(QIODevice::ReadOnly) ? calls.readAll().count('\n') : 0;
+        };
+        const auto pollAfter = [&](int seconds) {
+            clock = clock.addSecs(seconds);
+            await([&](auto done) { service.pollVectorDatabases(done); });
+        };
+
+        pollAfter(0);
+        QCOMPARE(runs(), 1);
+        QCOMPARE(service.activeVectorDBs(), LocalAIService::sampleVectorDatabases());
+        pollAfter(3);
+        QCOMPARE(runs(), 1);   // 4 s have not passed
+        pollAfter(1);
+        QCOMPARE(runs(), 2);
+        pollAfter(7);
+        QCOMPARE(runs(), 2);   // now 8 s
+        pollAfter(1);
+        QCOMPARE(runs(), 3);
+        for (int wait : {16, 32, 60, 60})
+            pollAfter(wait);
+        QCOMPARE(runs(), 7);   // capped at 60 s
+        pollAfter(59);
+        QCOMPARE(runs(), 7);
+        QCOMPARE(service.activeVectorDBs(), LocalAIService::sampleVectorDatabases());
+
+        tree.write("up", "");
+        pollAfter(1);
+        QCOMPARE(runs(), 8);
+        QCOMPARE(service.activeVectorDBs().size(), 1);
+        QCOMPARE(service.activeVectorDBs()[0].name, QStringLiteral("qdrant-1"));
+        pollAfter(0);
+        QCOMPARE(runs(), 9);   // answering: no wait
+        // An explicit scan never waits.
+        QFile::remove(tree.path("up"));
+        pollAfter(0);
+        await([&](auto done) { service.scanVectorDatabases(done); });
+        QCOMPARE(runs(), 11);
+    }
+
     void parsesSocketTables()
     {
         const QByteArray v4 = kHeader
