@@ -2,6 +2,7 @@
 
 #include "ProcFile.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <charconv>
@@ -65,32 +66,38 @@ bool wanted(unsigned stateMask, int state)
     return state >= 0 && state < 32 && (stateMask & (1u << state)) != 0;
 }
 
-// One family's sockets in the given states from NETLINK_SOCK_DIAG, appended to `out`.
-// False when the kernel would not answer, so the caller can fall back to the tables.
-bool dumpFamily(int family, unsigned stateMask, std::vector<SocketEntry> &out)
+// Sends one dump request on a NETLINK_SOCK_DIAG socket; -1 when refused.
+template<typename Request>
+int sendDump(__u16 type, const Request &request)
 {
     const int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
     if (fd < 0)
-        return false;
+        return -1;
     struct
     {
         nlmsghdr header;
-        inet_diag_req_v2 request;
+        Request request;
     } message {};
     message.header.nlmsg_len = sizeof message;
-    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    message.header.nlmsg_type = type;
     message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     message.header.nlmsg_seq = 1;
-    message.request.sdiag_family = static_cast<__u8>(family);
-    message.request.sdiag_protocol = IPPROTO_TCP;
-    message.request.idiag_states = stateMask;
+    message.request = request;
     sockaddr_nl kernel {};
     kernel.nl_family = AF_NETLINK;
     if (::sendto(fd, &message, sizeof message, 0, reinterpret_cast<const sockaddr *>(&kernel), sizeof kernel) < 0) {
         ::close(fd);
-        return false;
+        return -1;
     }
+    return fd;
+}
 
+// Reads a dump's answers into `out`, keeping the families in `families` and the states of
+// `stateMask`; false (and nothing added) when the kernel answers with an error.
+bool receiveDump(int fd, unsigned stateMask, std::initializer_list<int> families, std::vector<SocketEntry> &out)
+{
+    if (fd < 0)
+        return false;
     const size_t before = out.size();
     alignas(nlmsghdr) char buffer[32768];
     char address[INET6_ADDRSTRLEN];
@@ -113,10 +120,14 @@ bool dumpFamily(int family, unsigned stateMask, std::vector<SocketEntry> &out)
                 ::close(fd);
                 return false;
             }
-            if (h->nlmsg_type != SOCK_DIAG_BY_FAMILY || h->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
+            // Answers carry the type of their request.
+            if ((h->nlmsg_type != SOCK_DIAG_BY_FAMILY && h->nlmsg_type != TCPDIAG_GETSOCK)
+                || h->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
                 continue;
             const auto *diag = static_cast<const inet_diag_msg *>(NLMSG_DATA(h));
-            if (diag->idiag_family != family || !wanted(stateMask, diag->idiag_state))
+            const int family = diag->idiag_family;
+            if (std::find(families.begin(), families.end(), family) == families.end()
+                || !wanted(stateMask, diag->idiag_state))
                 continue;
             SocketEntry entry;
             entry.ipv6 = family == AF_INET6;
@@ -193,13 +204,29 @@ std::vector<SocketEntry> SocketTableReader::readTcp(unsigned stateMask) const
     return readTcpTables(stateMask);
 }
 
-bool SocketTableReader::readTcpDiagnostics(unsigned stateMask, std::vector<SocketEntry> &out)
+bool SocketTableReader::readTcpDiagnostics(unsigned stateMask, std::vector<SocketEntry> &out, bool combined)
 {
     out.clear();
+    // The older request answers for both families in one walk of the connection hash,
+    // where a request per family walks it once each. Kernels that dropped it get those.
+    inet_diag_req both {};
+    both.idiag_family = AF_INET;
+    both.idiag_states = stateMask;
+    if (combined && receiveDump(sendDump(TCPDIAG_GETSOCK, both), stateMask, {AF_INET, AF_INET6}, out)) {
+        std::stable_partition(out.begin(), out.end(), [](const SocketEntry &e) { return !e.ipv6; });
+        return true;
+    }
+    const auto family = [stateMask, &out](int which) {
+        inet_diag_req_v2 request {};
+        request.sdiag_family = static_cast<__u8>(which);
+        request.sdiag_protocol = IPPROTO_TCP;
+        request.idiag_states = stateMask;
+        return receiveDump(sendDump(SOCK_DIAG_BY_FAMILY, request), stateMask, {which}, out);
+    };
     // A kernel without IPv6 refuses that family alone; IPv4 must answer.
-    if (!dumpFamily(AF_INET, stateMask, out))
+    if (!family(AF_INET))
         return false;
-    dumpFamily(AF_INET6, stateMask, out);
+    family(AF_INET6);
     return true;
 }
 

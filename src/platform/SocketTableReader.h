@@ -45,7 +45,8 @@ public:
     std::vector<SocketEntry> readTcpTables(unsigned stateMask = kAllStates) const;
 
     // The same from this machine's kernel over netlink alone; false when it refuses.
-    static bool readTcpDiagnostics(unsigned stateMask, std::vector<SocketEntry> &out);
+    // `combined` asks for both families at once, falling back to one request each.
+    static bool readTcpDiagnostics(unsigned stateMask, std::vector<SocketEntry> &out, bool combined = true);
 
     // The lines of one table; the header and malformed lines are skipped.
     static std::vector<SocketEntry> parse(std::string_view text, bool ipv6);

@@ -59,6 +59,9 @@ private Q_SLOTS:
         const std::vector<Row> fromTables = ours(live.readTcpTables(), ports);
         QCOMPARE(fromKernel.size(), size_t(haveV6 ? 4 : 3));   // the listeners and both ends
         QVERIFY(fromKernel == fromTables);
+        std::vector<SocketEntry> perFamily;
+        QVERIFY(SocketTableReader::readTcpDiagnostics(SocketTableReader::kAllStates, perFamily, false));
+        QVERIFY(ours(perFamily, ports) == fromKernel);
         for (const Row &r : fromKernel)
             QVERIFY(std::get<7>(r) != 0);
 
