@@ -188,16 +188,19 @@ void AppDelegate::updateStatusIcon()
 {
     const MenuBarView::Figures figures = MenuBarView::figuresFrom(*m_stats);
     const qreal dpr = qApp->devicePixelRatio() > 1 ? qApp->devicePixelRatio() : 2.0;
-    const QImage icon = MenuBarView::layoutFor(m_statusItem->geometry()) == MenuBarView::Layout::Wide
-                            ? MenuBarView::render(figures, dpr)
-                            : MenuBarView::renderCompact(figures, dpr);
-    if (icon != m_statusIconImage) {
-        m_statusIconImage = icon;
-        m_statusItem->setIcon(QIcon(QPixmap::fromImage(icon)));
-    }
+    const MenuBarView::Layout layout = MenuBarView::layoutFor(m_statusItem->geometry());
     const QString toolTip = MenuBarView::toolTip(figures);
     if (toolTip != m_statusItem->toolTip())
         m_statusItem->setToolTip(toolTip);
+    if (m_statusIcon && m_statusIcon->layout == layout && m_statusIcon->dpr == dpr
+        && MenuBarView::drawsSame(m_statusIcon->figures, figures, layout))
+        return;
+    const QImage icon = layout == MenuBarView::Layout::Wide ? MenuBarView::render(figures, dpr)
+                                                            : MenuBarView::renderCompact(figures, dpr);
+    const bool changed = !m_statusIcon || icon != m_statusIcon->image;
+    m_statusIcon = StatusIcon{figures, layout, dpr, icon};
+    if (changed)
+        m_statusItem->setIcon(QIcon(QPixmap::fromImage(icon)));
 }
 
 void AppDelegate::handleStatusItemAction(QSystemTrayIcon::ActivationReason reason)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/MenuBarView.h"
+
 #include <QElapsedTimer>
 #include <QImage>
 #include <QObject>
@@ -11,6 +13,7 @@
 #include <QVariantMap>
 
 #include <memory>
+#include <optional>
 
 class AIService;
 class LocalAIService;
@@ -118,7 +121,15 @@ private:
     std::unique_ptr<QQmlEngine> m_engine;
     std::unique_ptr<PersonaCatalog> m_personas;
     std::unique_ptr<QSystemTrayIcon> m_statusItem;
-    QImage m_statusIconImage;
+    // What the tray shows now, so a sample that would draw the same picture draws nothing.
+    struct StatusIcon
+    {
+        MenuBarView::Figures figures;
+        MenuBarView::Layout layout;
+        qreal dpr;
+        QImage image;
+    };
+    std::optional<StatusIcon> m_statusIcon;
     std::unique_ptr<QMenu> m_statusMenu;
     std::unique_ptr<QQuickView> m_popover;
     QPointer<QQuickView> m_dashboardWindow;

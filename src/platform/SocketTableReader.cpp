@@ -287,6 +287,59 @@ std::unordered_map<std::uint64_t, int> SocketTableReader::owners(const std::unor
     return found;
 }
 
+std::optional<TcpActivity> SocketTableReader::parseTcpActivity(std::string_view snmp)
+{
+    // "Tcp: RtoAlgorithm RtoMin … CurrEstab …" then "Tcp: 1 200 …": names, then values.
+    std::vector<std::string_view> names;
+    while (!snmp.empty()) {
+        std::string_view line = ProcFile::nextLine(snmp);
+        if (line.substr(0, 4) != "Tcp:")
+            continue;
+        line.remove_prefix(4);
+        std::vector<std::string_view> fields;
+        for (std::string_view f = ProcFile::nextField(line); !f.empty(); f = ProcFile::nextField(line))
+            fields.push_back(f);
+        if (names.empty()) {
+            names = std::move(fields);
+            continue;
+        }
+        if (fields.size() != names.size())
+            return std::nullopt;
+        std::uint64_t active = 0, passive = 0, failed = 0;
+        int found = 0;
+        TcpActivity activity;
+        for (size_t i = 0; i < names.size(); ++i) {
+            std::uint64_t *slot = names[i] == "ActiveOpens"    ? &active
+                                : names[i] == "PassiveOpens" ? &passive
+                                : names[i] == "AttemptFails" ? &failed
+                                : names[i] == "EstabResets"  ? &activity.resets
+                                : names[i] == "CurrEstab"    ? &activity.established
+                                                             : nullptr;
+            unsigned long long value = 0;
+            if (!slot)
+                continue;
+            if (!ProcFile::parseU64(fields[i], value))
+                return std::nullopt;
+            *slot = value;
+            ++found;
+        }
+        if (found != 5)
+            return std::nullopt;
+        // Wraps like the counters themselves; only ever compared for equality.
+        activity.opened = active + passive - failed;
+        return activity;
+    }
+    return std::nullopt;
+}
+
+std::optional<TcpActivity> SocketTableReader::readTcpActivity() const
+{
+    std::string text;
+    if (!ProcFile::read(m_root + "/net/snmp", text))
+        return std::nullopt;
+    return parseTcpActivity(text);
+}
+
 std::string SocketTableReader::commandName(int pid) const
 {
     std::string text;

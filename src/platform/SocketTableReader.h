@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -21,6 +22,18 @@ struct SocketEntry
     int state = 0;               // the kernel's TCP state number
     unsigned uid = 0;
     std::uint64_t inode = 0;     // 0 for a socket in TIME_WAIT, which no process owns
+};
+
+// The kernel's TCP counters (net/snmp) that move whenever a connection reaches or leaves
+// ESTABLISHED: the connections established now, the opens that got through (attempts
+// less failed attempts) and the resets of established connections. Equal readings mean
+// no connection was set up or torn down in between.
+struct TcpActivity
+{
+    std::uint64_t established = 0;
+    std::uint64_t opened = 0;
+    std::uint64_t resets = 0;
+    bool operator==(const TcpActivity &) const = default;
 };
 
 // The TCP tables under a procfs root (net/tcp and net/tcp6) and the processes that own
@@ -55,6 +68,10 @@ public:
     // descriptors this user cannot see stay unmatched. The walk ends as soon as every
     // inode is found.
     std::unordered_map<std::uint64_t, int> owners(const std::unordered_set<std::uint64_t> &inodes) const;
+
+    // The counters above; empty where net/snmp is missing or lacks them.
+    std::optional<TcpActivity> readTcpActivity() const;
+    static std::optional<TcpActivity> parseTcpActivity(std::string_view snmp);
 
     // The kernel's short name for a process, empty when it has gone.
     std::string commandName(int pid) const;

@@ -697,13 +697,19 @@ QList<ActiveConnection> SystemStatsProvider::connectionRows(const std::vector<So
 
 void SystemStatsProvider::updateConnections()
 {
-    startConnectionScan();
+    startConnectionScan(true);
 }
 
-void SystemStatsProvider::startConnectionScan()
+void SystemStatsProvider::startConnectionScan(bool whenChanged)
 {
     if (m_connectionWatcher.isRunning())
         return;
+    // Read before the listing, so a change during it shows at the next tick.
+    const std::optional<TcpActivity> activity = m_socketReader.readTcpActivity();
+    if (whenChanged && activity && activity == m_scannedTcpActivity && ++m_quietConnectionTicks < kConnectionRecheckTicks)
+        return;
+    m_quietConnectionTicks = 0;
+    m_scannedTcpActivity = activity;
     m_connectionWatcher.setFuture(QtConcurrent::run(
         [reader = m_socketReader, owners = m_connectionOwners, unplaced = m_unplacedSockets]() mutable {
         const std::vector<SocketEntry> entries = reader.readTcp(1u << SocketEntry::kEstablished);

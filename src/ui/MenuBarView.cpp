@@ -65,7 +65,12 @@ QImage transparentImage(QSize logical, qreal dpr)
 
 // The CPU ring: a faint full circle with the load arc over it, from the top, clockwise,
 // never more than one full turn.
-void drawRing(QPainter &p, const QRectF &ring, double cpu, qreal width)
+int wholePercent(double cpu)
+{
+    return static_cast<int>(std::lround(std::clamp(cpu, 0.0, 100.0)));
+}
+
+void drawRing(QPainter &p, const QRectF &ring, double cpu, qreal width, bool hot)
 {
     QColor track = kPrimary;
     track.setAlphaF(0.2);
@@ -74,7 +79,7 @@ void drawRing(QPainter &p, const QRectF &ring, double cpu, qreal width)
     p.drawEllipse(ring);
     const double fraction = std::clamp(cpu / 100.0, 0.0, 1.0);
     if (fraction > 0) {
-        p.setPen(QPen(cpu > 80 ? kRed : kBlue, width, Qt::SolidLine, Qt::RoundCap));
+        p.setPen(QPen(hot ? kRed : kBlue, width, Qt::SolidLine, Qt::RoundCap));
         p.drawArc(ring, 90 * 16, -static_cast<int>(fraction * 360 * 16));
     }
 }
@@ -143,7 +148,7 @@ QImage MenuBarView::render(const Figures &f, qreal dpr)
     int x = kPadding;
     const qreal mid = kHeight / 2.0;
 
-    drawRing(p, QRectF(x + 1.5, mid - kRing / 2.0 + 1.5, kRing - 3, kRing - 3), f.cpuUsage, 3);
+    drawRing(p, QRectF(x + 1.5, mid - kRing / 2.0 + 1.5, kRing - 3, kRing - 3), f.cpuUsage, 3, f.cpuUsage > 80);
     x += kRing + kSpacing;
 
     // Two-line figures.
@@ -186,6 +191,15 @@ QImage MenuBarView::render(const Figures &f, qreal dpr)
     return image;
 }
 
+bool MenuBarView::drawsSame(const Figures &a, const Figures &b, Layout layout)
+{
+    if (layout == Layout::Compact)
+        return wholePercent(a.cpuUsage) == wholePercent(b.cpuUsage) && (a.cpuUsage > 80) == (b.cpuUsage > 80);
+    return a.cpuUsage == b.cpuUsage && a.socTemperature == b.socTemperature && a.cpuHistory == b.cpuHistory
+        && a.batteryPercentage == b.batteryPercentage && a.batteryIsCharging == b.batteryIsCharging
+        && a.hasBattery == b.hasBattery;
+}
+
 QImage MenuBarView::renderCompact(const Figures &f, qreal dpr)
 {
     QImage image = transparentImage(QSize(kHeight, kHeight), dpr);
@@ -193,9 +207,10 @@ QImage MenuBarView::renderCompact(const Figures &f, qreal dpr)
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
 
-    drawRing(p, QRectF(1.5, 1.5, kHeight - 3, kHeight - 3), f.cpuUsage, 2.5);
+    // The ring shows the figure drawn inside it, in red when the load is above 80.
+    const int cpu = wholePercent(f.cpuUsage);
+    drawRing(p, QRectF(1.5, 1.5, kHeight - 3, kHeight - 3), cpu, 2.5, f.cpuUsage > 80);
     // The figure without its percent sign, so two digits fit the ring.
-    const int cpu = static_cast<int>(std::lround(std::clamp(f.cpuUsage, 0.0, 100.0)));
     QFont font = monoFont(cpu >= 100 ? 6 : 7.5, QFont::Bold);
     p.setFont(font);
     p.setPen(kPrimary);

@@ -39,6 +39,11 @@ public:
     // The square icon, kHeight by kHeight logical pixels.
     static QImage renderCompact(const Figures &figures, qreal devicePixelRatio = 2.0);
 
+    // Whether the two would come out as the same picture in `layout`: the square icon
+    // shows only the whole CPU percentage (and whether it is above 80), so most samples
+    // leave it as it was.
+    static bool drawsSame(const Figures &a, const Figures &b, Layout layout);
+
     // A one-line summary for the icon's tooltip (trays that squeeze the icon still show it).
     static QString toolTip(const Figures &figures);
 };

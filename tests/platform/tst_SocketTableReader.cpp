@@ -97,6 +97,36 @@ private Q_SLOTS:
         QCOMPARE(established.size(), size_t(1));
         QCOMPARE(established[0].remoteAddress, std::string("1.1.1.1"));
     }
+
+    // Failed attempts and traffic leave the reading alone; a connection coming or going
+    // does not. Tables without the counters give none.
+    void tcpActivityFromSnmp()
+    {
+        const auto snmp = [](int active, int passive, int failed, int resets, int established, int segments) {
+            return QStringLiteral("Ip: Forwarding DefaultTTL\nIp: 1 64\n"
+                                  "Tcp: RtoAlgorithm RtoMin RtoMax MaxConn ActiveOpens PassiveOpens AttemptFails "
+                                  "EstabResets CurrEstab InSegs OutSegs\n"
+                                  "Tcp: 1 200 120000 -1 %1 %2 %3 %4 %5 %6 %6\nUdp: InDatagrams\nUdp: 5\n")
+                .arg(active).arg(passive).arg(failed).arg(resets).arg(established).arg(segments)
+                .toStdString();
+        };
+        const std::optional<TcpActivity> base = SocketTableReader::parseTcpActivity(snmp(100, 20, 30, 4, 7, 1000));
+        QVERIFY(base);
+        QCOMPARE(base->established, std::uint64_t(7));
+        QCOMPARE(base->opened, std::uint64_t(90));
+        QCOMPARE(base->resets, std::uint64_t(4));
+        QCOMPARE(SocketTableReader::parseTcpActivity(snmp(101, 20, 31, 4, 7, 5000)), base);   // refused, traffic
+        QVERIFY(SocketTableReader::parseTcpActivity(snmp(101, 20, 30, 4, 7, 1000)) != base);  // one opened, one closed
+        QVERIFY(SocketTableReader::parseTcpActivity(snmp(100, 20, 30, 5, 7, 1000)) != base);  // reset
+        QVERIFY(SocketTableReader::parseTcpActivity(snmp(100, 20, 30, 4, 6, 1000)) != base);  // closed
+
+        QVERIFY(!SocketTableReader::parseTcpActivity("Tcp: ActiveOpens PassiveOpens\nTcp: 1 2\n"));
+        QVERIFY(!SocketTableReader::parseTcpActivity("Tcp: ActiveOpens PassiveOpens AttemptFails EstabResets CurrEstab\n"
+                                                     "Tcp: 1 2 3 x 5\n"));
+        QVERIFY(!SocketTableReader::parseTcpActivity(""));
+        // This machine's own counters read.
+        QVERIFY(SocketTableReader("/proc").readTcpActivity());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSocketTableReader)

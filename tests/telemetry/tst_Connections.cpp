@@ -163,6 +163,39 @@ private Q_SLOTS:
         QCOMPARE(idle[0].status, QStringLiteral("IDLE"));
     }
 
+    // While the kernel's counters stand still the listing is not walked again, for up to
+    // ten ticks; once they move, the next tick lists afresh.
+    void quietCountersSkipTheListing()
+    {
+        const auto counters = [this](int established, int opens) {
+            tree->write("proc/net/snmp", QStringLiteral("Tcp: ActiveOpens PassiveOpens AttemptFails EstabResets CurrEstab\n"
+                                                        "Tcp: %1 0 0 0 %2\n").arg(opens).arg(established).toUtf8());
+        };
+        const auto table = [this](quint16 port) {
+            tree->write("proc/net/tcp", ProcNetTcp::kHeader + v4("192.168.1.5", port, "93.184.216.34", 443, 9000));
+        };
+        counters(1, 1);
+        table(50000);
+        auto stats = makeProvider();
+        QVERIFY(scan(*stats).first().remote.contains(":50000->"));
+
+        QSignalSpy scanned(stats.get(), &SystemStatsProvider::connectionsScanned);
+        table(50001);
+        for (int tick = 1; tick < 10; ++tick)
+            stats->updateStats();
+        QVERIFY(!scanned.wait(200));
+        QVERIFY(stats->activeConnections().first().remote.contains(":50000->"));
+        stats->updateStats();   // the tenth quiet tick lists anyway
+        QVERIFY(scanned.wait(5000));
+        QVERIFY(stats->activeConnections().first().remote.contains(":50001->"));
+
+        table(50002);
+        stats->updateStats();
+        QVERIFY(!scanned.wait(200));
+        counters(1, 2);   // one closed, one opened
+        QVERIFY(scan(*stats).first().remote.contains(":50002->"));
+    }
+
     void killConnectionProcess()
     {
         auto stats = makeProvider();

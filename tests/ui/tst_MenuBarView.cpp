@@ -86,6 +86,32 @@ private Q_SLOTS:
         QCOMPARE(MenuBarView::renderCompact(figures(250), 2.0).size(), QSize(44, 44));
     }
 
+    // Samples the square icon would draw alike are recognised, and only those: what is
+    // called the same comes out pixel for pixel the same.
+    void samePictureIsRecognised()
+    {
+        using L = MenuBarView::Layout;
+        const auto same = [](double a, double b, L layout) {
+            const bool said = MenuBarView::drawsSame(figures(a), figures(b), layout);
+            const bool drawn = layout == L::Compact
+                                   ? MenuBarView::renderCompact(figures(a)) == MenuBarView::renderCompact(figures(b))
+                                   : MenuBarView::render(figures(a)) == MenuBarView::render(figures(b));
+            if (said && !drawn)
+                qWarning() << a << b << "called the same but drawn differently";
+            return said && drawn;
+        };
+        QVERIFY(same(41.2, 40.8, L::Compact));
+        QVERIFY(same(100, 250, L::Compact));
+        QVERIFY(!same(41.2, 41.6, L::Compact));
+        QVERIFY(!same(80.4, 79.8, L::Compact));   // both "80", one of them red
+        QVERIFY(!MenuBarView::drawsSame(figures(41.2), figures(40.8), L::Wide));
+        MenuBarView::Figures charging = figures(30);
+        charging.hasBattery = true;
+        QVERIFY(MenuBarView::drawsSame(charging, figures(30), L::Compact));
+        QVERIFY(!MenuBarView::drawsSame(charging, figures(30), L::Wide));
+        QVERIFY(same(30, 30, L::Wide));
+    }
+
     void toolTipSkipsMissingTemperature()
     {
         QCOMPARE(MenuBarView::toolTip(figures(42.4, 0)), QStringLiteral("Quillmoor \u2014 CPU 42%"));
