@@ -187,18 +187,19 @@ void AppDelegate::openApplication(const QString &path)
 void AppDelegate::updateStatusIcon()
 {
     const MenuBarView::Figures figures = MenuBarView::figuresFrom(*m_stats);
-    const qreal dpr = qApp->devicePixelRatio() > 1 ? qApp->devicePixelRatio() : 2.0;
-    const MenuBarView::Layout layout = MenuBarView::layoutFor(m_statusItem->geometry());
     const QString toolTip = MenuBarView::toolTip(figures);
     if (toolTip != m_statusItem->toolTip())
         m_statusItem->setToolTip(toolTip);
-    if (m_statusIcon && m_statusIcon->layout == layout && m_statusIcon->dpr == dpr
-        && MenuBarView::drawsSame(m_statusIcon->figures, figures, layout))
+    // The slot is asked for only when the picture is due: on X11 that is a round trip to
+    // the server, and slots rarely change size.
+    if (m_statusIcon && MenuBarView::drawsSame(m_statusIcon->figures, figures, m_statusIcon->layout))
         return;
+    const qreal dpr = qApp->devicePixelRatio() > 1 ? qApp->devicePixelRatio() : 2.0;
+    const MenuBarView::Layout layout = MenuBarView::layoutFor(m_statusItem->geometry());
     const QImage icon = layout == MenuBarView::Layout::Wide ? MenuBarView::render(figures, dpr)
                                                             : MenuBarView::renderCompact(figures, dpr);
     const bool changed = !m_statusIcon || icon != m_statusIcon->image;
-    m_statusIcon = StatusIcon{figures, layout, dpr, icon};
+    m_statusIcon = StatusIcon{figures, layout, icon};
     if (changed)
         m_statusItem->setIcon(QIcon(QPixmap::fromImage(icon)));
 }

@@ -126,7 +126,6 @@ private:
     {
         MenuBarView::Figures figures;
         MenuBarView::Layout layout;
-        qreal dpr;
         QImage image;
     };
     std::optional<StatusIcon> m_statusIcon;

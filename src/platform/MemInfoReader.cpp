@@ -56,14 +56,19 @@ MemInfo MemInfoReader::parse(std::string_view text)
 
 std::uint64_t MemInfoReader::zramCompressedBytes()
 {
-    DIR *dir = ::opendir(m_blockDir.c_str());
-    if (!dir)
-        return 0;
+    if (++m_readsSinceZramListing >= kZramRelist) {
+        m_readsSinceZramListing = 0;
+        m_zramStats.clear();
+        if (DIR *dir = ::opendir(m_blockDir.c_str())) {
+            while (const dirent *entry = ::readdir(dir))
+                if (std::strncmp(entry->d_name, "zram", 4) == 0)
+                    m_zramStats.push_back(m_blockDir + "/" + entry->d_name + "/mm_stat");
+            ::closedir(dir);
+        }
+    }
     std::uint64_t sum = 0;
-    while (const dirent *entry = ::readdir(dir)) {
-        if (std::strncmp(entry->d_name, "zram", 4) != 0)
-            continue;
-        if (!ProcFile::read(m_blockDir + "/" + entry->d_name + "/mm_stat", m_buffer))
+    for (const std::string &path : m_zramStats) {
+        if (!ProcFile::read(path, m_buffer))
             continue;
         // mm_stat: orig_data_size compr_data_size mem_used_total ...
         std::string_view text(m_buffer);
@@ -72,7 +77,6 @@ std::uint64_t MemInfoReader::zramCompressedBytes()
         if (ProcFile::parseU64(ProcFile::nextField(text), compressed))
             sum += compressed;
     }
-    ::closedir(dir);
     return sum;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 #include <string_view>
 
 // Memory figures in bytes, from <procRoot>/meminfo and the zram devices under <sysRoot>/block.
@@ -34,4 +35,9 @@ private:
     std::string m_meminfoPath;
     std::string m_blockDir;
     std::string m_buffer;
+    // zram devices come and go rarely, and listing the block devices every second costs
+    // more than the rest of the reading; the list is taken again every kZramRelist readings.
+    static constexpr int kZramRelist = 30;
+    std::vector<std::string> m_zramStats;
+    int m_readsSinceZramListing = kZramRelist;
 };

@@ -78,6 +78,13 @@ private Q_SLOTS:
         QVERIFY(m.valid);
         QCOMPARE(m.compressed, 30000ull * 1024 + 2048000);
 
+        // A device added later counts from the next listing, half a minute of readings on.
+        tree.write("sys/block/zram2/mm_stat", "100 4096 100\n");
+        tree.write("sys/block/zram0/mm_stat", "100 1024 100\n");   // the known ones are read each time
+        for (int reading = 2; reading <= 30; ++reading)
+            QCOMPARE(reader.read().compressed, 30000ull * 1024 + 1024);
+        QCOMPARE(reader.read().compressed, 30000ull * 1024 + 1024 + 4096);
+
         tree.remove("proc/meminfo");
         QVERIFY(!reader.read().valid);
     }
