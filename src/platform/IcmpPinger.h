@@ -7,8 +7,9 @@
 #include <optional>
 
 // One ICMP echo through an unprivileged datagram socket (the kernel fills in the
-// identifier and checksum). Allowed for the groups in net.ipv4.ping_group_range; where
-// this user's group is outside it the socket cannot be opened and ping() says so.
+// identifier and checksum), allowed for the groups in net.ipv4.ping_group_range. Outside
+// them, a process that may open raw sockets (root, CAP_NET_RAW) uses one, as ping does;
+// otherwise the socket cannot be opened and ping() says so.
 class IcmpPinger : public QObject
 {
     Q_OBJECT

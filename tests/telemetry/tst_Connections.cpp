@@ -391,6 +391,29 @@ private Q_SLOTS:
         QVERIFY(service.currentLatency() < 1000.0);
     }
 
+    // Two echoes out at once each get their own answer, on both families, whichever
+    // socket this process may open (a raw one sees the other's replies too).
+    void socketPingsKeepTheirOwnReplies()
+    {
+        for (const QString &host : {QStringLiteral("127.0.0.1"), QStringLiteral("::1")}) {
+            if (!IcmpPinger::permitted(host)) {
+                qInfo("no ICMP socket for %s here", qPrintable(host));
+                continue;
+            }
+            IcmpPinger first, second;
+            std::optional<double> a, b;
+            int answers = 0;
+            first.ping(host, 2000, [&](std::optional<double> ms, const QString &) { a = ms; ++answers; });
+            second.ping(host, 2000, [&](std::optional<double> ms, const QString &) { b = ms; ++answers; });
+            QTRY_COMPARE_WITH_TIMEOUT(answers, 2, 5000);
+            if (!a && !b && host == QLatin1String("::1"))
+                continue;   // no IPv6 loopback here
+            QVERIFY2(a && b, qPrintable(host));
+            QVERIFY(*a >= 0 && *a < 1000);
+            QVERIFY(*b >= 0 && *b < 1000);
+        }
+    }
+
     void socketPingAnswersEvenWhenRefused()
     {
         // Whatever the machine allows, the callback comes, later, exactly once.
