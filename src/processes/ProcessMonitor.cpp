@@ -132,6 +132,7 @@ void ProcessMonitor::updateProcesses()
     });
 
     QList<ProcessInfoData> rows;
+    std::unordered_map<int, ShownPath> shownPaths;
     int unfrozen = 0;
     for (const Busy &busy : m_busy) {
         const bool suspended = m_suspendedPids.contains(busy.pid);
@@ -141,7 +142,13 @@ void ProcessMonitor::updateProcesses()
             continue;
         }
         const ProcessStat &stat = m_table[busy.index];
-        const std::string path = m_reader.fullPath(stat.pid, stat.comm);
+        ShownPath &shown = shownPaths[stat.pid];
+        if (const auto it = m_shownPaths.find(stat.pid);
+            it != m_shownPaths.end() && it->second.startTime == stat.startTime && it->second.comm == stat.comm)
+            shown = std::move(it->second);
+        else
+            shown = ShownPath{stat.startTime, stat.comm, m_reader.fullPath(stat.pid, stat.comm)};
+        const std::string &path = shown.path;
 
         ProcessInfoData row;
         row.id = busy.pid;
@@ -162,6 +169,8 @@ void ProcessMonitor::updateProcesses()
         if (!suspended)
             ++unfrozen;
     }
+
+    m_shownPaths = std::move(shownPaths);
 
     QSet<int> kept;
     for (int pid : std::as_const(m_suspendedPids))

@@ -126,6 +126,15 @@ private:
     bool m_iconIndexReady = false;
     QFutureWatcher<DesktopEntryIndex> m_iconIndexWatcher;
     QHash<QString, QString> m_iconCache;
+    // The paths of the rows shown last time: the same process (same start time and short
+    // name, so neither a reused pid nor an exec) keeps its path without another lookup.
+    struct ShownPath
+    {
+        std::uint64_t startTime = 0;
+        std::string comm;
+        std::string path;
+    };
+    std::unordered_map<int, ShownPath> m_shownPaths;
 
     QList<ProcessInfoData> m_topProcesses;
     QSet<int> m_suspendedPids;

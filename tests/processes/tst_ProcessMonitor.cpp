@@ -10,12 +10,12 @@
 #include <memory>
 
 namespace {
-QByteArray statLine(int pid, const QByteArray &comm, quint64 utime, quint64 stime, char state = 'S')
+QByteArray statLine(int pid, const QByteArray &comm, quint64 utime, quint64 stime, char state = 'S', quint64 start = 100)
 {
     // Fields 3..22 of proc(5); 14/15 are utime/stime, 22 starttime.
     return QByteArray::number(pid) + " (" + comm + ") " + state
          + " 1 1 1 0 -1 0 0 0 0 0 " + QByteArray::number(utime) + ' ' + QByteArray::number(stime)
-         + " 0 0 20 0 1 0 100 0 0\n";
+         + " 0 0 20 0 1 0 " + QByteArray::number(start) + " 0 0\n";
 }
 
 char liveState(qint64 pid)
@@ -187,6 +187,34 @@ private Q_SLOTS:
         monitor.toggleSuspend(pids[9]);
         QVERIFY(!monitor.suspendedPids().contains(pids[9]));
         QTRY_COMPARE(liveState(pids[9]), 'S');
+    }
+
+    // A shown row keeps its path while it is the same process; a pid taken over by a new
+    // process, or a process that ran another program, is looked up again.
+    void rowPathsFollowTheProcess()
+    {
+        const QList<int> pids = spawnSleepers(1);
+        QCOMPARE(pids.size(), 1);
+        const int pid = pids[0];
+        FixtureTree tree;
+        const QString exe = tree.path(QStringLiteral("proc/%1/exe").arg(pid));
+        tree.write(QStringLiteral("proc/%1/stat").arg(pid), statLine(pid, "sleep", 0, 0));
+        QVERIFY(QFile::link(QStringLiteral("/usr/bin/sleep"), exe));
+        ProcessMonitor monitor(nullptr, fixtureSources(tree), ProcessMonitor::Polling::Manual);
+        const auto pathAfter = [&](quint64 ticks, const QByteArray &comm, quint64 start) {
+            tree.write(QStringLiteral("proc/%1/stat").arg(pid), statLine(pid, comm, ticks, 0, 'S', start));
+            QTest::qWait(20);
+            monitor.updateProcesses();
+            return monitor.topProcesses().isEmpty() ? QString() : monitor.topProcesses().first().fullPath;
+        };
+        QCOMPARE(pathAfter(10, "sleep", 100), QStringLiteral("/usr/bin/sleep"));
+        QFile::remove(exe);
+        QVERIFY(QFile::link(QStringLiteral("/opt/other/sleep"), exe));
+        QCOMPARE(pathAfter(20, "sleep", 100), QStringLiteral("/usr/bin/sleep"));   // the same process
+        QCOMPARE(pathAfter(30, "sleep", 500), QStringLiteral("/opt/other/sleep"));   // the pid reused
+        QFile::remove(exe);
+        QVERIFY(QFile::link(QStringLiteral("/usr/bin/python3"), exe));
+        QCOMPARE(pathAfter(40, "python3", 500), QStringLiteral("/usr/bin/python3"));   // exec
     }
 
     void freezeAndThawARealChild()
