@@ -491,8 +491,9 @@ void LocalAIService::scanVectorDatabases(Done done)
                      setActiveVectorDBs(rows.isEmpty() ? sampleVectorDatabases() : rows);
                      // Each failing run of the Docker CLI costs tens of milliseconds of CPU.
                      if (result.started && !(result.finished && result.exitCode == 0)) {
-                         m_containerFailures = std::min(m_containerFailures + 1, 5);
-                         m_containerRetryAt = now().addMSecs(std::min(60000, kIntervalMs << m_containerFailures));
+                         m_containerFailures = std::min(m_containerFailures + 1, 8);
+                         m_containerRetryAt = now().addMSecs(std::min(300000, kIntervalMs << m_containerFailures));
+                         m_dockerSocketAtFailure = QFileInfo::exists(m_sources.dockerSocket);
                      } else {
                          m_containerFailures = 0;
                          m_containerRetryAt = {};
@@ -504,7 +505,8 @@ void LocalAIService::scanVectorDatabases(Done done)
 
 void LocalAIService::pollVectorDatabases(Done done)
 {
-    if (m_containerRetryAt.isValid() && now() < m_containerRetryAt) {
+    const bool daemonArrived = !m_dockerSocketAtFailure && QFileInfo::exists(m_sources.dockerSocket);
+    if (m_containerRetryAt.isValid() && now() < m_containerRetryAt && !daemonArrived) {
         setActiveVectorDBs(sampleVectorDatabases());
         if (done)
             done();

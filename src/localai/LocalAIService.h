@@ -33,6 +33,8 @@ struct LocalAISources
     QUrl ollamaUrl;                          // empty: OLLAMA_HOST, else http://localhost:11434
     std::optional<QStringList> searchPath;   // where docker and colima are looked up; unset: PATH
     std::string procRoot = "/proc";
+    // The Docker daemon's default socket: its appearance ends a wait after failed scans.
+    QString dockerSocket = QStringLiteral("/var/run/docker.sock");
     QString homePath;                        // empty: the user's home
     std::optional<QStringList> ollamaBlobDirs;   // unset: see LocalAIService::defaultOllamaBlobDirs
     QString huggingFaceHub;                  // empty: HF_HUB_CACHE, HF_HOME/hub, ~/.cache/huggingface/hub
@@ -112,8 +114,9 @@ public:
     // Scans; each replaces its list.
     void scanVectorDatabases(Done done = {});
     // The pass's container scan. While the container tool keeps failing (no daemon to
-    // reach), it is run again only after 4, 8, 16 … up to 60 seconds, and in between the
-    // list is what a failed run gives; one success brings back the two-second rhythm.
+    // reach), it is run again only after 4, 8, 16 … up to 300 seconds, or as soon as the
+    // daemon's socket appears, and in between the list is what a failed run gives; one
+    // success brings back the two-second rhythm.
     void pollVectorDatabases(Done done = {});
     void scanOrphanedCompanions();
     void scanLocalPorts(Done done = {});
@@ -218,6 +221,7 @@ private:
     QList<QFuture<void>> m_workers;
     int m_containerFailures = 0;
     QDateTime m_containerRetryAt;
+    bool m_dockerSocketAtFailure = false;
 
     QList<LocalAIModel> m_activeModels;
     OllamaStatus m_status = OllamaStatus::Offline;

@@ -97,8 +97,8 @@ private Q_SLOTS:
     }
 
     // A container tool that cannot reach its daemon is asked again after 4, 8, 16 … at
-    // most 60 seconds, the list meanwhile what a failed run gives; once it answers, every
-    // pass asks again.
+    // most 300 seconds, or once the daemon's socket appears, the list meanwhile what a
+    // failed run gives; once it answers, every pass asks again.
     void failingContainerToolBacksOff()
     {
         FixtureTree tree;
@@ -110,6 +110,7 @@ private Q_SLOTS:
         LocalAISources sources;
         sources.searchPath = QStringList{tree.path("bin")};
         sources.now = [&clock] { return clock; };
+        sources.dockerSocket = tree.path("docker.sock");
         LocalAIService service(sources, LocalAIService::Polling::Manual);
         service.setDemoMode(false);
         const auto runs = [&] {
@@ -132,25 +133,29 @@ private Q_SLOTS:
         QCOMPARE(runs(), 2);   // now 8 s
         pollAfter(1);
         QCOMPARE(runs(), 3);
-        for (int wait : {16, 32, 60, 60})
+        for (int wait : {16, 32, 64, 128, 256, 300, 300})
             pollAfter(wait);
-        QCOMPARE(runs(), 7);   // capped at 60 s
-        pollAfter(59);
-        QCOMPARE(runs(), 7);
+        QCOMPARE(runs(), 10);   // capped at 300 s
+        pollAfter(299);
+        QCOMPARE(runs(), 10);
         QCOMPARE(service.activeVectorDBs(), LocalAIService::sampleVectorDatabases());
 
+        // The daemon starting ends the wait.
         tree.write("up", "");
-        pollAfter(1);
-        QCOMPARE(runs(), 8);
+        tree.write("docker.sock", "");
+        pollAfter(0);
+        QCOMPARE(runs(), 11);
         QCOMPARE(service.activeVectorDBs().size(), 1);
         QCOMPARE(service.activeVectorDBs()[0].name, QStringLiteral("qdrant-1"));
         pollAfter(0);
-        QCOMPARE(runs(), 9);   // answering: no wait
-        // An explicit scan never waits.
+        QCOMPARE(runs(), 12);   // answering: no wait
+        // An explicit scan never waits; a socket that was there when it failed is no news.
         QFile::remove(tree.path("up"));
         pollAfter(0);
+        pollAfter(0);
+        QCOMPARE(runs(), 13);
         await([&](auto done) { service.scanVectorDatabases(done); });
-        QCOMPARE(runs(), 11);
+        QCOMPARE(runs(), 14);
     }
 
     void parsesSocketTables()
