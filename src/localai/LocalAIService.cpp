@@ -491,9 +491,13 @@ void LocalAIService::scanVectorDatabases(Done done)
                      setActiveVectorDBs(rows.isEmpty() ? sampleVectorDatabases() : rows);
                      // Each failing run of the Docker CLI costs tens of milliseconds of CPU.
                      if (result.started && !(result.finished && result.exitCode == 0)) {
+                         // Without the daemon's socket there is nothing to retry against
+                         // until it appears; with it (say, a user outside the docker
+                         // group) the waits double.
                          m_containerFailures = std::min(m_containerFailures + 1, 8);
-                         m_containerRetryAt = now().addMSecs(std::min(300000, kIntervalMs << m_containerFailures));
                          m_dockerSocketAtFailure = QFileInfo::exists(m_sources.dockerSocket);
+                         const int wait = m_dockerSocketAtFailure ? kIntervalMs << m_containerFailures : kContainerRetryMaxMs;
+                         m_containerRetryAt = now().addMSecs(std::min(kContainerRetryMaxMs, wait));
                      } else {
                          m_containerFailures = 0;
                          m_containerRetryAt = {};

@@ -69,6 +69,7 @@ public:
     using Done = std::function<void()>;
 
     static constexpr int kIntervalMs = 2000;
+    static constexpr int kContainerRetryMaxMs = 300000;
     static constexpr int kListingTimeoutMs = 1000;
     static constexpr int kEjectTimeoutMs = 60000;
     static constexpr int kCompanionPurgeDelayMs = 1500;
@@ -113,10 +114,11 @@ public:
 
     // Scans; each replaces its list.
     void scanVectorDatabases(Done done = {});
-    // The pass's container scan. While the container tool keeps failing (no daemon to
-    // reach), it is run again only after 4, 8, 16 … up to 300 seconds, or as soon as the
-    // daemon's socket appears, and in between the list is what a failed run gives; one
-    // success brings back the two-second rhythm.
+    // The pass's container scan. While the container tool keeps failing, it is run again
+    // only after a wait, and in between the list is what a failed run gives: as soon as
+    // the daemon's socket appears, or after 300 seconds; where the socket is there (the
+    // daemon refuses this user, say) after 4, 8, 16 … up to 300 seconds. One success
+    // brings back the two-second rhythm.
     void pollVectorDatabases(Done done = {});
     void scanOrphanedCompanions();
     void scanLocalPorts(Done done = {});

@@ -96,9 +96,10 @@ private Q_SLOTS:
         QVERIFY(calls.readAll().contains("docker stop c1\ndocker ps"));
     }
 
-    // A container tool that cannot reach its daemon is asked again after 4, 8, 16 … at
-    // most 300 seconds, or once the daemon's socket appears, the list meanwhile what a
-    // failed run gives; once it answers, every pass asks again.
+    // A container tool refused by its daemon is asked again after 4, 8, 16 … at most 300
+    // seconds; one with no daemon at all after 300 seconds or once the daemon's socket
+    // appears. The list meanwhile is what a failed run gives; once the tool answers,
+    // every pass asks again.
     void failingContainerToolBacksOff()
     {
         FixtureTree tree;
@@ -111,6 +112,7 @@ private Q_SLOTS:
         sources.searchPath = QStringList{tree.path("bin")};
         sources.now = [&clock] { return clock; };
         sources.dockerSocket = tree.path("docker.sock");
+        tree.write("docker.sock", "");   // a daemon that refuses this user
         LocalAIService service(sources, LocalAIService::Polling::Manual);
         service.setDemoMode(false);
         const auto runs = [&] {
@@ -140,22 +142,31 @@ private Q_SLOTS:
         QCOMPARE(runs(), 10);
         QCOMPARE(service.activeVectorDBs(), LocalAIService::sampleVectorDatabases());
 
-        // The daemon starting ends the wait.
+        // Answering: no wait.
         tree.write("up", "");
-        tree.write("docker.sock", "");
-        pollAfter(0);
+        pollAfter(1);
         QCOMPARE(runs(), 11);
         QCOMPARE(service.activeVectorDBs().size(), 1);
         QCOMPARE(service.activeVectorDBs()[0].name, QStringLiteral("qdrant-1"));
         pollAfter(0);
-        QCOMPARE(runs(), 12);   // answering: no wait
-        // An explicit scan never waits; a socket that was there when it failed is no news.
+        QCOMPARE(runs(), 12);
+
+        // No daemon: the full wait at once, cut short by the daemon starting.
         QFile::remove(tree.path("up"));
-        pollAfter(0);
+        QFile::remove(tree.path("docker.sock"));
         pollAfter(0);
         QCOMPARE(runs(), 13);
-        await([&](auto done) { service.scanVectorDatabases(done); });
+        pollAfter(299);
+        QCOMPARE(runs(), 13);
+        tree.write("docker.sock", "");
+        pollAfter(0);
         QCOMPARE(runs(), 14);
+        // That try failed with the socket there: no news until the doubled wait is over.
+        pollAfter(0);
+        QCOMPARE(runs(), 14);
+        // An explicit scan never waits.
+        await([&](auto done) { service.scanVectorDatabases(done); });
+        QCOMPARE(runs(), 15);
     }
 
     void parsesSocketTables()
