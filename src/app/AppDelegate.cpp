@@ -57,6 +57,9 @@ AppDelegate::~AppDelegate()
 {
     for (const QPointer<QQuickView> &retired : std::as_const(m_retiredDashboards))
         delete retired.data();
+    // Its destruction hides it, which must not come back here half torn down.
+    if (m_dashboardWindow)
+        m_dashboardWindow->disconnect(this);
     delete m_dashboardWindow.data();
     delete m_advisoryWindow.data();
 }
@@ -340,6 +343,7 @@ void AppDelegate::retireDashboard()
     m_dashboardWindow = nullptr;
     if (!window)
         return;
+    window->disconnect(this);
     window->close();
     window->deleteLater();
     m_retiredDashboards.removeAll(nullptr);
