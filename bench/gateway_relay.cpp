@@ -446,6 +446,10 @@ int main(int argc, char **argv)
     if (!only.empty())
         routes.erase(std::remove_if(routes.begin() + 1, routes.end(), [&](const Route &r) { return r.name != only; }),
                      routes.end());
+    if (routes.size() == 1) {
+        std::fprintf(stderr, "--only %s: no such route (proxy, bare or socat)\n", only.c_str());
+        return 1;
+    }
 
     // Interleaved rounds, so a slow moment of the machine does not land on one route only.
     for (int round = 0; round < 3; ++round)
