@@ -19,6 +19,7 @@ public:
         int batteryPercentage = 0;
         bool batteryIsCharging = false;
         bool hasBattery = false;
+        bool operator==(const Figures &) const = default;
     };
 
     static constexpr int kHeight = 22;
