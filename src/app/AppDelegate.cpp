@@ -71,8 +71,24 @@ void AppDelegate::setUpEngine(Preferences &preferences, NotificationCenter &cent
     m_engine->addImageProvider(QStringLiteral("appicon"), new ApplicationIconProvider);
     connect(m_engine.get(), &QQmlEngine::quit, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
     m_personas = std::make_unique<PersonaCatalog>();
-    QmlServices::install(*m_engine, {m_stats, m_processMonitor, m_themeManager, &preferences, &center, m_ai, m_presets,
-                                     m_personas.get()});
+    QmlServices::Set set;
+    set.stats = m_stats;
+    set.processMonitor = m_processMonitor;
+    set.theme = m_themeManager;
+    set.preferences = &preferences;
+    set.notifications = &center;
+    set.aiService = m_ai;
+    set.presets = m_presets;
+    set.personas = m_personas.get();
+    set.localAI = m_localAI;
+    set.ping = m_ping;
+    // The services below start work of their own once made, so they wait for a screen.
+    set.buildCaches = m_services.buildCaches.orElse([] { return &BuildCacheService::shared(); });
+    set.latencyProbe = m_services.latencyProbe.orElse([] { return &LocalAPILatencyService::shared(); });
+    set.proxy = m_services.proxy.orElse([] { return &LocalAPIProxyService::shared(); });
+    set.updater = m_services.updater.orElse([] { return &AutoUpdater::shared(); });
+    set.launchAtLogin = m_services.launchAtLogin.orElse([] { return &LaunchAtLoginManager::shared(); });
+    QmlServices::install(*m_engine, std::move(set));
 }
 
 void AppDelegate::applicationDidFinishLaunching()
@@ -103,7 +119,8 @@ void AppDelegate::applicationDidFinishLaunching()
     if (m_services.processMonitor) {
         m_processMonitor = m_services.processMonitor;
     } else {
-        m_ownedProcessMonitor = std::make_unique<ProcessMonitor>(m_stats);
+        m_ownedProcessMonitor = std::make_unique<ProcessMonitor>(
+            [stats = QPointer<SystemStatsProvider>(m_stats)] { return stats ? stats->cpuUsage() : 0.0; });
         m_processMonitor = m_ownedProcessMonitor.get();
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/MenuBarView.h"
+#include "ui/QmlServices.h"
 
 #include <QElapsedTimer>
 #include <QImage>
@@ -42,6 +43,12 @@ struct AppServices
     PingService *ping = nullptr;                // null: the delegate creates and owns one
     PresetManager *presets = nullptr;           // null: PresetManager::shared()
     AIService *ai = nullptr;                    // null: the delegate creates one over `stats`
+    // Made the first time a screen asks for them; unset: their shared() instances.
+    QmlServices::Ref<BuildCacheService> buildCaches = {};
+    QmlServices::Ref<LocalAPILatencyService> latencyProbe = {};
+    QmlServices::Ref<LocalAPIProxyService> proxy = {};
+    QmlServices::Ref<AutoUpdater> updater = {};
+    QmlServices::Ref<LaunchAtLoginManager> launchAtLogin = {};
 };
 
 // Builds the telemetry tray icon, the popover and the dashboard window, and routes clicks

@@ -1,6 +1,5 @@
 #include "LocalAPILatencyService.h"
 
-#include "app/QmlRecords.h"
 #include "localai/LocalAIService.h"
 
 #include <QElapsedTimer>
@@ -117,11 +116,6 @@ void LocalAPILatencyService::pingLocalPort(quint16 port, std::function<void(bool
     connect(deadline, &QTimer::timeout, socket, [finish] { finish(false); });
     deadline->start(kProbeDeadlineMs);
     socket->connectToHost(m_sources.host, port);
-}
-
-QVariantList LocalAPILatencyService::activePortLatenciesForQml() const
-{
-    return toVariantList(m_activePortLatencies);
 }
 
 void LocalAPILatencyService::setActivePortLatencies(const QList<PortLatencyInfo> &rows)

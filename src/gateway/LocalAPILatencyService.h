@@ -24,7 +24,7 @@ struct LatencySources
 class LocalAPILatencyService : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QVariantList activePortLatencies READ activePortLatenciesForQml NOTIFY activePortLatenciesChanged)
+    Q_PROPERTY(QList<PortLatencyInfo> activePortLatencies READ activePortLatencies NOTIFY activePortLatenciesChanged)
 
 public:
     enum class Polling { Start, Manual };
@@ -47,7 +47,6 @@ public:
     void pingLocalPort(quint16 port, std::function<void(bool)> done);
 
     QList<PortLatencyInfo> activePortLatencies() const { return m_activePortLatencies; }
-    QVariantList activePortLatenciesForQml() const;
 
     static QList<PortLatencyInfo> sampleLatencies();
 

@@ -23,7 +23,6 @@ public:
     QString status;         // "Online" or "Offline"
 
     QString id() const { return QStringLiteral("%1-%2").arg(port).arg(pid); }
-    QVariantMap toVariantMap() const;
     bool operator==(const PortLatencyInfo &) const = default;
 };
 

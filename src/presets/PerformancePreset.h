@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QMetaType>
 #include <QString>
 #include <QStringView>
 
@@ -9,6 +10,12 @@
 // A named whole-machine profile; its raw value is the display name.
 class PerformancePreset
 {
+    Q_GADGET
+    Q_PROPERTY(QString id READ id)
+    Q_PROPERTY(QString name READ rawValue)
+    Q_PROPERTY(QString icon READ icon)
+    Q_PROPERTY(QString description READ description)
+
 public:
     enum Case { InferenceMax, LocalTraining, CompileMax, CreativeMax, GameMode, EcoDev, VanillaMac };
 

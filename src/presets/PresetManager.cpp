@@ -57,16 +57,6 @@ PresetManager::PresetManager(PresetSources sources, QObject *parent)
 
 PresetManager::~PresetManager() = default;
 
-QVariantList PresetManager::allPresetsForQml()
-{
-    QVariantList list;
-    for (const PerformancePreset &preset : PerformancePreset::allCases())
-        list.append(QVariantMap{{QStringLiteral("name"), preset.rawValue()},
-                                {QStringLiteral("icon"), preset.icon()},
-                                {QStringLiteral("description"), preset.description()}});
-    return list;
-}
-
 PresetManager &PresetManager::shared()
 {
     static PresetManager *instance = new PresetManager(PresetSources::forThisMachine());

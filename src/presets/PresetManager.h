@@ -47,8 +47,8 @@ class PresetManager : public QObject
     Q_PROPERTY(bool isExecuting READ isExecuting NOTIFY isExecutingChanged)
     Q_PROPERTY(QString currentStatus READ currentStatus NOTIFY currentStatusChanged)
     Q_PROPERTY(QString batteryStatus READ batteryStatus NOTIFY batteryStatusChanged)
-    // Every preset in order, as {name, icon, description} maps for the screens.
-    Q_PROPERTY(QVariantList allPresets READ allPresetsForQml CONSTANT)
+    // Every preset in order.
+    Q_PROPERTY(QList<PerformancePreset> allPresets READ allPresets CONSTANT)
 
 public:
     explicit PresetManager(PresetSources sources = {}, QObject *parent = nullptr);
@@ -62,7 +62,7 @@ public:
     QString currentStatus() const { return m_currentStatus; }
     QString batteryStatus() const { return m_batteryStatus; }
 
-    static QVariantList allPresetsForQml();
+    static const QList<PerformancePreset> &allPresets() { return PerformancePreset::allCases(); }
 
     void applyPreset(PerformancePreset preset);
     Q_INVOKABLE void applyPreset(const QString &rawValue);

@@ -5,7 +5,6 @@
 #include <QDateTime>
 #include <QList>
 #include <QUuid>
-#include <QVariantMap>
 
 // One entry of the process table's rolling history.
 struct DVRSnapshot
@@ -14,6 +13,7 @@ struct DVRSnapshot
     Q_PROPERTY(QUuid id MEMBER id)
     Q_PROPERTY(QDateTime timestamp MEMBER timestamp)
     Q_PROPERTY(double cpuUsage MEMBER cpuUsage)
+    Q_PROPERTY(QList<ProcessInfoData> topProcesses MEMBER topProcesses)
 
 public:
     QUuid id;
@@ -21,7 +21,6 @@ public:
     QList<ProcessInfoData> topProcesses;   // exactly the rows published with it
     double cpuUsage = 0;                   // whole-machine CPU use at that moment
 
-    QVariantMap toVariantMap() const;
 };
 
 Q_DECLARE_METATYPE(DVRSnapshot)

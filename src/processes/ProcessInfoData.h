@@ -2,7 +2,6 @@
 
 #include <QMetaType>
 #include <QString>
-#include <QVariantMap>
 
 // One row of the process table.
 struct ProcessInfoData
@@ -30,7 +29,6 @@ public:
     qint64 memoryBytes = 0;     // resident set size
 
     bool hasIcon() const { return !icon.isEmpty(); }
-    QVariantMap toVariantMap() const;
 
     friend bool operator==(const ProcessInfoData &, const ProcessInfoData &) = default;
 };

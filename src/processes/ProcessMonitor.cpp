@@ -1,9 +1,7 @@
 #include "ProcessMonitor.h"
 
-#include "app/QmlRecords.h"
 #include "platform/ProcessControl.h"
 #include "telemetry/QuickActionsService.h"
-#include "telemetry/SystemStatsProvider.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -45,9 +43,9 @@ QString lastComponent(const QString &path)
 }
 }
 
-ProcessMonitor::ProcessMonitor(SystemStatsProvider *stats, ProcessSources sources, Polling polling, QObject *parent)
+ProcessMonitor::ProcessMonitor(Figure machineCpuUsage, ProcessSources sources, Polling polling, QObject *parent)
     : QObject(parent)
-    , m_stats(stats)
+    , m_machineCpuUsage(std::move(machineCpuUsage))
     , m_reader(sources.procRoot)
     , m_ownPid(sources.ownPid > 0 ? sources.ownPid : ProcessControl::ownPid())
 {
@@ -186,7 +184,7 @@ void ProcessMonitor::updateProcesses()
     Q_EMIT batteryShameListChanged();
 
     m_dvrSnapshots.append(DVRSnapshot{QUuid::createUuid(), QDateTime::currentDateTime(), rows,
-                                      m_stats ? m_stats->cpuUsage() : 0.0});
+                                      m_machineCpuUsage ? m_machineCpuUsage() : 0.0});
     if (m_dvrSnapshots.size() > kMaxSnapshots)
         m_dvrSnapshots.removeFirst();
     Q_EMIT dvrSnapshotsChanged();
@@ -259,11 +257,6 @@ void ProcessMonitor::setIsPaused(bool paused)
     Q_EMIT isPausedChanged();
 }
 
-QVariantList ProcessMonitor::topProcessesForQml() const
-{
-    return toVariantList(m_topProcesses);
-}
-
 QList<int> ProcessMonitor::suspendedPidList() const
 {
     QList<int> list(m_suspendedPids.cbegin(), m_suspendedPids.cend());
@@ -277,9 +270,4 @@ QVariantMap ProcessMonitor::batteryShameListForQml() const
     for (auto it = m_batteryShameList.cbegin(); it != m_batteryShameList.cend(); ++it)
         map.insert(it.key(), it.value());
     return map;
-}
-
-QVariantList ProcessMonitor::dvrSnapshotsForQml() const
-{
-    return toVariantList(m_dvrSnapshots);
 }

@@ -23,8 +23,6 @@
 #include <unordered_map>
 #include <vector>
 
-class SystemStatsProvider;
-
 // Where the process table comes from. Tests point these at fixture trees.
 struct ProcessSources
 {
@@ -40,10 +38,10 @@ struct ProcessSources
 class ProcessMonitor : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QVariantList topProcesses READ topProcessesForQml NOTIFY topProcessesChanged)
+    Q_PROPERTY(QList<ProcessInfoData> topProcesses READ topProcesses NOTIFY topProcessesChanged)
     Q_PROPERTY(QList<int> suspendedPids READ suspendedPidList NOTIFY suspendedPidsChanged)
     Q_PROPERTY(QVariantMap batteryShameList READ batteryShameListForQml NOTIFY batteryShameListChanged)
-    Q_PROPERTY(QVariantList dvrSnapshots READ dvrSnapshotsForQml NOTIFY dvrSnapshotsChanged)
+    Q_PROPERTY(QList<DVRSnapshot> dvrSnapshots READ dvrSnapshots NOTIFY dvrSnapshotsChanged)
     Q_PROPERTY(bool isPaused READ isPaused WRITE setIsPaused NOTIFY isPausedChanged)
 
 public:
@@ -55,7 +53,9 @@ public:
 
     // Reads the table once so the first sample already has an interval to measure, and
     // with Polling::Start starts the two-second timer (first sample two seconds from now).
-    explicit ProcessMonitor(SystemStatsProvider *stats = nullptr, ProcessSources sources = {},
+    // The whole machine's CPU use, recorded with each history snapshot; unset: 0.
+    using Figure = std::function<double()>;
+    explicit ProcessMonitor(Figure machineCpuUsage = {}, ProcessSources sources = {},
                             Polling polling = Polling::Start, QObject *parent = nullptr);
     ~ProcessMonitor() override;
 
@@ -66,10 +66,8 @@ public:
     bool isPaused() const { return m_isPaused; }
     void setIsPaused(bool paused);
 
-    QVariantList topProcessesForQml() const;
     QList<int> suspendedPidList() const;
     QVariantMap batteryShameListForQml() const;
-    QVariantList dvrSnapshotsForQml() const;
 
     // Freezes the process with SIGSTOP, or thaws one this program froze with SIGCONT.
     // The init process, the kernel, this program and the desktop's own display server,
@@ -110,7 +108,7 @@ private:
     QString iconFor(const QString &fullPath, const QString &name);
     double uniform(double low, double high) const;
 
-    QPointer<SystemStatsProvider> m_stats;
+    Figure m_machineCpuUsage;
     ProcessTableReader m_reader;
     int m_ownPid;
     QTimer m_timer;

@@ -2,6 +2,7 @@
 
 #include "app/WorkspacePersona.h"
 
+#include <QFile>
 #include <QVariantMap>
 
 namespace {
@@ -39,24 +40,33 @@ QString PersonaCatalog::pageFor(const QString &title)
 {
     // First match wins, in this order.
     static const QList<std::pair<QStringList, QString>> pages{
-        {{QStringLiteral("Settings")}, QStringLiteral("settings")},
-        {{QStringLiteral("History")}, QStringLiteral("history")},
-        {{QStringLiteral("Sensors")}, QStringLiteral("sensors")},
-        {{QStringLiteral("Memory"), QStringLiteral("VRAM Shield")}, QStringLiteral("memory")},
-        {{QStringLiteral("Disk"), QStringLiteral("Developer Caches"), QStringLiteral("Creator Caches"), QStringLiteral("Game Caches")}, QStringLiteral("disk")},
-        {{QStringLiteral("Power")}, QStringLiteral("power")},
-        {{QStringLiteral("Network")}, QStringLiteral("network")},
-        {{QStringLiteral("Fans"), QStringLiteral("Fans & Cooling")}, QStringLiteral("fans")},
-        {{QStringLiteral("AI Hardware")}, QStringLiteral("aiHardware")},
-        {{QStringLiteral("AI Models")}, QStringLiteral("aiModels")},
-        {{QStringLiteral("Performance Presets")}, QStringLiteral("presets")},
-        {{QStringLiteral("API Sentinel")}, QStringLiteral("apiSentinel")},
-        {{QStringLiteral("AI Co-Pilot")}, QStringLiteral("copilot")},
-        {{QStringLiteral("Help Guide")}, QStringLiteral("guide")},
-        {{QStringLiteral("System Info")}, QStringLiteral("systemInfo")},
+        {{QStringLiteral("Settings")}, QStringLiteral("SettingsPage")},
+        {{QStringLiteral("History")}, QStringLiteral("HistoryPage")},
+        {{QStringLiteral("Sensors")}, QStringLiteral("SensorsPage")},
+        {{QStringLiteral("Memory"), QStringLiteral("VRAM Shield")}, QStringLiteral("MemoryPage")},
+        {{QStringLiteral("Disk"), QStringLiteral("Developer Caches"), QStringLiteral("Creator Caches"), QStringLiteral("Game Caches")}, QStringLiteral("DiskPage")},
+        {{QStringLiteral("Power")}, QStringLiteral("PowerPage")},
+        {{QStringLiteral("Network")}, QStringLiteral("NetworkPage")},
+        {{QStringLiteral("Fans"), QStringLiteral("Fans & Cooling")}, QStringLiteral("FansPage")},
+        {{QStringLiteral("AI Hardware")}, QStringLiteral("AIHardwarePage")},
+        {{QStringLiteral("AI Models")}, QStringLiteral("AIModelsPage")},
+        {{QStringLiteral("Performance Presets")}, QStringLiteral("PerformancePresetsPage")},
+        {{QStringLiteral("API Sentinel")}, QStringLiteral("APISentinelPage")},
+        {{QStringLiteral("AI Co-Pilot")}, QStringLiteral("CoPilotPage")},
+        {{QStringLiteral("Help Guide")}, QStringLiteral("GuidePage")},
+        {{QStringLiteral("System Info")}, QStringLiteral("SystemInfoPage")},
     };
     for (const auto &[titles, page] : pages)
         if (titles.contains(title))
             return page;
     return {};
+}
+
+QUrl PersonaCatalog::pageSource(const QString &title)
+{
+    const QString page = pageFor(title);
+    const QString file = QStringLiteral(":/Quillmoor/%1.qml").arg(page);
+    if (page.isEmpty() || !QFile::exists(file))
+        return {};
+    return QUrl(QStringLiteral("qrc") + file);
 }

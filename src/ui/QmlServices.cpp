@@ -1,5 +1,7 @@
 #include "QmlServices.h"
 
+#include "PersonaCatalog.h"
+
 #include <QQmlEngine>
 
 namespace {
@@ -8,8 +10,10 @@ constexpr char kEngineProperty[] = "quillmoorServices";
 
 QmlServices::QmlServices(Set services, QObject *parent)
     : QObject(parent)
-    , m_set(services)
+    , m_set(std::move(services))
 {
+    if (!m_set.personas.get())
+        m_set.personas = new PersonaCatalog(this);
 }
 
 // The module's type registrations sit in a generated file of this library; naming its
@@ -20,15 +24,67 @@ void QmlServices::install(QQmlEngine &engine, Set services)
 {
     volatile auto keepRegistrations = &qml_register_types_Quillmoor;
     Q_UNUSED(keepRegistrations);
-    engine.setProperty(kEngineProperty, QVariant::fromValue(new QmlServices(services, &engine)));
+    engine.setProperty(kEngineProperty, QVariant::fromValue(new QmlServices(std::move(services), &engine)));
+}
+
+QmlServices *QmlServices::installedOn(QQmlEngine &engine)
+{
+    return engine.property(kEngineProperty).value<QmlServices *>();
 }
 
 QmlServices *QmlServices::create(QQmlEngine *engine, QJSEngine *)
 {
-    auto *set = engine->property(kEngineProperty).value<QmlServices *>();
+    auto *set = installedOn(*engine);
     // An engine nobody installed a set on gets an empty one, not a crash.
     if (!set)
         set = new QmlServices(Set{}, engine);
     QQmlEngine::setObjectOwnership(set, QQmlEngine::CppOwnership);
     return set;
+}
+
+MachineHardwareInfo QmlServices::machine() const
+{
+    if (!m_machine) {
+        if (!stats())
+            return {};
+        m_machine = stats()->getHardwareInfo();
+    }
+    return *m_machine;
+}
+
+template<typename Service, typename Read, typename Changed>
+RecordListModelBase *QmlServices::follow(RecordListModelBase *&model, Service *service, Read read, Changed changed) const
+{
+    using Record = typename std::decay_t<std::invoke_result_t<Read, Service *>>::value_type;
+    if (model || !service)
+        return model;
+    auto *records = new RecordListModel<Record>(const_cast<QmlServices *>(this));
+    records->apply(std::invoke(read, service));
+    if constexpr (!std::is_same_v<Changed, std::nullptr_t>)
+        connect(service, changed, records, [records, service, read] { records->apply(std::invoke(read, service)); });
+    QQmlEngine::setObjectOwnership(records, QQmlEngine::CppOwnership);
+    model = records;
+    return model;
+}
+
+RecordListModelBase *QmlServices::topProcesses() const
+{
+    return follow(m_topProcesses, processMonitor(), &ProcessMonitor::topProcesses, &ProcessMonitor::topProcessesChanged);
+}
+
+RecordListModelBase *QmlServices::dvrSnapshots() const
+{
+    return follow(m_dvrSnapshots, processMonitor(), &ProcessMonitor::dvrSnapshots, &ProcessMonitor::dvrSnapshotsChanged);
+}
+
+RecordListModelBase *QmlServices::allPresets() const
+{
+    // The presets never change; the list is the one model that follows nothing.
+    return follow(m_allPresets, presets(), [](PresetManager *) { return PresetManager::allPresets(); }, nullptr);
+}
+
+RecordListModelBase *QmlServices::activePortLatencies() const
+{
+    return follow(m_activePortLatencies, latencyProbe(), &LocalAPILatencyService::activePortLatencies,
+                  &LocalAPILatencyService::activePortLatenciesChanged);
 }

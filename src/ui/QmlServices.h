@@ -1,59 +1,141 @@
 #pragma once
 
+#include "QmlTypes.h"
+#include "RecordListModel.h"
+
 #include <QObject>
 #include <QtQml/qqmlregistration.h>
 
+#include <functional>
+#include <optional>
+
+class PersonaCatalog;
 class QQmlEngine;
 class QJSEngine;
 
-// The services the screens read, as the QML singleton "Services" of the module
-// "Quillmoor". Each engine gets the set installed on it, so a test's engine sees its own
-// fakes and the app's engine the real services; views take them as properties from here
-// or from whoever creates them.
+// The services the screens read, typed, as the QML singleton "Services" of the module
+// "Quillmoor", and the record lists they show as models that update their rows in place.
+// Each engine gets the set installed on it, so a test's engine sees the services it built
+// over fixtures and the app's engine the real ones. Services that start work of their own
+// when created (the cache scanner, the latency probe…) are made on first use by a screen,
+// not when the app starts; so are the list models.
 class QmlServices : public QObject
 {
     Q_OBJECT
     QML_NAMED_ELEMENT(Services)
     QML_SINGLETON
-    Q_PROPERTY(QObject *stats READ stats CONSTANT)
-    Q_PROPERTY(QObject *processMonitor READ processMonitor CONSTANT)
-    Q_PROPERTY(QObject *theme READ theme CONSTANT)
-    Q_PROPERTY(QObject *preferences READ preferences CONSTANT)
-    Q_PROPERTY(QObject *notifications READ notifications CONSTANT)
-    Q_PROPERTY(QObject *aiService READ aiService CONSTANT)
-    Q_PROPERTY(QObject *presets READ presets CONSTANT)
-    Q_PROPERTY(QObject *personas READ personas CONSTANT)
+    Q_PROPERTY(SystemStatsProvider *stats READ stats CONSTANT)
+    Q_PROPERTY(ProcessMonitor *processMonitor READ processMonitor CONSTANT)
+    Q_PROPERTY(ThemeManager *theme READ theme CONSTANT)
+    Q_PROPERTY(Preferences *preferences READ preferences CONSTANT)
+    Q_PROPERTY(NotificationCenter *notifications READ notifications CONSTANT)
+    Q_PROPERTY(AIService *aiService READ aiService CONSTANT)
+    Q_PROPERTY(PresetManager *presets READ presets CONSTANT)
+    Q_PROPERTY(PersonaCatalog *personas READ personas CONSTANT)
+    Q_PROPERTY(LocalAIService *localAI READ localAI CONSTANT)
+    Q_PROPERTY(BuildCacheService *buildCaches READ buildCaches CONSTANT)
+    Q_PROPERTY(LocalAPILatencyService *latencyProbe READ latencyProbe CONSTANT)
+    Q_PROPERTY(LocalAPIProxyService *proxy READ proxy CONSTANT)
+    Q_PROPERTY(AutoUpdater *updater READ updater CONSTANT)
+    Q_PROPERTY(LaunchAtLoginManager *launchAtLogin READ launchAtLogin CONSTANT)
+    Q_PROPERTY(PingService *ping READ ping CONSTANT)
+    Q_PROPERTY(MachineHardwareInfo machine READ machine CONSTANT)
+
+    Q_PROPERTY(RecordListModelBase *topProcesses READ topProcesses CONSTANT)
+    Q_PROPERTY(RecordListModelBase *dvrSnapshots READ dvrSnapshots CONSTANT)
+    Q_PROPERTY(RecordListModelBase *allPresets READ allPresets CONSTANT)
+    Q_PROPERTY(RecordListModelBase *activePortLatencies READ activePortLatencies CONSTANT)
 
 public:
+    // A service handed to the set: one that exists already, or how to make it the first
+    // time a screen asks for it.
+    template<typename T>
+    class Ref
+    {
+    public:
+        Ref() = default;
+        Ref(std::nullptr_t) {}
+        Ref(T *instance) : m_instance(instance) {}
+        template<typename Make, typename = std::enable_if_t<std::is_invocable_r_v<T *, Make>>>
+        Ref(Make make) : m_make(std::move(make)) {}
+
+        // This one where it was given, else one made by `make` when first asked for.
+        Ref orElse(std::function<T *()> make) const { return m_instance || m_make ? *this : Ref(std::move(make)); }
+
+        T *get() const
+        {
+            if (!m_instance && m_make)
+                m_instance = std::exchange(m_make, {})();
+            return m_instance;
+        }
+
+    private:
+        mutable T *m_instance = nullptr;
+        mutable std::function<T *()> m_make;
+    };
+
     struct Set
     {
-        QObject *stats = nullptr;
-        QObject *processMonitor = nullptr;
-        QObject *theme = nullptr;
-        QObject *preferences = nullptr;
-        QObject *notifications = nullptr;
-        QObject *aiService = nullptr;
-        QObject *presets = nullptr;
-        QObject *personas = nullptr;
+        Ref<SystemStatsProvider> stats;
+        Ref<ProcessMonitor> processMonitor;
+        Ref<ThemeManager> theme;
+        Ref<Preferences> preferences;
+        Ref<NotificationCenter> notifications;
+        Ref<AIService> aiService;
+        Ref<PresetManager> presets;
+        Ref<PersonaCatalog> personas;   // unset: one of the set's own
+        Ref<LocalAIService> localAI;
+        Ref<BuildCacheService> buildCaches;
+        Ref<LocalAPILatencyService> latencyProbe;
+        Ref<LocalAPIProxyService> proxy;
+        Ref<AutoUpdater> updater;
+        Ref<LaunchAtLoginManager> launchAtLogin;
+        Ref<PingService> ping;
     };
 
     explicit QmlServices(Set services, QObject *parent = nullptr);
 
     // Gives `engine` its set, which the engine owns; install it before loading a view.
     static void install(QQmlEngine &engine, Set services);
+    // The set installed on `engine`; null when none was.
+    static QmlServices *installedOn(QQmlEngine &engine);
 
     // What the QML engine calls the first time a view of `engine` names Services.
     static QmlServices *create(QQmlEngine *engine, QJSEngine *);
 
-    QObject *stats() const { return m_set.stats; }
-    QObject *processMonitor() const { return m_set.processMonitor; }
-    QObject *theme() const { return m_set.theme; }
-    QObject *preferences() const { return m_set.preferences; }
-    QObject *notifications() const { return m_set.notifications; }
-    QObject *aiService() const { return m_set.aiService; }
-    QObject *presets() const { return m_set.presets; }
-    QObject *personas() const { return m_set.personas; }
+    SystemStatsProvider *stats() const { return m_set.stats.get(); }
+    ProcessMonitor *processMonitor() const { return m_set.processMonitor.get(); }
+    ThemeManager *theme() const { return m_set.theme.get(); }
+    Preferences *preferences() const { return m_set.preferences.get(); }
+    NotificationCenter *notifications() const { return m_set.notifications.get(); }
+    AIService *aiService() const { return m_set.aiService.get(); }
+    PresetManager *presets() const { return m_set.presets.get(); }
+    PersonaCatalog *personas() const { return m_set.personas.get(); }
+    LocalAIService *localAI() const { return m_set.localAI.get(); }
+    BuildCacheService *buildCaches() const { return m_set.buildCaches.get(); }
+    LocalAPILatencyService *latencyProbe() const { return m_set.latencyProbe.get(); }
+    LocalAPIProxyService *proxy() const { return m_set.proxy.get(); }
+    AutoUpdater *updater() const { return m_set.updater.get(); }
+    LaunchAtLoginManager *launchAtLogin() const { return m_set.launchAtLogin.get(); }
+    PingService *ping() const { return m_set.ping.get(); }
+    // The machine's description, read once; empty without a telemetry service.
+    MachineHardwareInfo machine() const;
+
+    RecordListModelBase *topProcesses() const;
+    RecordListModelBase *dvrSnapshots() const;
+    RecordListModelBase *allPresets() const;
+    RecordListModelBase *activePortLatencies() const;
 
 private:
+    // The model following `read` on `service`, made and filled on first use and applied
+    // again on every `changed`; null without the service.
+    template<typename Service, typename Read, typename Changed>
+    RecordListModelBase *follow(RecordListModelBase *&model, Service *service, Read read, Changed changed) const;
+
     Set m_set;
+    mutable std::optional<MachineHardwareInfo> m_machine;
+    mutable RecordListModelBase *m_topProcesses = nullptr;
+    mutable RecordListModelBase *m_dvrSnapshots = nullptr;
+    mutable RecordListModelBase *m_allPresets = nullptr;
+    mutable RecordListModelBase *m_activePortLatencies = nullptr;
 };

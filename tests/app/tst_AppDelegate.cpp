@@ -362,11 +362,11 @@ private Q_SLOTS:
 
     void pageSelection()
     {
-        QCOMPARE(PersonaCatalog::pageFor("Game Caches"), QStringLiteral("disk"));
-        QCOMPARE(PersonaCatalog::pageFor("Disk"), QStringLiteral("disk"));
-        QCOMPARE(PersonaCatalog::pageFor("Fans & Cooling"), QStringLiteral("fans"));
-        QCOMPARE(PersonaCatalog::pageFor("VRAM Shield"), QStringLiteral("memory"));
-        QCOMPARE(PersonaCatalog::pageFor("System Info"), QStringLiteral("systemInfo"));
+        QCOMPARE(PersonaCatalog::pageFor("Game Caches"), QStringLiteral("DiskPage"));
+        QCOMPARE(PersonaCatalog::pageFor("Disk"), QStringLiteral("DiskPage"));
+        QCOMPARE(PersonaCatalog::pageFor("Fans & Cooling"), QStringLiteral("FansPage"));
+        QCOMPARE(PersonaCatalog::pageFor("VRAM Shield"), QStringLiteral("MemoryPage"));
+        QCOMPARE(PersonaCatalog::pageFor("System Info"), QStringLiteral("SystemInfoPage"));
         QCOMPARE(PersonaCatalog::pageFor("Nowhere"), QString());
     }
 

@@ -1,55 +1,30 @@
-#include "app/NotificationCenter.h"
-#include "app/Preferences.h"
-#include "app/ThemeManager.h"
-#include "presets/PresetManager.h"
+#include "support/ScreenFixture.h"
+#include "ui/Format.h"
+#include "ui/PersonaCatalog.h"
 #include "ui/QmlServices.h"
 #include "ui/SymbolImageProvider.h"
+#include "app/WorkspacePersona.h"
 
+#include <QDirIterator>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QQmlComponent>
 #include <QQmlEngine>
-#include <QQmlPropertyMap>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-// The process table as the screens read it, with the freeze calls it was asked for.
-class FakeProcessMonitor : public QQmlPropertyMap
-{
-    Q_OBJECT
-public:
-    FakeProcessMonitor() : QQmlPropertyMap(this, nullptr)
-    {
-        insert(QStringLiteral("topProcesses"), QVariantList{});
-        insert(QStringLiteral("isPaused"), false);
-    }
-    Q_INVOKABLE void toggleSuspend(int pid) { toggled.append(pid); }
-    QList<int> toggled;
-};
+// Every warning QML prints while a test runs: a misspelt binding, a TypeError, an
+// unassignable property. Any one fails the test that caused it.
+QStringList qmlWarnings;
+QtMessageHandler previousHandler = nullptr;
 
-// The co-pilot, answering at once and counting the questions.
-class FakeAI : public QObject
+void recordWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    Q_OBJECT
-public:
-    Q_INVOKABLE void explainProcess(const QString &name)
-    {
-        ++asked;
-        Q_EMIT processExplained(name, QStringLiteral("It compiles things."));
-    }
-    int asked = 0;
-Q_SIGNALS:
-    void processExplained(const QString &name, const QString &explanation);
-};
-
-QVariantMap process(int pid, const QString &name, double cpu, bool suspended = false)
-{
-    return {{"id", pid}, {"name", name}, {"fullPath", "/usr/bin/" + name}, {"cpuUsage", cpu},
-            {"energyImpact", cpu / 2}, {"icon", QString()}, {"isSuspended", suspended}, {"totalBatteryDrain", 0.0},
-            {"memoryBytes", qint64(pid) * 1024 * 1024 * 128}};
+    if (type == QtWarningMsg || type == QtCriticalMsg)
+        qmlWarnings.append(message);
+    previousHandler(type, context, message);
 }
 }
 
@@ -57,31 +32,13 @@ class TestViews : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir dir;
-    std::unique_ptr<Preferences> preferences;
-    std::unique_ptr<ThemeManager> theme;
-    std::unique_ptr<QQmlPropertyMap> stats;
-    std::unique_ptr<FakeProcessMonitor> processes;
+    std::unique_ptr<ScreenFixture> machine;
     std::unique_ptr<QQmlEngine> engine;
     std::unique_ptr<QQuickWindow> window;
-    std::unique_ptr<PresetManager> presets;
-    FakeAI ai;
 
-    QQuickItem *load(const QString &view, const QVariantMap &extra = {})
+    QQuickItem *load(const QString &view, const QVariantMap &properties = {})
     {
         QQmlComponent component(engine.get(), QUrl(QStringLiteral("qrc:/Quillmoor/%1.qml").arg(view)));
-        QVariantMap properties = extra;
-        if (view == QLatin1String("PerformancePresetsView")) {
-            properties.insert("presetManager", QVariant::fromValue<QObject *>(presets.get()));
-            properties.insert("theme", QVariant::fromValue<QObject *>(theme.get()));
-        }
-        if (view.endsWith(QLatin1String("TabView"))) {
-            properties.insert("stats", QVariant::fromValue<QObject *>(stats.get()));
-            properties.insert("processMonitor", QVariant::fromValue<QObject *>(processes.get()));
-            properties.insert("theme", QVariant::fromValue<QObject *>(theme.get()));
-            properties.insert("preferences", QVariant::fromValue<QObject *>(preferences.get()));
-            properties.insert("aiService", QVariant::fromValue<QObject *>(&ai));
-        }
         for (int i = 0; i < 500 && component.isLoading(); ++i)
             QTest::qWait(10);
         if (!component.isReady()) {
@@ -129,90 +86,271 @@ class TestViews : public QObject
         QObject *item = child(root, name);
         return item ? item->property("value").toString() : QStringLiteral("<missing %1>").arg(QLatin1String(name));
     }
-    static int rowsIn(QObject *root)
+    // A page a Loader let go of is deleted later; finish that, so lookups see what is shown.
+    static void dropUnloaded() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+    static QList<QObject *> shownRows(QObject *root)
     {
-        int rows = 0;
-        for (QObject *item : all(root, "processName"))
-            rows += item->property("visible").toBool() ? 1 : 0;
+        QList<QObject *> rows;
+        for (QObject *row : all(root, "processRow"))
+            if (row->property("visible").toBool())
+                rows.append(row);
         return rows;
+    }
+    // Four processes busy in that order, and a fifth idle one.
+    QList<int> listFiveProcesses()
+    {
+        const QList<int> pids{4101, 4102, 4103, 4104, 4105};
+        for (int pid : pids)
+            machine->writeProcess(pid, "p" + QByteArray::number(pid), 0, 1000);
+        machine->processes->updateProcesses();
+        for (int i = 0; i < pids.size(); ++i)
+            machine->writeProcess(pids[i], "p" + QByteArray::number(pids[i]), (5 - i) * 40, (i + 1) * 98304);
+        QTest::qWait(20);
+        machine->processes->updateProcesses();
+        return pids;
     }
 
 private Q_SLOTS:
-    void init()
+    void initTestCase() { previousHandler = qInstallMessageHandler(recordWarnings); }
+
+    void init() { use(std::make_unique<ScreenFixture>()); }
+
+    // Without a fan sensor the fan figure follows the curve, and says so.
+    void fanEstimateIsMarked()
     {
-        preferences = std::make_unique<Preferences>(new QSettings(dir.filePath("p.conf"), QSettings::IniFormat));
-        preferences->setAdvancedMode(false);
-        theme = std::make_unique<ThemeManager>(*preferences);
-        stats = std::make_unique<QQmlPropertyMap>();
-        const QVariantMap figures{{"cpuUsage", 50.0}, {"cpuHistory", QVariantList{10.0, 20.0, 30.0}},
-                                  {"socTemperature", 61.7}, {"cpuFrequencyGHz", 2.41},
-                                  {"perCoreUsage", QVariantList{10.0, 90.0, 40.0, 60.0}},
-                                  {"efficiencyCores", QVariantList{false, false, true, true}},
-                                  {"eCoreCount", 2}, {"pCoreCount", 2}, {"eClusterUsage", 50.0}, {"pClusterUsage", 50.0},
-                                  {"fanRPMs", QVariantList{2150.7}}, {"fanRPMsMeasured", true},
-                                  {"throttlingStatus", 0.0}, {"gpuTemperature", 55.9},
-                                  {"memoryPressure", 40.0}, {"memoryUsed", 8.0}, {"memoryTotal", 16.0},
-                                  {"memoryApp", 5.0}, {"memoryWired", 2.0}, {"memoryCompressed", 1.0}, {"memorySwap", 0.0},
-                                  {"diskUsed", 100.0}, {"diskTotal", 400.0}, {"diskRead", 1.25}, {"diskWrite", 0.5},
-                                  {"diskThroughputMeasured", true},
-                                  {"networkUpload", 3.14}, {"networkDownload", 120.0},
-                                  {"localIP", "192.168.1.20"}, {"publicIP", "203.0.113.9"}};
-        for (auto it = figures.cbegin(); it != figures.cend(); ++it)
-            stats->insert(it.key(), it.value());
-        processes = std::make_unique<FakeProcessMonitor>();
-        engine = std::make_unique<QQmlEngine>();
-        engine->addImageProvider(QStringLiteral("symbol"), new SymbolImageProvider);
-        window = std::make_unique<QQuickWindow>();
-        window->resize(320, 620);
-        ai.asked = 0;
-        presets = std::make_unique<PresetManager>();   // no logind, no power daemon, no terminal
+        use(std::make_unique<ScreenFixture>(false));
+        machine->preferences->setAdvancedMode(true);
+        QQuickItem *tab = load(QStringLiteral("CPUTabView"));
+        QVERIFY(tab);
+        machine->sample({10, 90, 40, 60});
+        QVERIFY(!machine->stats->fanRPMsMeasured());
+        QVERIFY2(valueOf(tab, "fanRow").startsWith(QStringLiteral("≈ ")), qPrintable(valueOf(tab, "fanRow")));
+        QVERIFY(valueOf(tab, "fanRow").endsWith(QStringLiteral(" RPM")));
     }
 
+private:
+    void use(std::unique_ptr<ScreenFixture> fixture)
+    {
+        window.reset();
+        engine.reset();
+        qmlWarnings.clear();
+        machine = std::move(fixture);
+        engine = std::make_unique<QQmlEngine>();
+        engine->addImageProvider(QStringLiteral("symbol"), new SymbolImageProvider);
+        QmlServices::install(*engine, machine->services());
+        window = std::make_unique<QQuickWindow>();
+        window->resize(320, 620);
+    }
+
+private Q_SLOTS:
     void cleanup()
     {
         window.reset();
         engine.reset();
-        presets.reset();
+        machine.reset();
+        QVERIFY2(qmlWarnings.isEmpty(), qPrintable(qmlWarnings.join(QLatin1Char('\n'))));
+    }
+
+    // Every file of the module loads, with the real services behind it and every page of
+    // every persona opened in the dashboard, without one warning.
+    void everyViewAndPageLoadsCleanly()
+    {
+        const QVariantMap required{{"AdvisoryView", QVariantMap{{"lines", QStringList{"echo hi"}}}},
+                                   {"SettingsView", QVariantMap{{"initialTab", "Performance Presets"}}},
+                                   {"NotAvailablePage", QVariantMap{{"title", "Sensors"}}}};
+        QStringList loaded;
+        QDirIterator files(QStringLiteral(":/Quillmoor"), {QStringLiteral("*.qml")}, QDir::Files,
+                           QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QString view = files.next().mid(QStringLiteral(":/Quillmoor/").size()).chopped(4);
+            QVERIFY2(load(view, required.value(view).toMap()), qPrintable(view));
+            loaded << view;
+        }
+        QVERIFY2(loaded.contains("CPUTabView") && loaded.contains("PerformancePresetsPage"),
+                 qPrintable(loaded.join(' ')));
+
+        QQuickItem *dashboard = load(QStringLiteral("SettingsView"), {{"initialTab", "Settings"}});
+        QVERIFY(dashboard);
+        for (const WorkspacePersona &persona : WorkspacePersona::allCases()) {
+            machine->preferences->setWorkspacePersona(persona.rawValue());
+            for (const auto &entries : {persona.personaTools(), persona.systemMonitorItems(), WorkspacePersona::utilityItems()})
+                for (const SidebarEntry &entry : entries) {
+                    dashboard->setProperty("selectedSidebarItem", entry.title);
+                    dropUnloaded();
+                    QCOMPARE(text(dashboard, "pageTitle"), entry.title);
+                    // Each title opens its page, or says plainly that this version has none.
+                    const bool built = !PersonaCatalog::pageSource(entry.title).isEmpty();
+                    QVERIFY2(built || text(dashboard, "notAvailableText").contains("not available"), qPrintable(entry.title));
+                    QVERIFY(!PersonaCatalog::pageFor(entry.title).isEmpty());
+                }
+        }
+        dashboard->setProperty("selectedSidebarItem", "Nowhere");
+        dropUnloaded();
+        QCOMPARE(text(dashboard, "notAvailableText"), QStringLiteral("There is no page called \u201cNowhere\u201d."));
+        dashboard->setProperty("selectedSidebarItem", "Performance Presets");
+        dropUnloaded();
+        QCOMPARE(all(dashboard, "presetCard").size(), 7);
+        QVERIFY(!child(dashboard, "notAvailableText"));
+    }
+
+    // A misspelt binding is caught by the same watch rather than showing nothing.
+    void misspeltBindingIsCaught()
+    {
+        QQmlComponent component(engine.get());
+        component.setData("import QtQuick\nimport Quillmoor\nText { text: Services.stats.cpuUsagee.toFixed(1) }", QUrl("qrc:/probe.qml"));
+        std::unique_ptr<QObject> probe(component.create());
+        QVERIFY(probe);
+        QVERIFY(!qmlWarnings.isEmpty());
+        qmlWarnings.clear();
     }
 
     void cpuTabFigures()
     {
         QQuickItem *tab = load(QStringLiteral("CPUTabView"));
         QVERIFY(tab);
+        machine->sample({10, 90, 40, 60});
+        QCOMPARE(machine->stats->cpuUsage(), 50.0);
         QCOMPARE(valueOf(tab, "userLegend"), QStringLiteral("30%"));
         QCOMPARE(valueOf(tab, "systemLegend"), QStringLiteral("20%"));
         QCOMPARE(text(tab, "clockText"), QStringLiteral("2.41 GHz, 61°"));
-        stats->insert("cpuFrequencyGHz", 0.0);   // no cpufreq: no made-up clock
+        for (int cpu = 0; cpu < 4; ++cpu)   // no cpufreq: no made-up clock
+            machine->tree.remove(QStringLiteral("sys/devices/system/cpu/cpu%1/cpufreq/scaling_cur_freq").arg(cpu));
+        machine->sample({10, 90, 40, 60});
         QCOMPARE(text(tab, "clockText"), QStringLiteral("61°"));
 
         QVERIFY(!child(tab, "advancedHardware")->property("visible").toBool());
-        preferences->setAdvancedMode(true);
+        machine->preferences->setAdvancedMode(true);
         QVERIFY(child(tab, "advancedHardware")->property("visible").toBool());
         QCOMPARE(valueOf(tab, "fanRow"), QStringLiteral("2150 RPM"));
         QCOMPARE(valueOf(tab, "throttleRow"), QStringLiteral("0%"));
-        QCOMPARE(child(tab, "throttleRow")->property("valueColor").value<QColor>(), QColor(theme->textColor()));
-        stats->insert("throttlingStatus", 0.4);
-        QCOMPARE(valueOf(tab, "throttleRow"), QStringLiteral("0%"));
-        QCOMPARE(child(tab, "throttleRow")->property("valueColor").value<QColor>(), QColor("#ff453a"));
-        stats->insert("fanRPMsMeasured", false);
-        QCOMPARE(valueOf(tab, "fanRow"), QStringLiteral("≈ 2150 RPM"));
 
         // A new sample updates the gauges in place rather than building them again.
         QObject *pressure = child(tab, "ringLabel");
         QVERIFY(pressure);
-        QCOMPARE(pressure->property("text").toString(), QStringLiteral("40%"));
-        stats->insert("memoryPressure", 91.0);
+        const QString before = pressure->property("text").toString();
+        QCOMPARE(before, Format::percent(machine->stats->memoryPressure()));
+        machine->setMemory(16, 1);
+        machine->sample({10, 90, 40, 60});
         QCOMPARE(child(tab, "ringLabel"), pressure);
-        QCOMPARE(pressure->property("text").toString(), QStringLiteral("91%"));
+        QCOMPARE(pressure->property("text").toString(), Format::percent(machine->stats->memoryPressure()));
+        QVERIFY(pressure->property("text").toString() != before);
 
-        QCOMPARE(rowsIn(tab), 0);   // an empty table lists nothing
-        processes->insert("topProcesses", QVariantList{process(11, "a", 12.34), process(12, "b", 2), process(13, "c", 1),
-                                                      process(14, "d", 1), process(15, "e", 1)});
-        QCOMPARE(rowsIn(tab), 4);
-        QCOMPARE(text(tab, "processValue"), QStringLiteral("12.3%"));
+        QCOMPARE(shownRows(tab).size(), 0);   // an empty table lists nothing
+        listFiveProcesses();
+        QCOMPARE(machine->processes->topProcesses().size(), 5);
+        QCOMPARE(shownRows(tab).size(), 4);
+        QCOMPARE(text(tab, "processValue"), Format::percent(machine->processes->topProcesses().first().cpuUsage, 1));
         QCOMPARE(text(tab, "processesHeader"), QStringLiteral("PROCESSES"));
-        processes->insert("isPaused", true);
+        machine->processes->setIsPaused(true);
         QCOMPARE(text(tab, "processesHeader"), QStringLiteral("PROCESSES (Paused for interaction)"));
+    }
+
+    // A row whose process stays listed keeps its delegate, and with it an open insight,
+    // when a sample changes its figures; a process that goes takes only its own row.
+    void rowsSurviveSamples()
+    {
+        QQuickItem *tab = load(QStringLiteral("MemoryTabView"));
+        QVERIFY(tab);
+        const QList<int> pids = listFiveProcesses();
+        const QList<QObject *> rows = shownRows(tab);
+        QCOMPARE(rows.size(), 4);
+        QObject *first = rows.first();
+        QCOMPARE(first->property("processName").toString(), QStringLiteral("p4101"));
+        QCOMPARE(text(first, "processValue"), QStringLiteral("0.4 GB"));   // 98,304 pages of 4 KiB
+        QMetaObject::invokeMethod(first, "toggleExplanation");
+        QTRY_VERIFY(first->property("explanationShown").toBool());
+
+        // Its resident memory grows; everything else stays as it was.
+        machine->writeProcess(pids[0], "p4101", 200, 3 * 98304);
+        for (int i = 1; i < pids.size(); ++i)
+            machine->writeProcess(pids[i], "p" + QByteArray::number(pids[i]), (5 - i) * 40, (i + 1) * 98304);
+        QTest::qWait(20);
+        machine->processes->updateProcesses();
+        QCOMPARE(shownRows(tab).first(), first);
+        QCOMPARE(text(first, "processValue"), QStringLiteral("1.1 GB"));
+        QVERIFY(first->property("explanationShown").toBool());
+
+        machine->removeProcess(pids[2]);
+        machine->processes->updateProcesses();
+        const QList<QObject *> after = shownRows(tab);
+        QCOMPARE(after.size(), 4);
+        QCOMPARE(after.first(), first);
+        QVERIFY(!after.contains(rows[2]));
+        QVERIFY(first->property("explanationShown").toBool());
+    }
+
+    void memoryDiskAndNetworkFigures()
+    {
+        QQuickItem *memory = load(QStringLiteral("MemoryTabView"));
+        QVERIFY(memory);
+        machine->sample({0, 0, 0, 0});
+        QCOMPARE(valueOf(memory, "freeLegend"), QStringLiteral("8.0 GB"));
+        machine->setMemory(16, 8, 6);
+        machine->sample({0, 0, 0, 0});
+        QCOMPARE(memory->property("swapFill").toDouble(), 1.0);
+        QCOMPARE(text(memory, "swapText"), QStringLiteral("6.0 GB of 4.0 GB"));
+        machine->setMemory(16, 8, 2);
+        machine->sample({0, 0, 0, 0});
+        QCOMPARE(memory->property("swapFill").toDouble(), 0.5);
+
+        QQuickItem *disk = load(QStringLiteral("DiskTabView"));
+        QVERIFY(disk);
+        machine->tree.write("proc/diskstats", ScreenFixture::diskStats(2662, 1024));   // 1.3 MiB read, 0.5 written
+        machine->sample({0, 0, 0, 0});
+        QCOMPARE(text(disk, "diskSummary"), QStringLiteral("Read 1.3 MB/s / Write 0.5 MB/s"));
+        const double used = machine->stats->diskUsed() / std::max(machine->stats->diskTotal(), 1.0) * 100;
+        QCOMPARE(child(disk, "diskRing")->property("label").toString(), QString::number(qint64(std::trunc(used))) + "%");
+
+        QQuickItem *network = load(QStringLiteral("NetworkTabView"));
+        QVERIFY(network);
+        machine->tree.write("proc/net/dev", ScreenFixture::netDev(122880, 3215));
+        machine->sample({0, 0, 0, 0});
+        const QList<QObject *> rates = all(network, "networkRate");
+        QCOMPARE(rates.size(), 2);
+        QStringList shown{rates[0]->property("text").toString(), rates[1]->property("text").toString()};
+        shown.sort();
+        QCOMPARE(shown, (QStringList{"120.0 KB/s", "3.1 KB/s"}));
+    }
+
+    // The freeze button reaches the real process table, and the insight asks the co-pilot
+    // once however often it is opened.
+    void processRowFreezesAndAsksOnce()
+    {
+        QProcess sleeper;
+        sleeper.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+        QVERIFY(sleeper.waitForStarted());
+        const int pid = int(sleeper.processId());
+        machine->writeProcess(pid, "clang", 0, 100);
+        machine->processes->updateProcesses();
+        machine->writeProcess(pid, "clang", 100, 100);
+        QTest::qWait(20);
+        machine->processes->updateProcesses();
+
+        QQuickItem *tab = load(QStringLiteral("CPUTabView"));
+        QVERIFY(tab);
+        QObject *row = shownRows(tab).value(0);
+        QVERIFY(row);
+        QCOMPARE(child(row, "freezeButton")->property("symbol").toString(), QStringLiteral("snowflake"));
+        QMetaObject::invokeMethod(child(row, "freezeButton"), "clicked");
+        QVERIFY(machine->processes->suspendedPids().contains(pid));
+        machine->processes->updateProcesses();
+        QCOMPARE(shownRows(tab).value(0), row);
+        QCOMPARE(text(row, "processValue"), QStringLiteral("FROZEN"));
+        QCOMPARE(child(row, "processValue")->property("color").value<QColor>(), QColor("#64d2ff"));
+        QCOMPARE(child(row, "freezeButton")->property("help").toString(), QStringLiteral("Resume Process"));
+        QVERIFY(!child(row, "priorityBadge")->property("visible").toBool());
+        QVERIFY(child(row, "processSymbol")->property("visible").toBool());   // no image: the symbol
+        QMetaObject::invokeMethod(child(row, "freezeButton"), "clicked");   // thaw before the process goes
+        QVERIFY(!machine->processes->suspendedPids().contains(pid));
+
+        QMetaObject::invokeMethod(row, "toggleExplanation");
+        QTRY_COMPARE(row->property("aiExplanation").toString().isEmpty(), false);
+        QMetaObject::invokeMethod(row, "toggleExplanation");
+        QMetaObject::invokeMethod(row, "toggleExplanation");
+        QTest::qWait(50);
+        QCOMPARE(machine->whatisCalls(), 1);
+        sleeper.kill();
+        sleeper.waitForFinished();
     }
 
     void sharedChartsClampAndSkip()
@@ -226,62 +364,6 @@ private Q_SLOTS:
         QCOMPARE(ring->property("fraction").toDouble(), 1.0);
         ring->setProperty("percentage", -5.0);
         QCOMPARE(ring->property("fraction").toDouble(), 0.0);
-    }
-
-    void memoryAndDiskEdges()
-    {
-        QQuickItem *memory = load(QStringLiteral("MemoryTabView"));
-        QVERIFY(memory);
-        QCOMPARE(valueOf(memory, "freeLegend"), QStringLiteral("8.0 GB"));
-        stats->insert("memorySwap", 6.0);
-        QCOMPARE(memory->property("swapFill").toDouble(), 1.0);
-        QCOMPARE(text(memory, "swapText"), QStringLiteral("6.0 GB of 4.0 GB"));
-        stats->insert("memorySwap", 2.0);
-        QCOMPARE(memory->property("swapFill").toDouble(), 0.5);
-        processes->insert("topProcesses", QVariantList{process(12, "java", 80)});
-        QCOMPARE(text(memory, "processValue"), QStringLiteral("1.5 GB"));   // its resident memory
-        stats->insert("memoryUsed", 20.0);   // more than the total: free is 0, not negative
-        QCOMPARE(valueOf(memory, "freeLegend"), QStringLiteral("0.0 GB"));
-
-        QQuickItem *disk = load(QStringLiteral("DiskTabView"));
-        QCOMPARE(child(disk, "diskRing")->property("label").toString(), QStringLiteral("25%"));
-        stats->insert("diskTotal", 0.0);
-        stats->insert("diskUsed", 0.0);
-        QCOMPARE(child(disk, "diskRing")->property("label").toString(), QStringLiteral("0%"));
-        QCOMPARE(text(disk, "diskSummary"), QStringLiteral("Read 1.3 MB/s / Write 0.5 MB/s"));
-
-        QQuickItem *network = load(QStringLiteral("NetworkTabView"));
-        QCOMPARE(valueOf(network, "localAddress"), QStringLiteral("192.168.1.20"));
-        const QList<QObject *> rates = all(network, "networkRate");
-        QCOMPARE(rates.size(), 2);
-        QCOMPARE(rates.at(0)->property("text").toString(), QStringLiteral("3.1 KB/s"));
-    }
-
-    void processRowFreezesAndAsksOnce()
-    {
-        QQuickItem *row = load(QStringLiteral("ProcessRow"),
-                               {{"name", "clang"}, {"value", "4.0%"}, {"isSuspended", true}, {"canToggleSuspend", true},
-                                {"theme", QVariant::fromValue<QObject *>(theme.get())},
-                                {"aiService", QVariant::fromValue<QObject *>(&ai)}});
-        QVERIFY(row);
-        QCOMPARE(text(row, "processValue"), QStringLiteral("FROZEN"));
-        QCOMPARE(child(row, "processValue")->property("color").value<QColor>(), QColor("#64d2ff"));
-        QCOMPARE(child(row, "processName")->property("color").value<QColor>(), QColor("#0a84ff"));
-        QCOMPARE(child(row, "freezeButton")->property("symbol").toString(), QStringLiteral("play.fill"));
-        QCOMPARE(child(row, "freezeButton")->property("help").toString(), QStringLiteral("Resume Process"));
-        QVERIFY(!child(row, "priorityBadge")->property("visible").toBool());
-        QVERIFY(child(row, "processSymbol")->property("visible").toBool());   // no image: the symbol
-
-        QMetaObject::invokeMethod(row, "toggleExplanation");
-        QCOMPARE(row->property("aiExplanation").toString(), QStringLiteral("It compiles things."));
-        QMetaObject::invokeMethod(row, "toggleExplanation");
-        QMetaObject::invokeMethod(row, "toggleExplanation");
-        QCOMPARE(ai.asked, 1);
-
-        row->setProperty("isSuspended", false);
-        row->setProperty("canToggleSuspend", false);
-        QCOMPARE(text(row, "processValue"), QStringLiteral("4.0%"));
-        QVERIFY(!child(row, "freezeButton")->property("visible").toBool());
     }
 
     void presetsScreenLogsAndModifiers()
@@ -299,6 +381,7 @@ private Q_SLOTS:
                                                                 "Game Mode active — system RAM optimized"};
         QTRY_COMPARE(screen->property("executionLogs").toStringList(), afterGameMode);
         QCOMPARE(text(screen, "activeName"), QStringLiteral("Game Mode"));
+        QVERIFY(cards.at(4)->property("isActive").toBool());
 
         const auto modifiers = [&] {
             QStringList values;
@@ -307,10 +390,10 @@ private Q_SLOTS:
             return values;
         };
         QCOMPARE(modifiers(), (QStringList{"AUTO", "AUTO", "NORMAL", "DEFAULT"}));
-        presets->applyPreset(PerformancePreset(PerformancePreset::LocalTraining));
+        machine->presets->applyPreset(PerformancePreset(PerformancePreset::LocalTraining));
         const QStringList training{"AUTO", "ACTIVE (NO SHUTDOWN)", "NORMAL", "HIGH (NICE -5)"};
         QTRY_COMPARE(modifiers(), training);
-        presets->applyPreset(PerformancePreset(PerformancePreset::CompileMax));
+        machine->presets->applyPreset(PerformancePreset(PerformancePreset::CompileMax));
         const QStringList defaults{"AUTO", "AUTO", "NORMAL", "DEFAULT"};
         QTRY_COMPARE(modifiers(), defaults);
         // Applies the screen did not ask for leave its log alone.
@@ -321,9 +404,6 @@ private Q_SLOTS:
     // without overshoot; a tab index the popover lacks changes nothing.
     void tabFillSpringsOnTapAndGlidesForTheTour()
     {
-        NotificationCenter center;
-        QmlServices::install(*engine, {stats.get(), processes.get(), theme.get(), preferences.get(), &center, &ai,
-                                       presets.get(), nullptr});
         QQuickItem *popover = load(QStringLiteral("PopoverView"));
         QVERIFY(popover);
         window->show();
@@ -362,6 +442,7 @@ private Q_SLOTS:
         QVERIFY2(sprung > 2 * step * 1.03 && sprung < 2 * step * 1.07, qPrintable(QString::number(sprung)));
         QCOMPARE(fill->property("x").toReal(), 2 * step);
 
+        NotificationCenter &center = machine->notifications;
         center.post(NotificationCenter::TourUpdatePopoverTab, {{"tabIndex", 4}});
         QCOMPARE(popover->property("selectedTab").toInt(), 4);
         const qreal glided = follow(2 * step, 4 * step);
@@ -373,24 +454,32 @@ private Q_SLOTS:
         QCOMPARE(popover->property("selectedTab").toInt(), 4);
     }
 
+    // Each engine's screens see the set installed on it, and services made on first use
+    // are made once, when a screen first asks.
     void screensFindTheirEnginesServices()
     {
-        QmlServices::install(*engine, {stats.get(), processes.get(), theme.get(), preferences.get(), nullptr, &ai,
-                                       presets.get(), nullptr});
-        QQuickItem *popover = load(QStringLiteral("PopoverView"));
-        QVERIFY(popover);
-        QCOMPARE(popover->property("stats").value<QObject *>(), stats.get());
-        QCOMPARE(popover->property("aiService").value<QObject *>(), &ai);
-        // A second engine with its own set sees only that one.
-        QQmlEngine other;
-        QQmlPropertyMap otherStats;
-        QmlServices::install(other, {&otherStats, processes.get(), theme.get(), preferences.get(), nullptr, &ai,
-                                     presets.get(), nullptr});
-        QQmlComponent component(&other);
+        QQmlComponent component(engine.get());
         component.setData("import QtQuick\nimport Quillmoor\nQtObject { property var s: Services.stats }", QUrl());
         std::unique_ptr<QObject> probe(component.create());
         QVERIFY(probe);
-        QCOMPARE(probe->property("s").value<QObject *>(), &otherStats);
+        QCOMPARE(probe->property("s").value<QObject *>(), machine->stats.get());
+
+        ScreenFixture otherMachine;
+        int made = 0;
+        PresetManager lazy;
+        QmlServices::Set set = otherMachine.services();
+        set.presets = QmlServices::Ref<PresetManager>([&] { ++made; return &lazy; });
+        QQmlEngine other;
+        QmlServices::install(other, set);
+        QQmlComponent second(&other);
+        second.setData("import QtQuick\nimport Quillmoor\nQtObject { property var s: Services.stats; "
+                       "property var p: Services.presets; property var q: Services.presets }", QUrl());
+        QCOMPARE(made, 0);
+        std::unique_ptr<QObject> probe2(second.create());
+        QVERIFY(probe2);
+        QCOMPARE(probe2->property("s").value<QObject *>(), otherMachine.stats.get());
+        QCOMPARE(probe2->property("p").value<QObject *>(), &lazy);
+        QCOMPARE(made, 1);
     }
 };
 

@@ -7,7 +7,7 @@ import Quillmoor
 // lines, ready to copy into a terminal.
 Rectangle {
     id: root
-    property var theme: Services.theme
+    readonly property ThemeManager theme: Services.theme
     required property var lines
     signal closeRequested()
 

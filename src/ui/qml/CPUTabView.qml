@@ -1,31 +1,30 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Quillmoor
 
 // The popover's CPU tab: clock and temperature, load history, the load split, per-core
 // bars by cluster, the advanced hardware figures, three gauges and the top processes.
 ColumnLayout {
     id: root
-    required property var stats
-    required property var processMonitor
-    required property var theme
-    required property var preferences
-    property var aiService: null
+    readonly property SystemStatsProvider stats: Services.stats
+    readonly property ProcessMonitor processMonitor: Services.processMonitor
+    readonly property ThemeManager theme: Services.theme
+    readonly property Preferences preferences: Services.preferences
     spacing: 10
 
     readonly property color textColor: theme.textColor
     readonly property color secondaryText: theme.secondaryTextColor
-    function percent(value) { return Number(value).toFixed(0) + "%" }
 
     RowLayout {
         Layout.fillWidth: true
-        SectionHeader { theme: root.theme; text: "PROCESSOR" }
+        SectionHeader { text: "PROCESSOR" }
         Item { Layout.fillWidth: true }
         Text {
             objectName: "clockText"
             // Figures this machine does not report are left out rather than shown as 0.
-            text: [root.stats.cpuFrequencyGHz > 0 ? root.stats.cpuFrequencyGHz.toFixed(2) + " GHz" : "",
-                   root.stats.socTemperature > 0 ? Math.trunc(root.stats.socTemperature) + "°" : ""]
+            text: [root.stats.cpuFrequencyGHz > 0 ? Format.ghz(root.stats.cpuFrequencyGHz) : "",
+                   root.stats.socTemperature > 0 ? Format.degrees(root.stats.socTemperature) : ""]
                   .filter(function(part) { return part.length > 0 }).join(", ")
             color: root.secondaryText
             font.pixelSize: 11
@@ -49,20 +48,18 @@ ColumnLayout {
             objectName: "userLegend"
             Layout.fillWidth: true
             color: "#0a84ff"; label: "User ≈"; textColor: root.textColor
-            value: root.percent(root.stats.cpuUsage * 0.6)
+            value: Format.percent(root.stats.cpuUsage * 0.6)
         }
         LegendItem {
             objectName: "systemLegend"
             Layout.fillWidth: true
             color: "#ff453a"; label: "System ≈"; textColor: root.textColor
-            value: root.percent(root.stats.cpuUsage * 0.4)
+            value: Format.percent(root.stats.cpuUsage * 0.4)
         }
     }
 
     CoreUsageGraphView {
         Layout.fillWidth: true
-        stats: root.stats
-        theme: root.theme
     }
 
     ColumnLayout {
@@ -70,26 +67,23 @@ ColumnLayout {
         visible: root.preferences.advancedMode
         Layout.fillWidth: true
         spacing: 4
-        SectionHeader { theme: root.theme; text: "ADVANCED HARDWARE" }
+        SectionHeader { text: "ADVANCED HARDWARE" }
         HardwareRow {
             objectName: "fanRow"
-            theme: root.theme
             symbol: "fanblades.fill"; title: "Fan Speed"
             value: (root.stats.fanRPMsMeasured ? "" : "≈ ")
                    + (root.stats.fanRPMs.length ? Math.trunc(root.stats.fanRPMs[0]) : 0) + " RPM"
         }
         HardwareRow {
             objectName: "throttleRow"
-            theme: root.theme
             symbol: "thermometer.high"; title: "Thermal Throttling"
             value: Math.trunc(root.stats.throttlingStatus) + "%"
             valueColor: root.stats.throttlingStatus > 0 ? "#ff453a" : root.textColor
         }
         HardwareRow {
             objectName: "gpuTempRow"
-            theme: root.theme
             symbol: "cpu.fill"; title: "GPU Temp"
-            value: Math.trunc(root.stats.gpuTemperature) + "°"
+            value: Format.degrees(root.stats.gpuTemperature)
         }
     }
 
@@ -116,7 +110,7 @@ ColumnLayout {
                     side: 58
                     lineWidth: 5
                     percentage: parent.value
-                    label: root.percent(parent.value)
+                    label: Format.percent(parent.value)
                     title: parent.modelData
                     color: parent.value > 80 ? "#ff453a" : root.theme.accentColor
                     textColor: root.textColor
@@ -128,14 +122,11 @@ ColumnLayout {
 
     ProcessList {
         Layout.fillWidth: true
-        processMonitor: root.processMonitor
-        theme: root.theme
-        aiService: root.aiService
         showFullProcessPath: root.preferences.showFullProcessPath
         advancedMode: root.preferences.advancedMode
         headerSuffix: root.processMonitor.isPaused ? "(Paused for interaction)" : ""
         help: "Click the freeze icon to suspend this process's execution thread and release CPU resources, or double-click to view path detail."
-        valueOf: function(process) { return process.cpuUsage.toFixed(1) + "%" }
+        figure: "cpu"
     }
 
     Item { Layout.fillHeight: true }

@@ -1,12 +1,13 @@
 import QtQuick
 import QtQuick.Layouts
+import Quillmoor
 
 // The two clusters on a card: each cluster's load and one bar per core, filled with that
 // core's measured load.
 Rectangle {
     id: root
-    property var stats
-    property var theme
+    readonly property SystemStatsProvider stats: Services.stats
+    readonly property ThemeManager theme: Services.theme
     radius: 10
     color: theme.cardBackground
     implicitHeight: column.implicitHeight + 20
@@ -44,7 +45,7 @@ Rectangle {
                     Text { text: modelData.title; color: root.theme.textColor; font.pixelSize: 11; Layout.fillWidth: true }
                     Text {
                         objectName: "clusterUsage"
-                        text: Number(cluster.usage).toFixed(0) + "%"
+                        text: Format.percent(cluster.usage)
                         color: modelData.tint
                         font.pixelSize: 11
                         font.weight: Font.Bold

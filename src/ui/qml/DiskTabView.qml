@@ -1,19 +1,18 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Quillmoor
 
 // The popover's disk tab: use of the home volume, read and write rates, the top processes.
 ColumnLayout {
     id: root
-    required property var stats
-    required property var processMonitor
-    required property var theme
-    required property var preferences
-    property var aiService: null
+    readonly property SystemStatsProvider stats: Services.stats
+    readonly property ProcessMonitor processMonitor: Services.processMonitor
+    readonly property ThemeManager theme: Services.theme
+    readonly property Preferences preferences: Services.preferences
     spacing: 10
 
     readonly property real usedPercent: stats.diskUsed / Math.max(stats.diskTotal, 1) * 100
-    function rate(value) { return Number(value).toFixed(1) + " MB/s" }
 
     Item {
         Layout.fillWidth: true
@@ -58,7 +57,7 @@ ColumnLayout {
                     Text { anchors.horizontalCenter: parent.horizontalCenter; text: modelData.title; color: root.theme.secondaryTextColor; font.pixelSize: 10 }
                     Text {
                         anchors.horizontalCenter: parent.horizontalCenter
-                        text: (root.stats.diskThroughputMeasured ? "" : "≈ ") + root.rate(tile.value)
+                        text: Format.estimate(Format.mbPerSecond(tile.value), root.stats.diskThroughputMeasured)
                         color: modelData.tint
                         width: Math.min(implicitWidth, parent.parent.width - 12)
                         font.pixelSize: 14
@@ -78,7 +77,7 @@ ColumnLayout {
     }
     Text {
         objectName: "diskSummary"
-        text: "Read " + root.rate(root.stats.diskRead) + " / Write " + root.rate(root.stats.diskWrite)
+        text: "Read " + Format.mbPerSecond(root.stats.diskRead) + " / Write " + Format.mbPerSecond(root.stats.diskWrite)
         color: root.theme.secondaryTextColor
         font.pixelSize: 10
         font.family: "monospace"
@@ -86,14 +85,10 @@ ColumnLayout {
 
     ProcessList {
         Layout.fillWidth: true
-        processMonitor: root.processMonitor
-        theme: root.theme
-        aiService: root.aiService
         showFullProcessPath: root.preferences.showFullProcessPath
         advancedMode: root.preferences.advancedMode
         // Per-process disk counters (/proc/<pid>/io) are private to their owners and root:
         // the rows carry no figure rather than a made-up one.
-        valueOf: function(process) { return "" }
     }
     Item { Layout.fillHeight: true }
 }

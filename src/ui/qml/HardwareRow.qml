@@ -1,10 +1,11 @@
 import QtQuick
 import QtQuick.Layouts
+import Quillmoor
 
 // A symbol, a title and a figure on one line.
 RowLayout {
     id: root
-    property var theme
+    readonly property ThemeManager theme: Services.theme
     property string symbol
     property string title
     property string value

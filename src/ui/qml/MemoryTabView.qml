@@ -1,20 +1,19 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Quillmoor
 
 // The popover's memory tab: pressure and use, the breakdown, the top processes and swap.
 ColumnLayout {
     id: root
-    required property var stats
-    required property var processMonitor
-    required property var theme
-    required property var preferences
-    property var aiService: null
+    readonly property SystemStatsProvider stats: Services.stats
+    readonly property ProcessMonitor processMonitor: Services.processMonitor
+    readonly property ThemeManager theme: Services.theme
+    readonly property Preferences preferences: Services.preferences
     spacing: 10
 
     readonly property real usedPercent: stats.memoryUsed / Math.max(stats.memoryTotal, 1) * 100
     readonly property real swapFill: Math.max(0, Math.min(stats.memorySwap * 0.25, 1))
-    function gb(value) { return Number(value).toFixed(1) + " GB" }
 
     RowLayout {
         Layout.fillWidth: true
@@ -34,7 +33,7 @@ ColumnLayout {
                 RingChart {
                     anchors.centerIn: parent
                     percentage: parent.value
-                    label: Number(parent.value).toFixed(0) + "%"
+                    label: Format.percent(parent.value)
                     title: parent.modelData.title
                     color: parent.value > 80 ? "#ff453a" : "#bf5af2"
                     textColor: root.theme.textColor
@@ -51,31 +50,28 @@ ColumnLayout {
     ColumnLayout {
         Layout.fillWidth: true
         spacing: 3
-        LegendItem { Layout.fillWidth: true; color: "#0a84ff"; label: "App Memory"; value: root.gb(root.stats.memoryApp); textColor: root.theme.textColor }
-        LegendItem { Layout.fillWidth: true; color: "#ff9f0a"; label: "Wired"; value: root.gb(root.stats.memoryWired); textColor: root.theme.textColor }
-        LegendItem { Layout.fillWidth: true; color: "#bf5af2"; label: "Compressed"; value: root.gb(root.stats.memoryCompressed); textColor: root.theme.textColor }
+        LegendItem { Layout.fillWidth: true; color: "#0a84ff"; label: "App Memory"; value: Format.gb(root.stats.memoryApp); textColor: root.theme.textColor }
+        LegendItem { Layout.fillWidth: true; color: "#ff9f0a"; label: "Wired"; value: Format.gb(root.stats.memoryWired); textColor: root.theme.textColor }
+        LegendItem { Layout.fillWidth: true; color: "#bf5af2"; label: "Compressed"; value: Format.gb(root.stats.memoryCompressed); textColor: root.theme.textColor }
         LegendItem {
             objectName: "freeLegend"
             Layout.fillWidth: true; color: "#30d158"; label: "Free"; textColor: root.theme.textColor
-            value: root.gb(Math.max(root.stats.memoryTotal - root.stats.memoryUsed, 0))
+            value: Format.gb(Math.max(root.stats.memoryTotal - root.stats.memoryUsed, 0))
         }
     }
 
     ProcessList {
         Layout.fillWidth: true
-        processMonitor: root.processMonitor
-        theme: root.theme
-        aiService: root.aiService
         showFullProcessPath: root.preferences.showFullProcessPath
         advancedMode: root.preferences.advancedMode
         // Resident memory, as /proc reports it.
-        valueOf: function(process) { return Number(process.memoryBytes / 1073741824).toFixed(1) + " GB" }
+        figure: "memory"
     }
 
     ColumnLayout {
         Layout.fillWidth: true
         spacing: 4
-        SectionHeader { theme: root.theme; text: "SWAP" }
+        SectionHeader { text: "SWAP" }
         Rectangle {
             objectName: "swapTrack"
             Layout.fillWidth: true
@@ -95,7 +91,7 @@ ColumnLayout {
         }
         Text {
             objectName: "swapText"
-            text: Number(root.stats.memorySwap).toFixed(1) + " GB of " + Number(4).toFixed(1) + " GB"
+            text: Format.gb(root.stats.memorySwap) + " of " + Format.gb(4)
             color: root.theme.secondaryTextColor
             font.pixelSize: 10
             font.family: "monospace"

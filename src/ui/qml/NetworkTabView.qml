@@ -1,17 +1,16 @@
 import QtQuick
 import QtQuick.Layouts
+import Quillmoor
 
 // The popover's network tab: upload and download rates, the addresses, the top processes.
 ColumnLayout {
     id: root
-    required property var stats
-    required property var processMonitor
-    required property var theme
-    required property var preferences
-    property var aiService: null
+    readonly property SystemStatsProvider stats: Services.stats
+    readonly property ProcessMonitor processMonitor: Services.processMonitor
+    readonly property ThemeManager theme: Services.theme
+    readonly property Preferences preferences: Services.preferences
     spacing: 10
 
-    function rate(value) { return Number(value).toFixed(1) + " KB/s" }
 
     RowLayout {
         Layout.fillWidth: true
@@ -42,7 +41,7 @@ ColumnLayout {
                     Text {
                         objectName: "networkRate"
                         anchors.horizontalCenter: parent.horizontalCenter
-                        text: root.rate(card.value)
+                        text: Format.kbPerSecond(card.value)
                         color: modelData.tint
                         width: Math.min(implicitWidth, parent.parent.width - 12)
                         font.pixelSize: 14
@@ -60,21 +59,17 @@ ColumnLayout {
     ColumnLayout {
         Layout.fillWidth: true
         spacing: 4
-        SectionHeader { theme: root.theme; text: "PUBLIC IP ADDRESSES" }
-        HardwareRow { theme: root.theme; symbol: "network"; title: "Public"; value: root.stats.publicIP }
-        SectionHeader { theme: root.theme; text: "IP ADDRESSES" }
-        HardwareRow { objectName: "localAddress"; theme: root.theme; symbol: "wifi"; title: "Wi-Fi"; value: root.stats.localIP }
+        SectionHeader { text: "PUBLIC IP ADDRESSES" }
+        HardwareRow { symbol: "network"; title: "Public"; value: root.stats.publicIP }
+        SectionHeader { text: "IP ADDRESSES" }
+        HardwareRow { objectName: "localAddress"; symbol: "wifi"; title: "Wi-Fi"; value: root.stats.localIP }
     }
 
     ProcessList {
         Layout.fillWidth: true
-        processMonitor: root.processMonitor
-        theme: root.theme
-        aiService: root.aiService
         showFullProcessPath: root.preferences.showFullProcessPath
         advancedMode: root.preferences.advancedMode
         // Per-process traffic is not counted by the kernel for unprivileged readers.
-        valueOf: function(process) { return "" }
     }
     Item { Layout.fillHeight: true }
 }

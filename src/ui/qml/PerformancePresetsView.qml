@@ -1,13 +1,14 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Quillmoor
 
 // The presets screen: the active preset, a card per preset, what the active one modifies,
 // and a log of what this screen asked for and what the engine answered.
 ColumnLayout {
     id: root
-    required property var presetManager
-    required property var theme
+    readonly property PresetManager presetManager: Services.presets
+    readonly property ThemeManager theme: Services.theme
     spacing: 12
 
     property var executionLogs: ["macOS watchdog kernel daemon active.", "Awaiting target performance selection...",
@@ -19,7 +20,7 @@ ColumnLayout {
         "Inference Max": "#bf5af2", "Local Training": "#ff9f0a", "Compile Max": "#ffd60a",
         "Creative Max": "#ff375f", "Game Mode": "#64d2ff", "Eco Dev": "#30d158", "Vanilla Mac": "#0a84ff"
     })
-    readonly property var active: {
+    readonly property performancePreset active: {
         const all = presetManager.allPresets
         for (let i = 0; i < all.length; ++i)
             if (all[i].name === presetManager.activePreset)
@@ -111,18 +112,20 @@ ColumnLayout {
         columnSpacing: 10
         rowSpacing: 10
         Repeater {
-            model: root.presetManager.allPresets
+            model: Services.allPresets
             AbstractButton {
                 id: card
-                required property var modelData
+                // The record's fields through `model`: a button has an icon of its own.
+                required property var model
+                readonly property string name: model.name
                 objectName: "presetCard"
-                readonly property bool isActive: modelData.name === root.presetManager.activePreset
-                readonly property color tint: root.presetColors[modelData.name]
+                readonly property bool isActive: name === root.presetManager.activePreset
+                readonly property color tint: root.presetColors[name]
                 Layout.fillWidth: true
                 Layout.preferredWidth: 1
                 implicitHeight: 64
                 hoverEnabled: true
-                onClicked: root.apply(modelData.name)
+                onClicked: root.apply(name)
                 background: Rectangle {
                     radius: 10
                     color: root.theme.cardBackground
@@ -132,13 +135,13 @@ ColumnLayout {
                 }
                 contentItem: RowLayout {
                     spacing: 8
-                    SymbolImage { symbol: card.modelData.icon; tint: card.tint; side: 16; Layout.alignment: Qt.AlignTop; Layout.topMargin: 2 }
+                    SymbolImage { symbol: card.model.icon; tint: card.tint; side: 16; Layout.alignment: Qt.AlignTop; Layout.topMargin: 2 }
                     ColumnLayout {
                         Layout.fillWidth: true
                         spacing: 2
-                        Text { text: card.modelData.name; color: root.theme.textColor; font.pixelSize: 11; font.weight: Font.Bold }
+                        Text { text: card.name; color: root.theme.textColor; font.pixelSize: 11; font.weight: Font.Bold }
                         Text {
-                            text: card.modelData.description
+                            text: card.model.description
                             color: root.theme.secondaryTextColor
                             font.pixelSize: 9
                             wrapMode: Text.Wrap

@@ -6,12 +6,9 @@ import Quillmoor
 // The compact window under the telemetry tray icon: header, the selected tab, the tab bar.
 Rectangle {
     id: root
-    property var stats: Services.stats
-    property var processMonitor: Services.processMonitor
-    property var theme: Services.theme
-    property var preferences: Services.preferences
-    property var notifications: Services.notifications
-    property var aiService: Services.aiService
+    readonly property ThemeManager theme: Services.theme
+    readonly property Preferences preferences: Services.preferences
+    readonly property NotificationCenter notifications: Services.notifications
     // Raises or starts the application at this path; the shell connects it.
     signal openApplication(string path)
     property int selectedTab: 0
@@ -170,7 +167,7 @@ Rectangle {
             Repeater {
                 model: {
                     const apps = []
-                    const rows = content.active && root.processMonitor ? root.processMonitor.topProcesses : []
+                    const rows = content.active && Services.processMonitor ? Services.processMonitor.topProcesses : []
                     for (let i = 0; i < rows.length && apps.length < 3; ++i)
                         if (rows[i].icon.length > 0 && apps.every(function(a) { return a.name !== rows[i].name }))
                             apps.push(rows[i])
@@ -202,19 +199,19 @@ Rectangle {
 
     Component {
         id: cpuTab
-        CPUTabView { stats: root.stats; processMonitor: root.processMonitor; theme: root.theme; preferences: root.preferences; aiService: root.aiService }
+        CPUTabView {}
     }
     Component {
         id: networkTab
-        NetworkTabView { stats: root.stats; processMonitor: root.processMonitor; theme: root.theme; preferences: root.preferences; aiService: root.aiService }
+        NetworkTabView {}
     }
     Component {
         id: diskTab
-        DiskTabView { stats: root.stats; processMonitor: root.processMonitor; theme: root.theme; preferences: root.preferences; aiService: root.aiService }
+        DiskTabView {}
     }
     Component {
         id: memoryTab
-        MemoryTabView { stats: root.stats; processMonitor: root.processMonitor; theme: root.theme; preferences: root.preferences; aiService: root.aiService }
+        MemoryTabView {}
     }
     Component {
         id: aiTab

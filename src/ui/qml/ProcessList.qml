@@ -1,42 +1,54 @@
 import QtQuick
 import QtQuick.Layouts
+import Quillmoor
 
 // The "PROCESSES" section of a telemetry tab: the first four rows of the process table,
-// each with the figure `valueOf(process)` gives.
+// each with its figure. Rows follow the table in place, so a row whose process is still
+// listed keeps its delegate (and an open insight) across samples.
 ColumnLayout {
     id: root
-    property var processMonitor
-    property var theme
-    property var aiService
+    readonly property ProcessMonitor processMonitor: Services.processMonitor
+    readonly property ThemeManager theme: Services.theme
     property bool showFullProcessPath: false
     property bool advancedMode: false
     property string help
     property string headerSuffix
-    property var valueOf: function(process) { return "" }
-    readonly property var rows: processMonitor ? processMonitor.topProcesses.slice(0, 4) : []
+    // Which figure each row shows: "cpu", "memory", or "" where the kernel keeps none
+    // that this user may read.
+    property string figure: ""
+    readonly property int shownRows: 4
     spacing: 4
 
     SectionHeader {
         objectName: "processesHeader"
-        theme: root.theme
         text: "PROCESSES" + (root.headerSuffix.length ? " " + root.headerSuffix : "")
     }
     Repeater {
-        model: root.rows
+        objectName: "processRows"
+        model: Services.topProcesses
         ProcessRow {
-            required property var modelData
+            required property int index
+            required property var model   // for its id: QML keeps `id` for itself
+            required property string fullPath
+            required property string icon
+            required property bool isSuspended
+            required property double cpuUsage
+            required property double memoryBytes
+            required property string name
+            objectName: "processRow"
+            visible: index < root.shownRows
             Layout.fillWidth: true
-            image: modelData.icon
-            name: root.showFullProcessPath && modelData.fullPath.length ? modelData.fullPath : modelData.name
-            value: root.valueOf(modelData)
-            isSuspended: modelData.isSuspended
+            processName: name
+            image: icon
+            label: root.showFullProcessPath && fullPath.length ? fullPath : name
+            value: root.figure === "cpu" ? Format.percent(cpuUsage, 1)
+                 : root.figure === "memory" ? Format.bytesAsGB(memoryBytes) : ""
+            suspended: isSuspended
             canToggleSuspend: root.processMonitor !== null
             advancedMode: root.advancedMode
             help: root.help
-            theme: root.theme
-            aiService: root.aiService
             color: root.theme ? root.theme.accentColor : "#0a84ff"
-            onToggleSuspend: root.processMonitor.toggleSuspend(modelData.id)
+            onToggleSuspend: root.processMonitor.toggleSuspend(model.id)
         }
     }
 }

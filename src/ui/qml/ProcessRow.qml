@@ -1,23 +1,25 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Quillmoor
 
 // One process in a list: its icon, name, the ask-AI button, the freeze button and its
 // figure. The explanation is fetched the first time the popover opens and kept for the
 // life of the row.
 Item {
     id: root
-    property string icon: "app.fill"    // symbol used when there is no application image
+    property string symbol: "app.fill"  // used when there is no application image
     property string image               // theme icon name or file path; empty: none
-    property string name
+    property string processName         // what the co-pilot is asked about
+    property string label: processName   // what the row shows: the name or the full path
     property string value
     property color color: "#0a84ff"
-    property bool isSuspended: false
+    property bool suspended: false
     property bool canToggleSuspend: false
     property bool advancedMode: false
     property string help
-    property var theme
-    property var aiService
+    readonly property ThemeManager theme: Services.theme
+    readonly property AIService aiService: Services.aiService
     signal toggleSuspend()
 
     property var aiExplanation: null
@@ -38,14 +40,14 @@ Item {
         if (aiExplanation === null && !isLoadingAI && aiService) {
             isLoadingAI = true
             explanationRequests += 1
-            aiService.explainProcess(name)
+            aiService.explainProcess(processName)
         }
     }
 
     Connections {
         target: root.aiService
         function onProcessExplained(processName, explanation) {
-            if (root.isLoadingAI && processName === root.name) {
+            if (root.isLoadingAI && processName === root.processName) {
                 root.aiExplanation = explanation
                 root.isLoadingAI = false
             }
@@ -77,15 +79,15 @@ Item {
                 objectName: "processSymbol"
                 anchors.centerIn: parent
                 visible: root.image.length === 0
-                symbol: root.icon
+                symbol: root.symbol
                 tint: root.color
                 side: 14
             }
         }
         Text {
             objectName: "processName"
-            text: root.name
-            color: root.isSuspended ? "#0a84ff" : root.textColor
+            text: root.label
+            color: root.suspended ? "#0a84ff" : root.textColor
             font.pixelSize: 12
             font.weight: Font.Medium
             elide: Text.ElideMiddle
@@ -103,9 +105,9 @@ Item {
         RowButton {
             objectName: "freezeButton"
             visible: root.canToggleSuspend
-            symbol: root.isSuspended ? "play.fill" : "snowflake"
-            tint: root.isSuspended ? "#30d158" : "#64d2ff"
-            help: root.isSuspended ? "Resume Process" : "Freeze Process to save battery"
+            symbol: root.suspended ? "play.fill" : "snowflake"
+            tint: root.suspended ? "#30d158" : "#64d2ff"
+            help: root.suspended ? "Resume Process" : "Freeze Process to save battery"
             onClicked: root.toggleSuspend()
         }
         Rectangle {
@@ -129,8 +131,8 @@ Item {
         }
         Text {
             objectName: "processValue"
-            text: root.isSuspended ? "FROZEN" : root.value
-            color: root.isSuspended ? "#64d2ff" : root.textColor
+            text: root.suspended ? "FROZEN" : root.value
+            color: root.suspended ? "#64d2ff" : root.textColor
             font.pixelSize: 12
             font.weight: Font.DemiBold
             font.family: "monospace"

@@ -1,8 +1,9 @@
 import QtQuick
+import Quillmoor
 
 // An upper-case section label in the theme's accent colour.
 Text {
-    property var theme
+    readonly property ThemeManager theme: Services.theme
     font.pixelSize: 10
     font.weight: Font.Bold
     font.letterSpacing: 1.1

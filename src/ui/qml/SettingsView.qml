@@ -6,15 +6,12 @@ import Quillmoor
 // The dashboard: the persona's sidebar on the left, the selected page on the right.
 Rectangle {
     id: root
-    property var theme: Services.theme
-    property var processMonitor: Services.processMonitor
-    property var preferences: Services.preferences
-    property var personas: Services.personas
-    property var presets: Services.presets
+    readonly property ThemeManager theme: Services.theme
     required property string initialTab
     property string selectedSidebarItem: initialTab
 
-    readonly property string page: personas.pageFor(selectedSidebarItem)
+    // The page file the one table names for this title; empty when there is none here.
+    readonly property url pageSource: Services.personas.pageSource(selectedSidebarItem)
 
     implicitWidth: 960
     implicitHeight: 700
@@ -54,7 +51,7 @@ Rectangle {
                 }
 
                 Repeater {
-                    model: root.personas.sidebarSections(root.preferences.workspacePersona)
+                    model: Services.personas.sidebarSections(Services.preferences.workspacePersona)
                     ColumnLayout {
                         id: section
                         required property var modelData
@@ -75,7 +72,6 @@ Rectangle {
                             SidebarButton {
                                 required property var modelData
                                 Layout.fillWidth: true
-                                theme: root.theme
                                 symbol: modelData.symbol
                                 title: modelData.title
                                 selected: root.selectedSidebarItem === modelData.title
@@ -89,7 +85,6 @@ Rectangle {
 
                 SidebarButton {
                     Layout.fillWidth: true
-                    theme: root.theme
                     symbol: "power"
                     title: "Quit"
                     onClicked: Qt.quit()
@@ -99,7 +94,8 @@ Rectangle {
 
         Rectangle { Layout.fillHeight: true; width: 1; color: root.theme.dividerColor }
 
-        // The page area. Each page's screen replaces its heading here as it is built.
+        // The page area: the page the table names, or a plain word that there is none.
+        // Only the shown page exists; switching pages keeps nothing of the last one.
         Item {
             Layout.fillWidth: true
             Layout.fillHeight: true
@@ -115,22 +111,24 @@ Rectangle {
                     font.pixelSize: 24
                     font.weight: Font.Bold
                 }
-                Text {
-                    visible: root.page === ""
-                    text: "There is no page called \u201c" + root.selectedSidebarItem + "\u201d."
-                    color: root.theme.secondaryTextColor
-                    font.pixelSize: 13
-                }
                 Loader {
                     objectName: "pageContent"
                     Layout.fillWidth: true
+                    Layout.fillHeight: true
                     Layout.topMargin: 12
-                    active: root.selectedSidebarItem === "Performance Presets" && root.presets !== null
-                    sourceComponent: Component {
-                        PerformancePresetsView { presetManager: root.presets; theme: root.theme }
+                    active: root.pageSource.toString() !== ""
+                    source: root.pageSource
+                }
+                Loader {
+                    objectName: "notAvailable"
+                    Layout.fillWidth: true
+                    Layout.fillHeight: true
+                    active: root.pageSource.toString() === ""
+                    sourceComponent: NotAvailablePage {
+                        title: root.selectedSidebarItem
+                        planned: Services.personas.pageFor(root.selectedSidebarItem) !== ""
                     }
                 }
-                Item { Layout.fillHeight: true }
             }
         }
     }

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import Quillmoor
 
 // One dashboard sidebar entry; the selected one is drawn in the accent colour.
 AbstractButton {
@@ -7,7 +8,7 @@ AbstractButton {
     property string symbol
     property string title
     property bool selected
-    property var theme
+    readonly property ThemeManager theme: Services.theme
 
     implicitHeight: 30
     hoverEnabled: true

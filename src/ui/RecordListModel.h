@@ -1,0 +1,138 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QHash>
+#include <QList>
+#include <QMetaProperty>
+#include <QSet>
+#include <QVariant>
+
+#include <vector>
+
+// The part of a record list that QML sees whatever the record type: a row count that
+// bindings can follow.
+class RecordListModelBase : public QAbstractListModel
+{
+    Q_OBJECT
+    Q_PROPERTY(int count READ count NOTIFY countChanged)
+
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    int count() const { return rowCount(); }
+
+Q_SIGNALS:
+    void countChanged();
+};
+
+// A list of value records as a QML model. The roles are the record's own Q_GADGET
+// properties, so a delegate declares `required property string name` and reads the field
+// itself. apply() takes the service's new list and matches rows by their `id`: rows that
+// stayed are updated in place (dataChanged for the fields that changed, nothing for rows
+// that did not), so a delegate keeps its state (an open popup, a hover) across samples;
+// rows that came are inserted and rows that went are removed. A row that moved is moved,
+// not rebuilt.
+template<typename T>
+class RecordListModel : public RecordListModelBase
+{
+public:
+    explicit RecordListModel(QObject *parent = nullptr)
+        : RecordListModelBase(parent)
+    {
+        const QMetaObject &meta = T::staticMetaObject;
+        for (int i = 0; i < meta.propertyCount(); ++i) {
+            m_properties.push_back(meta.property(i));
+            m_roles.insert(Qt::UserRole + i, meta.property(i).name());
+            if (qstrcmp(meta.property(i).name(), "id") == 0)
+                m_idProperty = i;
+        }
+        Q_ASSERT_X(m_idProperty >= 0, "RecordListModel", "a record needs an id property");
+    }
+
+    int rowCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : int(m_rows.size()); }
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        const int field = role - Qt::UserRole;
+        if (!index.isValid() || index.row() >= m_rows.size() || field < 0 || field >= int(m_properties.size()))
+            return {};
+        return m_properties[field].readOnGadget(&m_rows[index.row()]);
+    }
+
+    QHash<int, QByteArray> roleNames() const override { return m_roles; }
+
+    const QList<T> &rows() const { return m_rows; }
+
+    void apply(const QList<T> &next)
+    {
+        const int before = int(m_rows.size());
+        QSet<QString> wanted;
+        for (int i = 0; i < next.size(); ++i)
+            wanted.insert(idOf(next[i]));
+
+        // Rows whose id is gone, from the bottom so the indexes above stay valid.
+        for (int row = int(m_rows.size()) - 1; row >= 0; --row) {
+            if (!wanted.contains(idOf(m_rows[row]))) {
+                beginRemoveRows({}, row, row);
+                m_rows.removeAt(row);
+                endRemoveRows();
+            }
+        }
+
+        // Now every current row is wanted; walk the new order, moving or inserting each
+        // wanted row into place and updating it where its fields changed.
+        for (int target = 0; target < next.size(); ++target) {
+            const QString id = idOf(next[target]);
+            int found = -1;
+            for (int row = target; row < m_rows.size(); ++row) {
+                if (idOf(m_rows[row]) == id) {
+                    found = row;
+                    break;
+                }
+            }
+            if (found < 0) {
+                beginInsertRows({}, target, target);
+                m_rows.insert(target, next[target]);
+                endInsertRows();
+                continue;
+            }
+            if (found != target) {
+                beginMoveRows({}, found, found, {}, target);
+                m_rows.move(found, target);
+                endMoveRows();
+            }
+            update(target, next[target]);
+        }
+        // Left over only where the old list repeated an id the new one has once.
+        if (m_rows.size() > next.size()) {
+            beginRemoveRows({}, int(next.size()), int(m_rows.size()) - 1);
+            m_rows.resize(next.size());
+            endRemoveRows();
+        }
+        if (before != m_rows.size())
+            Q_EMIT countChanged();
+    }
+
+private:
+    // Ids are ints, strings or UUIDs; their text is the key.
+    QString idOf(const T &record) const { return m_properties[m_idProperty].readOnGadget(&record).toString(); }
+
+    void update(int row, const T &record)
+    {
+        QList<int> changed;
+        for (int i = 0; i < int(m_properties.size()); ++i) {
+            if (m_properties[i].readOnGadget(&m_rows[row]) != m_properties[i].readOnGadget(&record))
+                changed.append(Qt::UserRole + i);
+        }
+        if (changed.isEmpty())
+            return;
+        m_rows[row] = record;
+        const QModelIndex at = index(row);
+        Q_EMIT dataChanged(at, at, changed);
+    }
+
+    QList<T> m_rows;
+    std::vector<QMetaProperty> m_properties;
+    QHash<int, QByteArray> m_roles;
+    int m_idProperty = -1;
+};

@@ -1,0 +1,165 @@
+#pragma once
+
+// A small machine for the screens' tests: a fixture /proc and /sys that the real telemetry
+// service and process table read with manual polling, and a private PATH whose `whatis`
+// answers the co-pilot and counts how often it was asked.
+
+#include "app/NotificationCenter.h"
+#include "app/Preferences.h"
+#include "app/ThemeManager.h"
+#include "copilot/AIService.h"
+#include "presets/PresetManager.h"
+#include "processes/ProcessMonitor.h"
+#include "support/FixtureTree.h"
+#include "telemetry/SystemStatsProvider.h"
+#include "ui/QmlServices.h"
+
+#include <QFile>
+#include <QSettings>
+
+#include <memory>
+
+class ScreenFixture
+{
+public:
+    // Four CPUs, 0-1 performance and 2-3 efficiency, at 2.41 GHz; a coretemp package at
+    // 61.7 °C with one fan at 2150 RPM (or no fan sensor at all); 16 GiB of memory with 8 free.
+    explicit ScreenFixture(bool withFan = true)
+    {
+        tree.write("sys/devices/system/cpu/online", "0-3\n");
+        tree.write("sys/devices/cpu_core/cpus", "0-1\n");
+        tree.write("sys/devices/cpu_atom/cpus", "2-3\n");
+        for (int cpu = 0; cpu < 4; ++cpu)
+            tree.write(QStringLiteral("sys/devices/system/cpu/cpu%1/cpufreq/scaling_cur_freq").arg(cpu), "2410000\n");
+        tree.write("sys/class/hwmon/hwmon0/name", "coretemp\n");
+        tree.write("sys/class/hwmon/hwmon0/temp1_label", "Package id 0\n");
+        tree.write("sys/class/hwmon/hwmon0/temp1_input", "61700\n");
+        tree.write("sys/class/hwmon/hwmon1/name", "thinkpad\n");
+        if (withFan)
+            tree.write("sys/class/hwmon/hwmon1/fan1_input", "2150\n");
+        setCpuTicks({0, 0, 0, 0});
+        setMemory(16, 8);
+        tree.write("proc/net/dev", netDev(0, 0));
+        tree.write("proc/diskstats", diskStats(0, 0));
+
+        const QString bin = tree.path("bin");
+        QDir().mkpath(bin);
+        writeExecutable(bin + "/whatis", "#!/bin/sh\necho asked >> '" + tree.path("whatis.log").toUtf8()
+                                             + "'\necho \"$1 (1)  - compiles things\"\n");
+
+        preferences = std::make_unique<Preferences>(new QSettings(tree.path("p.conf"), QSettings::IniFormat));
+        preferences->setAdvancedMode(false);
+        theme = std::make_unique<ThemeManager>(*preferences);
+        TelemetrySources sources;
+        sources.procRoot = tree.root("proc");
+        sources.sysRoot = tree.root("sys");
+        sources.homePath = tree.root("");
+        stats = std::make_unique<SystemStatsProvider>(*preferences, sources, SystemStatsProvider::Polling::Manual);
+        stats->setUniformSource([](double low, double) { return low; });
+        stats->updateStats();
+        ProcessSources processSources;
+        processSources.procRoot = tree.root("proc");
+        processSources.dataDirs = QStringList{tree.path("share")};
+        processes = std::make_unique<ProcessMonitor>([this] { return stats->cpuUsage(); }, processSources,
+                                                     ProcessMonitor::Polling::Manual);
+        AIServiceSources aiSources;
+        aiSources.searchPath = QStringList{bin};
+        aiSources.explainDelayMs = 0;
+        ai = std::make_unique<AIService>(aiSources);
+        presets = std::make_unique<PresetManager>();   // no logind, no power daemon, no terminal
+    }
+
+    QmlServices::Set services()
+    {
+        QmlServices::Set set;
+        set.stats = stats.get();
+        set.processMonitor = processes.get();
+        set.theme = theme.get();
+        set.preferences = preferences.get();
+        set.notifications = &notifications;
+        set.aiService = ai.get();
+        set.presets = presets.get();
+        return set;
+    }
+
+    // Per-CPU busy shares of the next pass, in percent: one more second of ticks.
+    void sample(const QList<int> &busyPercent)
+    {
+        for (int i = 0; i < 4; ++i) {
+            m_busy[i] += busyPercent.value(i);
+            m_idle[i] += 100 - busyPercent.value(i);
+        }
+        writeTicks();
+        stats->updateStats();
+    }
+    void setCpuTicks(const QList<int> &busy)
+    {
+        for (int i = 0; i < 4; ++i) {
+            m_busy[i] = busy.value(i);
+            m_idle[i] = 0;
+        }
+        writeTicks();
+    }
+    void setMemory(quint64 totalGiB, quint64 availableGiB, quint64 swapUsedGiB = 0)
+    {
+        const quint64 kib = 1024 * 1024;
+        tree.write("proc/meminfo", QStringLiteral("MemTotal: %1 kB\nMemAvailable: %2 kB\nUnevictable: 0 kB\n"
+                                                  "SUnreclaim: 0 kB\nKernelStack: 0 kB\nPageTables: 0 kB\n"
+                                                  "SwapTotal: %3 kB\nSwapFree: %4 kB\n")
+                                       .arg(totalGiB * kib).arg(availableGiB * kib).arg(8 * kib)
+                                       .arg((8 - swapUsedGiB) * kib).toUtf8());
+    }
+    static QByteArray netDev(quint64 rx, quint64 tx)
+    {
+        return QStringLiteral("Inter-|   Receive |  Transmit\n face |bytes |bytes\n"
+                              "  eth0: %1 0 0 0 0 0 0 0 %2 0 0 0 0 0 0 0\n").arg(rx).arg(tx).toUtf8();
+    }
+    static QByteArray diskStats(quint64 sectorsRead, quint64 sectorsWritten)
+    {
+        return QStringLiteral("   8 0 sda 1 0 %1 0 1 0 %2 0 0 0 0\n").arg(sectorsRead).arg(sectorsWritten).toUtf8();
+    }
+
+    // A process of the fixture table: its CPU ticks so far and its resident pages.
+    void writeProcess(int pid, const QByteArray &comm, quint64 ticks, quint64 residentPages = 0)
+    {
+        tree.write(QStringLiteral("proc/%1/stat").arg(pid),
+                   QByteArray::number(pid) + " (" + comm + ") S 1 1 1 0 -1 0 0 0 0 0 " + QByteArray::number(ticks)
+                       + " 0 0 0 20 0 1 0 100 0 " + QByteArray::number(residentPages) + " 0\n");
+    }
+    void removeProcess(int pid) { QDir(tree.path(QStringLiteral("proc/%1").arg(pid))).removeRecursively(); }
+
+    int whatisCalls() const
+    {
+        QFile log(tree.path("whatis.log"));
+        return log.open(QIODevice::ReadOnly) ? log.readAll().count('\n') : 0;
+    }
+
+    FixtureTree tree;
+    NotificationCenter notifications;
+    std::unique_ptr<Preferences> preferences;
+    std::unique_ptr<ThemeManager> theme;
+    std::unique_ptr<SystemStatsProvider> stats;
+    std::unique_ptr<ProcessMonitor> processes;
+    std::unique_ptr<AIService> ai;
+    std::unique_ptr<PresetManager> presets;
+
+private:
+    void writeTicks()
+    {
+        QByteArray stat;
+        for (int i = 0; i < 4; ++i)
+            stat += QStringLiteral("cpu%1 %2 0 0 %3 0 0 0 0 0 0\n").arg(i).arg(m_busy[i]).arg(m_idle[i]).toUtf8();
+        tree.write("proc/stat", stat);
+    }
+    static void writeExecutable(const QString &path, const QByteArray &text)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        file.close();
+        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+
+    quint64 m_busy[4] = {};
+    quint64 m_idle[4] = {};
+};
