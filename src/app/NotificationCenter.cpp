@@ -5,12 +5,6 @@ NotificationCenter::NotificationCenter(QObject *parent)
 {
 }
 
-NotificationCenter &NotificationCenter::shared()
-{
-    static NotificationCenter *instance = new NotificationCenter;
-    return *instance;
-}
-
 void NotificationCenter::post(const QString &name, const QVariantMap &userInfo)
 {
     Q_EMIT posted(name, userInfo);

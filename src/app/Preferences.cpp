@@ -25,17 +25,6 @@ Preferences::~Preferences()
     flush();
 }
 
-Preferences &Preferences::shared()
-{
-    static Preferences *instance = [] {
-        auto *prefs = new Preferences(new QSettings(QStringLiteral("Quillmoor"), QStringLiteral("Quillmoor")));
-        if (auto *app = QCoreApplication::instance())
-            QObject::connect(app, &QCoreApplication::aboutToQuit, prefs, &Preferences::flush);
-        return prefs;
-    }();
-    return *instance;
-}
-
 QVariant Preferences::read(const char *key, const QVariant &fallback) const
 {
     return m_settings->value(QLatin1String(key), fallback);

@@ -9,12 +9,6 @@ ThemeManager::ThemeManager(Preferences &preferences, QObject *parent)
 {
 }
 
-ThemeManager &ThemeManager::shared()
-{
-    static ThemeManager *instance = new ThemeManager(Preferences::shared());
-    return *instance;
-}
-
 void ThemeManager::setCurrentTheme(AppTheme theme)
 {
     const bool changed = theme != m_theme;

@@ -1,7 +1,5 @@
 #include "AIService.h"
 
-#include "telemetry/SystemStatsProvider.h"
-
 #include <QHash>
 #include <QStringDecoder>
 #include <QTimer>
@@ -88,20 +86,6 @@ AIService::AIService(AIServiceSources sources, QObject *parent)
 {
     // whatis says "nothing appropriate" on its standard error for every miss.
     m_runner.setDiscardsStandardError(true);
-}
-
-AIService &AIService::shared()
-{
-    static AIService *instance = [] {
-        AIServiceSources sources;
-        sources.telemetry = [] {
-            const SystemStatsProvider &stats = SystemStatsProvider::shared();
-            return CopilotTelemetry{stats.cpuUsage(), stats.memoryPressure(), stats.socTemperature(),
-                                    stats.batteryPercentage()};
-        };
-        return new AIService(std::move(sources));
-    }();
-    return *instance;
 }
 
 // ---- Process explanations -----------------------------------------------------------------

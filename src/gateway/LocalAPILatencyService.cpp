@@ -1,7 +1,5 @@
 #include "LocalAPILatencyService.h"
 
-#include "localai/LocalAIService.h"
-
 #include <QElapsedTimer>
 #include <QTcpSocket>
 
@@ -27,17 +25,6 @@ LocalAPILatencyService::LocalAPILatencyService(LatencySources sources, Polling p
 }
 
 LocalAPILatencyService::~LocalAPILatencyService() = default;
-
-LocalAPILatencyService &LocalAPILatencyService::shared()
-{
-    static auto *instance = [] {
-        LatencySources sources;
-        sources.ports = [] { return LocalAIService::shared().activeLocalPorts(); };
-        sources.demoMode = [] { return LocalAIService::shared().demoMode(); };
-        return new LocalAPILatencyService(std::move(sources));
-    }();
-    return *instance;
-}
 
 void LocalAPILatencyService::startPolling()
 {

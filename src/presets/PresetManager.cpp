@@ -5,7 +5,6 @@
 #include "platform/ProcessTableReader.h"
 #include "platform/SleepInhibitor.h"
 #include "platform/TerminalLauncher.h"
-#include "telemetry/SystemStatsProvider.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -33,7 +32,6 @@ PresetSources PresetSources::forThisMachine()
     PresetSources sources;
     sources.loginBus = QDBusConnection::systemBus();
     sources.powerProfilesBus = QDBusConnection::systemBus();
-    sources.purgeMemory = [] { SystemStatsProvider::shared().optimizeMemory(); };
     return sources;
 }
 
@@ -56,12 +54,6 @@ PresetManager::PresetManager(PresetSources sources, QObject *parent)
 }
 
 PresetManager::~PresetManager() = default;
-
-PresetManager &PresetManager::shared()
-{
-    static PresetManager *instance = new PresetManager(PresetSources::forThisMachine());
-    return *instance;
-}
 
 // ---- Applying ----------------------------------------------------------------------------
 

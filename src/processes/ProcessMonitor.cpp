@@ -1,7 +1,7 @@
 #include "ProcessMonitor.h"
 
 #include "platform/ProcessControl.h"
-#include "telemetry/QuickActionsService.h"
+#include "platform/ProcessControl.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -229,11 +229,11 @@ void ProcessMonitor::toggleSuspend(int pid)
     if (!m_suspendedPids.contains(pid)) {
         m_suspendedPids.insert(pid);
         Q_EMIT suspendedPidsChanged();
-        QuickActionsService::suspendProcess(pid);
+        ProcessControl::stop(pid);
     } else {
         m_suspendedPids.remove(pid);
         Q_EMIT suspendedPidsChanged();
-        QuickActionsService::resumeProcess(pid);
+        ProcessControl::resume(pid);
     }
 }
 

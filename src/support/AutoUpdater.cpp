@@ -1,6 +1,5 @@
 #include "AutoUpdater.h"
 
-#include "app/Preferences.h"
 
 #include <QHostAddress>
 #include <QJsonDocument>
@@ -39,19 +38,9 @@ AutoUpdater::AutoUpdater(UpdaterSources sources, QObject *parent)
         m_network.setProxy(QNetworkProxy::NoProxy);
 }
 
-AutoUpdater &AutoUpdater::shared()
+QUrl AutoUpdater::serverFor(const QString &setting)
 {
-    static AutoUpdater *instance = [] {
-        UpdaterSources sources;
-        sources.server = serverFor(Preferences::shared());
-        return new AutoUpdater(std::move(sources));
-    }();
-    return *instance;
-}
-
-QUrl AutoUpdater::serverFor(const Preferences &preferences)
-{
-    const QString chosen = preferences.updateServerURL().trimmed();
+    const QString chosen = setting.trimmed();
     return QUrl(chosen.isEmpty() ? QStringLiteral(QUILLMOOR_UPDATE_SERVER) : chosen);
 }
 

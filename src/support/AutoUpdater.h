@@ -6,7 +6,6 @@
 #include <QString>
 #include <QUrl>
 
-class Preferences;
 
 struct UpdaterSources
 {
@@ -35,7 +34,7 @@ public:
     static AutoUpdater &shared();
 
     // The preference's host when set, else the one this build was configured with.
-    static QUrl serverFor(const Preferences &preferences);
+    static QUrl serverFor(const QString &setting);
     // The endpoint on `server`: HTTPS, or plain HTTP to this machine only. Invalid otherwise.
     static QUrl endpointFor(const QUrl &server);
     // Digit runs compare by value, other characters by code; a prefix orders first.

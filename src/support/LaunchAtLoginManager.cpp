@@ -105,12 +105,6 @@ LaunchAtLoginManager::LaunchAtLoginManager(LaunchAtLoginSources sources, QObject
     m_isEnabled = status() == Status::Enabled;
 }
 
-LaunchAtLoginManager &LaunchAtLoginManager::shared()
-{
-    static LaunchAtLoginManager *instance = new LaunchAtLoginManager;
-    return *instance;
-}
-
 QString LaunchAtLoginManager::entryPath() const
 {
     return QDir(m_sources.configHome).filePath(QStringLiteral("autostart/") + kEntryName);

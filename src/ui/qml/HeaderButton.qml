@@ -4,6 +4,7 @@ import QtQuick.Controls
 // A flat icon button for the popover header.
 AbstractButton {
     id: root
+    Accessible.name: help.length > 0 ? help : label
     property string symbol
     property color tint
     property string help

@@ -119,6 +119,7 @@ ColumnLayout {
                 required property var model
                 readonly property string name: model.name
                 objectName: "presetCard"
+                Accessible.name: name
                 readonly property bool isActive: name === root.presetManager.activePreset
                 readonly property color tint: root.presetColors[name]
                 Layout.fillWidth: true

@@ -151,6 +151,7 @@ Rectangle {
                             required property var modelData
                             required property int index
                             tabIndex: index
+                            title: modelData.title
                             symbol: modelData.symbol
                             tint: modelData.tint
                             idleTint: root.theme.secondaryTextColor
@@ -176,6 +177,7 @@ Rectangle {
                 AbstractButton {
                     required property var modelData
                     objectName: "trayApp"
+                    Accessible.name: "Open " + modelData.name
                     implicitWidth: 26
                     implicitHeight: 26
                     hoverEnabled: true

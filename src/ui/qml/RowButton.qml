@@ -4,6 +4,7 @@ import QtQuick.Controls
 // A small borderless symbol button inside a list row.
 AbstractButton {
     id: root
+    Accessible.name: help
     property string symbol
     property color tint
     property string help

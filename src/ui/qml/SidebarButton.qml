@@ -5,6 +5,7 @@ import Quillmoor
 // One dashboard sidebar entry; the selected one is drawn in the accent colour.
 AbstractButton {
     id: root
+    Accessible.name: title
     property string symbol
     property string title
     property bool selected

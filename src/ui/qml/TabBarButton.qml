@@ -6,6 +6,8 @@ import QtQuick.Controls
 AbstractButton {
     id: root
     property string symbol
+    property string title
+    Accessible.name: title
     property int tabIndex
     property int selectedTab
     property color tint

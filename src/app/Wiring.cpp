@@ -1,0 +1,92 @@
+// The one place where the app's single instances are made and handed what they need. A
+// service never reaches for another through shared(): whatever it reads of another (the
+// telemetry's figures, the local AI service's demo switch and ports) comes in here, as a
+// callback in its sources. Tests build their services with fakes instead and never come here.
+
+#include "Preferences.h"
+#include "NotificationCenter.h"
+#include "ThemeManager.h"
+#include "copilot/AIService.h"
+#include "gateway/LocalAPILatencyService.h"
+#include "localai/LocalAIService.h"
+#include "presets/PresetManager.h"
+#include "support/AutoUpdater.h"
+#include "support/LaunchAtLoginManager.h"
+#include "telemetry/SystemStatsProvider.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+
+Preferences &Preferences::shared()
+{
+    static Preferences *instance = [] {
+        auto *prefs = new Preferences(new QSettings(QStringLiteral("Quillmoor"), QStringLiteral("Quillmoor")));
+        if (auto *app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, prefs, &Preferences::flush);
+        return prefs;
+    }();
+    return *instance;
+}
+
+NotificationCenter &NotificationCenter::shared()
+{
+    static NotificationCenter *instance = new NotificationCenter;
+    return *instance;
+}
+
+ThemeManager &ThemeManager::shared()
+{
+    static ThemeManager *instance = new ThemeManager(Preferences::shared());
+    return *instance;
+}
+
+PresetManager &PresetManager::shared()
+{
+    static PresetManager *instance = [] {
+        PresetSources sources = PresetSources::forThisMachine();
+        sources.purgeMemory = [] { SystemStatsProvider::shared().optimizeMemory(); };
+        return new PresetManager(std::move(sources));
+    }();
+    return *instance;
+}
+
+AIService &AIService::shared()
+{
+    static AIService *instance = [] {
+        AIServiceSources sources;
+        sources.telemetry = [] {
+            const SystemStatsProvider &stats = SystemStatsProvider::shared();
+            return CopilotTelemetry{stats.cpuUsage(), stats.memoryPressure(), stats.socTemperature(),
+                                    stats.batteryPercentage()};
+        };
+        return new AIService(std::move(sources));
+    }();
+    return *instance;
+}
+
+AutoUpdater &AutoUpdater::shared()
+{
+    static AutoUpdater *instance = [] {
+        UpdaterSources sources;
+        sources.server = serverFor(Preferences::shared().updateServerURL());
+        return new AutoUpdater(std::move(sources));
+    }();
+    return *instance;
+}
+
+LaunchAtLoginManager &LaunchAtLoginManager::shared()
+{
+    static LaunchAtLoginManager *instance = new LaunchAtLoginManager;
+    return *instance;
+}
+
+LocalAPILatencyService &LocalAPILatencyService::shared()
+{
+    static auto *instance = [] {
+        LatencySources sources;
+        sources.ports = [] { return LocalAIService::shared().activeLocalPorts(); };
+        sources.demoMode = [] { return LocalAIService::shared().demoMode(); };
+        return new LocalAPILatencyService(std::move(sources));
+    }();
+    return *instance;
+}
