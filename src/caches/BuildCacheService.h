@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SDKVersionInfo.h"
+#include "platform/UserPaths.h"
 
 #include <QDateTime>
 #include <QFuture>
@@ -214,11 +215,9 @@ Q_SIGNALS:
 
 private:
     bool demoMode() const { return m_sources.demoMode && m_sources.demoMode(); }
-    QString environment(const char *name) const;
     qint64 monotonicMs() const;
     QDateTime now() const;
     void log(const QString &line);
-    QList<CacheRow> buildTable() const;
     void startPass();
     void measureRow(int index);
     void measureModelFolders();
@@ -234,6 +233,7 @@ private:
     void onWorker(std::function<T()> work, std::function<void(T)> then);
 
     BuildCacheSources m_sources;
+    UserPaths m_paths;
     QList<CacheRow> m_table;
     QTimer m_timer;
     QList<QFuture<void>> m_workers;
