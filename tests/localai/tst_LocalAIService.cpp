@@ -113,9 +113,9 @@ private Q_SLOTS:
 
     void readsOllamaHostAsOllamaDoes()
     {
-        QCOMPARE(LocalAIService::defaultOllamaUrl({}), QUrl(QStringLiteral("http://localhost:11434")));
+        QCOMPARE(LocalAIService::defaultOllamaUrl({}), QUrl(QStringLiteral("http://127.0.0.1:11434")));
         QCOMPARE(LocalAIService::defaultOllamaUrl(QStringLiteral("127.0.0.1:9999")), QUrl(QStringLiteral("http://127.0.0.1:9999")));
-        QCOMPARE(LocalAIService::defaultOllamaUrl(QStringLiteral("0.0.0.0")), QUrl(QStringLiteral("http://localhost:11434")));
+        QCOMPARE(LocalAIService::defaultOllamaUrl(QStringLiteral("0.0.0.0")), QUrl(QStringLiteral("http://127.0.0.1:11434")));
         QCOMPARE(LocalAIService::defaultOllamaUrl(QStringLiteral("http://box.lan:8080/")), QUrl(QStringLiteral("http://box.lan:8080")));
     }
 
