@@ -59,7 +59,7 @@ BuildCacheService::BuildCacheService(BuildCacheSources sources, Polling polling,
     , m_sources(std::move(sources))
 {
     if (m_sources.homePath.isEmpty())
-        m_sources.homePath = QDir::homePath();
+        m_sources.homePath = UserPaths().home();
     m_paths = UserPaths(m_sources.homePath, m_sources.environment);
     m_table = CacheTable::rows(m_paths);
     for (int i = 0; i < m_table.size(); ++i)

@@ -47,7 +47,7 @@ LocalAIService::LocalAIService(LocalAISources sources, Polling polling, QObject 
     , m_processReader(m_sources.procRoot)
 {
     if (m_sources.homePath.isEmpty())
-        m_sources.homePath = QDir::homePath();
+        m_sources.homePath = UserPaths().home();
     if (m_sources.ownPid == 0)
         m_sources.ownPid = ProcessControl::ownPid();
     m_ollamaUrl = m_sources.ollamaUrl.isEmpty() ? UserPaths(m_sources.homePath).ollamaServer() : m_sources.ollamaUrl;
