@@ -6,6 +6,7 @@
 #include "Preferences.h"
 #include "NotificationCenter.h"
 #include "ThemeManager.h"
+#include "caches/BuildCacheService.h"
 #include "copilot/AIService.h"
 #include "gateway/LocalAPILatencyService.h"
 #include "localai/LocalAIService.h"
@@ -77,6 +78,26 @@ AutoUpdater &AutoUpdater::shared()
 LaunchAtLoginManager &LaunchAtLoginManager::shared()
 {
     static LaunchAtLoginManager *instance = new LaunchAtLoginManager;
+    return *instance;
+}
+
+LocalAIService &LocalAIService::shared()
+{
+    static LocalAIService *instance = [] {
+        LocalAISources sources;
+        sources.isUnplugged = [] { return SystemStatsProvider::shared().isUnplugged(); };
+        return new LocalAIService(std::move(sources));
+    }();
+    return *instance;
+}
+
+BuildCacheService &BuildCacheService::shared()
+{
+    static BuildCacheService *instance = [] {
+        BuildCacheSources sources;
+        sources.demoMode = [] { return LocalAIService::shared().demoMode(); };
+        return new BuildCacheService(std::move(sources));
+    }();
     return *instance;
 }
 

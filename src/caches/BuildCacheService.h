@@ -1,6 +1,8 @@
 #pragma once
 
+#include "CacheRowInfo.h"
 #include "SDKVersionInfo.h"
+#include "platform/UserPaths.h"
 
 #include <QDateTime>
 #include <QFuture>
@@ -50,8 +52,8 @@ class BuildCacheService : public QObject
     Q_PROPERTY(qint64 mesaShaderCacheSize READ mesaShaderCacheSize NOTIFY mesaShaderCacheSizeChanged)
     Q_PROPERTY(qint64 nvidiaShaderCacheSize READ nvidiaShaderCacheSize NOTIFY nvidiaShaderCacheSizeChanged)
     Q_PROPERTY(qint64 steamShaderCacheSize READ steamShaderCacheSize NOTIFY steamShaderCacheSizeChanged)
-    Q_PROPERTY(QVariantList cacheRows READ cacheRowsForQml NOTIFY cacheRowsChanged)
-    Q_PROPERTY(QVariantList foundSDKVersions READ foundSDKVersionsForQml NOTIFY foundSDKVersionsChanged)
+    Q_PROPERTY(QList<CacheRowInfo> cacheRows READ cacheRows NOTIFY cacheRowsChanged)
+    Q_PROPERTY(QList<SDKVersionInfo> foundSDKVersions READ foundSDKVersions NOTIFY foundSDKVersionsChanged)
     Q_PROPERTY(double huggingfaceCacheSizeGB READ huggingfaceCacheSizeGB NOTIFY huggingfaceCacheSizeGBChanged)
     Q_PROPERTY(double ollamaCacheSizeGB READ ollamaCacheSizeGB NOTIFY ollamaCacheSizeGBChanged)
     Q_PROPERTY(bool scanning READ isScanning NOTIFY scanningChanged)
@@ -181,8 +183,8 @@ public:
     QList<SDKVersionInfo> foundSDKVersions() const { return m_foundSDKVersions; }
     double huggingfaceCacheSizeGB() const { return m_huggingfaceCacheSizeGB; }
     double ollamaCacheSizeGB() const { return m_ollamaCacheSizeGB; }
-    QVariantList cacheRowsForQml() const;
-    QVariantList foundSDKVersionsForQml() const;
+    // Every row of the cache table with its current size, in table order.
+    QList<CacheRowInfo> cacheRows() const;
 
 Q_SIGNALS:
     void derivedDataSizeChanged();
@@ -214,11 +216,9 @@ Q_SIGNALS:
 
 private:
     bool demoMode() const { return m_sources.demoMode && m_sources.demoMode(); }
-    QString environment(const char *name) const;
     qint64 monotonicMs() const;
     QDateTime now() const;
     void log(const QString &line);
-    QList<CacheRow> buildTable() const;
     void startPass();
     void measureRow(int index);
     void measureModelFolders();
@@ -234,6 +234,7 @@ private:
     void onWorker(std::function<T()> work, std::function<void(T)> then);
 
     BuildCacheSources m_sources;
+    UserPaths m_paths;
     QList<CacheRow> m_table;
     QTimer m_timer;
     QList<QFuture<void>> m_workers;

@@ -35,15 +35,3 @@ std::optional<SDKVersionInfo> SDKVersionInfo::fromJson(const QJsonObject &object
         return std::nullopt;
     return info;
 }
-
-QVariantMap SDKVersionInfo::toVariantMap() const
-{
-    return {{QStringLiteral("id"), id()},
-            {QStringLiteral("manager"), manager},
-            {QStringLiteral("name"), name},
-            {QStringLiteral("version"), version},
-            {QStringLiteral("path"), path},
-            {QStringLiteral("sizeBytes"), sizeBytes},
-            {QStringLiteral("lastAccessDate"), lastAccessDate},
-            {QStringLiteral("sizeInMB"), sizeInMB()}};
-}

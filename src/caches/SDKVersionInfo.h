@@ -4,7 +4,7 @@
 #include <QJsonObject>
 #include <QMetaType>
 #include <QString>
-#include <QVariantMap>
+#include <QMetaType>
 
 #include <optional>
 
@@ -35,7 +35,6 @@ public:
     // Dates travel as ISO 8601 with milliseconds, in UTC.
     QJsonObject toJson() const;
     static std::optional<SDKVersionInfo> fromJson(const QJsonObject &object);
-    QVariantMap toVariantMap() const;
     bool operator==(const SDKVersionInfo &) const = default;
 };
 

@@ -2,7 +2,6 @@
 
 #include <QMetaType>
 #include <QString>
-#include <QVariantMap>
 
 // How long one listening local port took to accept a connection.
 struct PortLatencyInfo

@@ -139,15 +139,3 @@ QJsonObject LocalAIModel::toJson() const
         object.insert(QStringLiteral("expiresAt"), expiresAt->toUTC().toString(Qt::ISODateWithMs));
     return object;
 }
-
-QVariantMap LocalAIModel::toVariantMap() const
-{
-    return {{QStringLiteral("id"), id()},
-            {QStringLiteral("name"), name},
-            {QStringLiteral("size"), size},
-            {QStringLiteral("parameterSize"), parameterSize},
-            {QStringLiteral("quantization"), quantization},
-            {QStringLiteral("format"), format},
-            {QStringLiteral("sizeInGB"), sizeInGB()},
-            {QStringLiteral("expiresAt"), expiresAt ? QVariant(*expiresAt) : QVariant()}};
-}

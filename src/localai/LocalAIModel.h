@@ -6,7 +6,6 @@
 #include <QList>
 #include <QMetaType>
 #include <QString>
-#include <QVariantMap>
 
 #include <optional>
 
@@ -21,6 +20,7 @@ struct LocalAIModel
     Q_PROPERTY(QString quantization MEMBER quantization)
     Q_PROPERTY(QString format MEMBER format)
     Q_PROPERTY(double sizeInGB READ sizeInGB)
+    Q_PROPERTY(QDateTime expiresAt READ expiry)
 
 public:
     QString name;                       // the tag, "llama3:8b"; also the identity
@@ -31,6 +31,8 @@ public:
     std::optional<QDateTime> expiresAt; // when the server will unload it
 
     QString id() const { return name; }
+    // When the server will unload it; a null time when it did not say.
+    QDateTime expiry() const { return expiresAt.value_or(QDateTime()); }
     double sizeInGB() const { return static_cast<double>(size) / 1024.0 / 1024.0 / 1024.0; }
 
     // The two sample models, their expiries counted from `now`.
@@ -47,7 +49,6 @@ public:
     static std::optional<QDateTime> parseTimestamp(const QString &text);
 
     QJsonObject toJson() const;
-    QVariantMap toVariantMap() const;   // for QML; "expiresAt" null when unknown
     bool operator==(const LocalAIModel &) const = default;
 };
 

@@ -1,40 +1,26 @@
 #include "LocalAIService.h"
 
-#include "app/QmlRecords.h"
-#include "platform/WorkerTask.h"
-#include "platform/FileTree.h"
 #include "platform/ProcessControl.h"
-#include "telemetry/SystemStatsProvider.h"
+#include "platform/UserPaths.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QFutureWatcher>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QStringDecoder>
-#include <QtConcurrent/QtConcurrentRun>
 
-#include <algorithm>
-#include <csignal>
 #include <cstdio>
-#include <map>
-#include <unordered_set>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 const QString kRunning = QStringLiteral("Running");
 const QString kShielded = QStringLiteral("Suspended (Battery Shield)");
 const QString kOllamaSystemStore = QStringLiteral("/usr/share/ollama/.ollama/models/blobs");
 
-bool isInside(const QString &location, const QString &root)
+template<typename Row, typename Keep>
+QList<Row> keptWhere(const QList<Row> &rows, Keep keep)
 {
-    return location.size() > root.size() + 1 && location.startsWith(root)
-        && (root.endsWith(QLatin1Char('/')) || location.at(root.size()) == QLatin1Char('/'));
+    QList<Row> kept;
+    for (const Row &row : rows)
+        if (keep(row))
+            kept.append(row);
+    return kept;
 }
 }
 
@@ -59,33 +45,30 @@ LocalAIService::LocalAIService(LocalAISources sources, Polling polling, QObject 
     , m_processReader(m_sources.procRoot)
 {
     if (m_sources.homePath.isEmpty())
-        m_sources.homePath = QDir::homePath();
+        m_sources.homePath = UserPaths().home();
     if (m_sources.ownPid == 0)
         m_sources.ownPid = ProcessControl::ownPid();
-    m_ollamaUrl = m_sources.ollamaUrl.isEmpty() ? defaultOllamaUrl(qEnvironmentVariable("OLLAMA_HOST"))
-                                                : m_sources.ollamaUrl;
-    // The server is on this machine: an http_proxy meant for the internet must not see it.
-    m_network.setProxy(QNetworkProxy::NoProxy);
+    m_ollamaUrl = m_sources.ollamaUrl.isEmpty() ? UserPaths(m_sources.homePath).ollamaServer() : m_sources.ollamaUrl;
+    m_demo = std::make_unique<DemoWorkspace>(m_sources.now);
+    m_live = std::make_unique<LiveWorkspace>(
+        LiveWorkspaceSetup{m_ollamaUrl, m_sources.procRoot, m_sources.homePath, m_sources.ownPid,
+                           [this] { return ollamaBlobDirs(); }, [this] { return huggingFaceHub(); }},
+        m_runner);
+    connect(m_live.get(), &LiveWorkspace::logged, this, &LocalAIService::log);
+    m_containers = std::make_unique<ContainerWatch>(m_runner, m_sources.dockerSocket, m_sources.now);
     m_timer.setInterval(kIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, [this] { runPass(); });
     if (polling == Polling::Start)
         startPolling();
 }
 
-LocalAIService::~LocalAIService()
-{
-    for (QFuture<void> &worker : m_workers)
-        worker.waitForFinished();
-}
+LocalAIService::~LocalAIService() = default;
 
-LocalAIService &LocalAIService::shared()
+LocalAIBackend &LocalAIService::backend()
 {
-    static LocalAIService *instance = [] {
-        LocalAISources sources;
-        sources.isUnplugged = [] { return SystemStatsProvider::shared().isUnplugged(); };
-        return new LocalAIService(std::move(sources));
-    }();
-    return *instance;
+    if (m_demoMode)
+        return *m_demo;
+    return *m_live;
 }
 
 void LocalAIService::startPolling()
@@ -117,11 +100,6 @@ bool LocalAIService::runPass(Done done)
     return true;
 }
 
-QDateTime LocalAIService::now() const
-{
-    return m_sources.now ? m_sources.now() : QDateTime::currentDateTime();
-}
-
 void LocalAIService::log(const QString &line)
 {
     std::printf("%s\n", line.toLocal8Bit().constData());
@@ -131,66 +109,16 @@ void LocalAIService::log(const QString &line)
 
 QUrl LocalAIService::defaultOllamaUrl(const QString &ollamaHost)
 {
-    QString text = ollamaHost.trimmed();
-    if (text.isEmpty())
-        return QUrl(QStringLiteral("http://localhost:11434"));
-    if (!text.contains(QLatin1String("://")))
-        text.prepend(QStringLiteral("http://"));
-    QUrl url(text);
-    if (!url.isValid())
-        url = QUrl(QStringLiteral("http://localhost:11434"));
-    // A server told to listen everywhere ("0.0.0.0", ":11434") is reached on loopback.
-    const QString host = url.host();
-    if (host.isEmpty() || host == QLatin1String("0.0.0.0") || host == QLatin1String("::"))
-        url.setHost(QStringLiteral("localhost"));
-    if (url.port() == -1 && url.scheme() == QLatin1String("http"))
-        url.setPort(11434);
-    url.setPath(QString());
-    return url;
+    return UserPaths::ollamaServerFor(ollamaHost);
 }
 
 // ---- Listing and ejection -------------------------------------------------------------
 
 void LocalAIService::updateModels(Done done)
 {
-    if (m_demoMode) {
-        setStatus(OllamaStatus::Active);
-        if (!m_activeModels.isEmpty()) {
-            const QDateTime current = now();
-            QList<LocalAIModel> kept;
-            for (const LocalAIModel &model : std::as_const(m_activeModels))
-                if (!model.expiresAt || *model.expiresAt > current)
-                    kept.append(model);
-            setActiveModels(kept);
-            if (kept.isEmpty())
-                setStatus(OllamaStatus::Idle);
-        } else {
-            setActiveModels(LocalAIModel::samples(now()));
-        }
-        if (done)
-            done();
-        return;
-    }
-
-    QNetworkRequest request(m_ollamaUrl.resolved(QUrl(QStringLiteral("/api/ps"))));
-    request.setTransferTimeout(kListingTimeoutMs);
-    QNetworkReply *reply = m_network.get(request);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, done] {
-        reply->deleteLater();
-        std::optional<QList<LocalAIModel>> models;
-        const int code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (reply->error() == QNetworkReply::NoError && code == 200)
-            models = LocalAIModel::decodeListing(reply->readAll());
-        if (!models) {
-            setStatus(OllamaStatus::Offline);
-            setActiveModels({});
-        } else if (models->isEmpty()) {
-            setStatus(OllamaStatus::Idle);
-            setActiveModels({});
-        } else {
-            setStatus(OllamaStatus::Active);
-            setActiveModels(*models);
-        }
+    backend().listModels(m_activeModels, [this, done](LocalAIBackend::Listing listing) {
+        setStatus(listing.status);
+        setActiveModels(listing.models);
         if (done)
             done();
     });
@@ -198,34 +126,19 @@ void LocalAIService::updateModels(Done done)
 
 void LocalAIService::ejectModel(const QString &name, Done done)
 {
-    if (m_demoMode) {
-        QList<LocalAIModel> kept;
-        for (const LocalAIModel &model : std::as_const(m_activeModels))
-            if (model.name != name)
-                kept.append(model);
-        setActiveModels(kept);
-        if (kept.isEmpty())
-            setStatus(OllamaStatus::Idle);
-        if (done)
-            done();
-        return;
-    }
-
-    const QJsonObject body{{QStringLiteral("model"), name}, {QStringLiteral("keep_alive"), 0}};
-    QNetworkRequest request(m_ollamaUrl.resolved(QUrl(QStringLiteral("/api/generate"))));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    request.setTransferTimeout(kEjectTimeoutMs);
-    QNetworkReply *reply = m_network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
-    connect(reply, &QNetworkReply::finished, this, [this, reply, done] {
-        reply->deleteLater();
-        // Any HTTP answer counts as delivered; only a failed exchange is a failure.
-        if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
-            log(QStringLiteral("Failed to eject model: ") + reply->errorString());
-            if (done)
-                done();
+    backend().ejectModel(name, [this, name, done](After after) {
+        if (after == After::Rescan) {
+            updateModels(done);
             return;
         }
-        updateModels(done);
+        if (after == After::RemoveRow) {
+            const QList<LocalAIModel> kept = keptWhere(m_activeModels, [&](const LocalAIModel &m) { return m.name != name; });
+            setActiveModels(kept);
+            if (kept.isEmpty())
+                setStatus(OllamaStatus::Idle);
+        }
+        if (done)
+            done();
     });
 }
 
@@ -308,51 +221,36 @@ void LocalAIService::applyBatteryShieldMode()
             continue;
         row.status = kShielded;
         changed = true;
-        if (!m_demoMode)
-            m_runner.run(QStringLiteral("docker"), {QStringLiteral("pause"), row.containerId});
+        backend().pauseContainer(row.containerId);
     }
     if (changed)
         setActiveVectorDBs(rows);
-    if (m_vmAutoSleepEnabled && !m_demoMode)
-        m_runner.run(QStringLiteral("colima"), {QStringLiteral("stop")});
+    if (m_vmAutoSleepEnabled)
+        backend().stopVM();
 }
 
 // ---- Clean-up actions --------------------------------------------------------------------
 
 void LocalAIService::stopVectorDatabase(const QString &containerId, Done done)
 {
-    const auto removeRows = [this, containerId] {
-        QList<VectorDatabaseInfo> kept;
-        for (const VectorDatabaseInfo &row : std::as_const(m_activeVectorDBs))
-            if (row.containerId != containerId)
-                kept.append(row);
-        setActiveVectorDBs(kept);
-    };
-    if (m_demoMode) {
-        removeRows();
+    backend().stopContainer(containerId, [this, containerId, done](After after) {
+        if (after == After::Rescan) {
+            scanVectorDatabases(done);
+            return;
+        }
+        if (after == After::RemoveRow)
+            setActiveVectorDBs(keptWhere(m_activeVectorDBs, [&](const VectorDatabaseInfo &row) {
+                return row.containerId != containerId;
+            }));
         if (done)
             done();
-        return;
-    }
-    m_runner.run(QStringLiteral("docker"), {QStringLiteral("stop"), containerId},
-                 [this, removeRows, done](const CommandRunner::Result &result) {
-                     if (!result.started) {
-                         removeRows();
-                         if (done)
-                             done();
-                         return;
-                     }
-                     scanVectorDatabases(done);
-                 });
+    });
 }
 
 void LocalAIService::purgeOrphanedCompanions(Done done)
 {
     QTimer::singleShot(kCompanionPurgeDelayMs, this, [this, done] {
-        if (!m_demoMode)
-            for (const OrphanedCompanionInfo &row : std::as_const(m_orphanedAICompanions))
-                if (row.pid > 1 && row.pid != m_sources.ownPid)
-                    ProcessControl::sendSignal(row.pid, SIGKILL);
+        backend().killCompanions(m_orphanedAICompanions);
         setOrphanedAICompanions({});
         if (done)
             done();
@@ -368,260 +266,100 @@ void LocalAIService::killProcessOnPort(int pid, Done done)
             QTimer::singleShot(0, this, done);
         return;
     }
-    if (m_demoMode) {
-        QList<LocalPortInfo> kept;
-        for (const LocalPortInfo &row : std::as_const(m_activeLocalPorts))
-            if (row.pid != pid)
-                kept.append(row);
-        setActiveLocalPorts(kept);
-        if (done)
-            done();
+    if (backend().killProcess(pid) == After::Rescan) {
+        scanLocalPorts(done);
         return;
     }
-    ProcessControl::sendSignal(pid, SIGKILL);
-    scanLocalPorts(done);
+    setActiveLocalPorts(keptWhere(m_activeLocalPorts, [pid](const LocalPortInfo &row) { return row.pid != pid; }));
+    if (done)
+        done();
 }
 
 void LocalAIService::purgeModelCacheFile(const QString &path, Done done)
 {
-    if (m_demoMode) {
-        QList<ModelCacheFile> kept;
-        for (const ModelCacheFile &row : std::as_const(m_cachedModelFiles))
-            if (row.path != path)
-                kept.append(row);
-        setCachedModelFiles(kept);
+    backend().deleteModelFile(path, [this, path, done](After after) {
+        if (after == After::Rescan) {
+            scanModelCache(done);
+            return;
+        }
+        if (after == After::RemoveRow)
+            setCachedModelFiles(keptWhere(m_cachedModelFiles, [&](const ModelCacheFile &row) { return row.path != path; }));
         if (done)
             done();
-        return;
-    }
-    const std::optional<QString> location = deletableLocation(path, modelCacheRoots());
-    if (!location) {
-        log(QStringLiteral("Refusing to delete %1: it is not inside a model cache folder").arg(path));
-        if (done)
-            QTimer::singleShot(0, this, done);
-        return;
-    }
-    onWorker<bool>([target = *location] { return FileTree::removeItem(QFile::encodeName(target).toStdString()); },
-                   [this, done](bool) { scanModelCache(done); });
+    });
 }
 
 void LocalAIService::stopColimaVM()
 {
-    if (!m_demoMode)
-        m_runner.run(QStringLiteral("colima"), {QStringLiteral("stop")});
+    backend().stopVM();
 }
 
 std::optional<QString> LocalAIService::deletableLocation(const QString &path, const QStringList &roots)
 {
-    if (path.isEmpty() || !QDir::isAbsolutePath(path))
-        return std::nullopt;
-    // The folders on the way are resolved as the kernel would resolve them (a link, then
-    // ".."); the last component stays itself, so a link is judged by where it points.
-    const QFileInfo given(path);
-    const QString fileName = given.fileName();
-    QString location;
-    if (fileName.isEmpty() || fileName == QLatin1String(".") || fileName == QLatin1String("..")) {
-        location = given.canonicalFilePath();
-    } else {
-        const QString parent = QFileInfo(given.absolutePath()).canonicalFilePath();
-        if (!parent.isEmpty())
-            location = parent + (parent.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) + fileName;
-    }
-    if (location.isEmpty())
-        return std::nullopt;
-    const QFileInfo item(location);
-    if (!item.exists() && !item.isSymLink())
-        return std::nullopt;
-
-    QStringList canonicalRoots;
-    for (const QString &root : roots) {
-        const QString canonical = QFileInfo(root).canonicalFilePath();
-        if (!canonical.isEmpty())
-            canonicalRoots.append(canonical);
-    }
-    const auto insideARoot = [&](const QString &where) {
-        return std::any_of(canonicalRoots.cbegin(), canonicalRoots.cend(),
-                           [&](const QString &root) { return isInside(where, root); });
-    };
-    if (!insideARoot(location))
-        return std::nullopt;
-    if (item.isSymLink()) {
-        const QString target = item.canonicalFilePath();
-        // A dangling link harms nothing by going; one that leads out is refused.
-        if (!target.isEmpty() && !insideARoot(target))
-            return std::nullopt;
-    }
-    return location;
+    return LiveWorkspace::deletableLocation(path, roots, UserPaths().home());
 }
 
 // ---- Scans ------------------------------------------------------------------------------
 
 QList<VectorDatabaseInfo> LocalAIService::parseContainers(const QByteArray &output)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder(output);
-    if (decoder.hasError())
-        return {};
-    QList<VectorDatabaseInfo> rows;
-    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QStringList parts = line.split(QLatin1Char('|'));
-        if (parts.size() < 3)
-            continue;
-        const QString &name = parts[1];
-        if (!name.contains(QLatin1String("chroma")) && !name.contains(QLatin1String("qdrant"))
-            && !name.contains(QLatin1String("milvus")) && !name.contains(QLatin1String("weaviate")))
-            continue;
-        VectorDatabaseInfo row;
-        row.name = name;
-        row.containerId = parts[0];
-        row.port = name.contains(QLatin1String("chroma")) ? 8000 : name.contains(QLatin1String("qdrant")) ? 6333 : 8080;
-        row.memoryUsage = QStringLiteral("128 MB");
-        row.status = kRunning;
-        rows.append(row);
-    }
-    return rows;
+    return ContainerWatch::parse(output);
 }
 
 void LocalAIService::scanVectorDatabases(Done done)
 {
-    m_runner.run(QStringLiteral("docker"),
-                 {QStringLiteral("ps"), QStringLiteral("--format"), QStringLiteral("{{.ID}}|{{.Names}}|{{.Ports}}")},
-                 [this, done](const CommandRunner::Result &result) {
-                     QList<VectorDatabaseInfo> rows = result.started ? parseContainers(result.output) : QList<VectorDatabaseInfo>{};
-                     setActiveVectorDBs(rows.isEmpty() ? sampleVectorDatabases() : rows);
-                     // Each failing run of the Docker CLI costs tens of milliseconds of CPU.
-                     if (result.started && !(result.finished && result.exitCode == 0)) {
-                         // Without the daemon's socket there is nothing to retry against
-                         // until it appears; with it (say, a user outside the docker
-                         // group) the waits double.
-                         m_containerFailures = std::min(m_containerFailures + 1, 8);
-                         m_dockerSocketAtFailure = QFileInfo::exists(m_sources.dockerSocket);
-                         const int wait = m_dockerSocketAtFailure ? kIntervalMs << m_containerFailures : kContainerRetryMaxMs;
-                         m_containerRetryAt = now().addMSecs(std::min(kContainerRetryMaxMs, wait));
-                     } else {
-                         m_containerFailures = 0;
-                         m_containerRetryAt = {};
-                     }
-                     if (done)
-                         done();
-                 });
+    m_containers->scan([this, done](QList<VectorDatabaseInfo> rows) {
+        setActiveVectorDBs(rows);
+        if (done)
+            done();
+    });
 }
 
 void LocalAIService::pollVectorDatabases(Done done)
 {
-    const bool daemonArrived = !m_dockerSocketAtFailure && QFileInfo::exists(m_sources.dockerSocket);
-    if (m_containerRetryAt.isValid() && now() < m_containerRetryAt && !daemonArrived) {
-        setActiveVectorDBs(sampleVectorDatabases());
+    m_containers->poll([this, done](QList<VectorDatabaseInfo> rows) {
+        setActiveVectorDBs(rows);
         if (done)
             done();
-        return;
-    }
-    scanVectorDatabases(std::move(done));
+    });
 }
 
 void LocalAIService::scanOrphanedCompanions()
 {
-    if (!m_demoMode)
-        setOrphanedAICompanions({});
-    else if (m_orphanedAICompanions.isEmpty())
-        setOrphanedAICompanions(sampleCompanions());
+    if (const auto rows = backend().companions(m_orphanedAICompanions))
+        setOrphanedAICompanions(*rows);
 }
 
 QList<LocalPortInfo> LocalAIService::listeningPorts(const std::vector<SocketEntry> &sockets,
                                                     const std::unordered_map<std::uint64_t, int> &owners,
                                                     const std::function<QString(int)> &nameOf)
 {
-    std::map<int, LocalPortInfo> byPort;
-    for (const SocketEntry &socket : sockets) {
-        if (socket.state != SocketEntry::kListen)
-            continue;
-        LocalPortInfo row;
-        row.port = socket.localPort;
-        if (const auto it = owners.find(socket.inode); it != owners.end()) {
-            row.pid = it->second;
-            row.processName = nameOf(row.pid);
-        }
-        if (row.processName.isEmpty()) {
-            row.pid = 0;
-            row.processName = QStringLiteral("?");
-        }
-        byPort[row.port] = row;
-    }
-    QList<LocalPortInfo> rows;
-    for (const auto &[port, row] : byPort)
-        rows.append(row);
-    return rows;
+    return LiveWorkspace::listeningPorts(sockets, owners, nameOf);
 }
 
 void LocalAIService::scanLocalPorts(Done done)
 {
-    if (m_demoMode) {
-        if (m_activeLocalPorts.isEmpty())
-            setActiveLocalPorts(samplePorts());
+    backend().scanPorts(m_activeLocalPorts, [this, done](std::optional<QList<LocalPortInfo>> rows) {
+        if (rows)
+            setActiveLocalPorts(*rows);
         if (done)
             done();
-        return;
-    }
-    onWorker<QList<LocalPortInfo>>(
-        [root = m_sources.procRoot] {
-            const SocketTableReader reader(root);
-            const std::vector<SocketEntry> sockets = reader.readTcp(1u << SocketEntry::kListen);
-            std::unordered_set<std::uint64_t> inodes;
-            for (const SocketEntry &socket : sockets)
-                if (socket.state == SocketEntry::kListen && socket.inode != 0)
-                    inodes.insert(socket.inode);
-            return listeningPorts(sockets, reader.owners(inodes),
-                                  [&reader](int pid) { return QString::fromStdString(reader.commandName(pid)); });
-        },
-        [this, done](QList<LocalPortInfo> rows) {
-            setActiveLocalPorts(rows);
-            if (done)
-                done();
-        });
+    });
 }
 
 QList<ModelCacheFile> LocalAIService::findModelFiles(const QStringList &ollamaBlobDirs, const QString &huggingFaceHub)
 {
-    QList<ModelCacheFile> files;
-    const auto walk = [&files](const QString &root, qint64 threshold, const QString &type) {
-        const std::string base = QFile::encodeName(root).toStdString();
-        FileTree::walk(base, [&](const FileTreeEntry &entry) {
-            if (entry.kind != FileTreeEntry::Kind::File || static_cast<qint64>(entry.size) <= threshold)
-                return;
-            const std::string &rel = entry.relativePath;
-            if (rel.front() == '.' || rel.find("/.") != std::string::npos)
-                return;   // hidden, or inside a hidden folder
-            ModelCacheFile file;
-            file.path = QFile::decodeName(QByteArray::fromStdString(base + '/' + rel));
-            file.name = QFileInfo(file.path).fileName();
-            file.size = static_cast<qint64>(entry.size);
-            file.type = type;
-            files.append(file);
-        });
-    };
-    for (const QString &dir : ollamaBlobDirs)
-        walk(dir, kOllamaBlobThreshold, QStringLiteral("Ollama"));
-    if (!huggingFaceHub.isEmpty())
-        walk(huggingFaceHub, kHuggingFaceThreshold, QStringLiteral("HuggingFace"));
-    std::stable_sort(files.begin(), files.end(), [](const ModelCacheFile &a, const ModelCacheFile &b) { return a.size > b.size; });
-    return files;
+    return LiveWorkspace::findModelFiles(ollamaBlobDirs, huggingFaceHub);
 }
 
 void LocalAIService::scanModelCache(Done done)
 {
-    if (m_demoMode) {
-        if (m_cachedModelFiles.isEmpty())
-            setCachedModelFiles(sampleModelFiles());
+    backend().scanModelFiles(m_cachedModelFiles, [this, done](std::optional<QList<ModelCacheFile>> files) {
+        if (files)
+            setCachedModelFiles(*files);
         if (done)
             done();
-        return;
-    }
-    onWorker<QList<ModelCacheFile>>([dirs = ollamaBlobDirs(), hub = huggingFaceHub()] { return findModelFiles(dirs, hub); },
-                                    [this, done](QList<ModelCacheFile> files) {
-                                        setCachedModelFiles(files);
-                                        if (done)
-                                            done();
-                                    });
+    });
 }
 
 QList<int> LocalAIService::getPIDs(const QStringList &names)
@@ -637,9 +375,7 @@ QStringList LocalAIService::ollamaBlobDirs() const
 {
     if (m_sources.ollamaBlobDirs)
         return *m_sources.ollamaBlobDirs;
-    const QString models = qEnvironmentVariable("OLLAMA_MODELS");
-    QStringList dirs{models.isEmpty() ? QDir(m_sources.homePath).filePath(QStringLiteral(".ollama/models/blobs"))
-                                      : QDir(models).filePath(QStringLiteral("blobs"))};
+    QStringList dirs{QDir(UserPaths(m_sources.homePath).ollamaModels()).filePath(QStringLiteral("blobs"))};
     // Ollama's Linux installer runs it as a system service that keeps its models here.
     const QFileInfo system(kOllamaSystemStore);
     if (system.isDir() && system.isReadable() && !dirs.contains(kOllamaSystemStore))
@@ -649,52 +385,15 @@ QStringList LocalAIService::ollamaBlobDirs() const
 
 QString LocalAIService::huggingFaceHub() const
 {
-    return m_sources.huggingFaceHub.isEmpty() ? SystemStatsProvider::huggingFaceHubFor(m_sources.homePath)
-                                              : m_sources.huggingFaceHub;
-}
-
-template<typename T>
-void LocalAIService::onWorker(std::function<T()> work, std::function<void(T)> then)
-{
-    runOnWorker<T>(this, m_workers, std::move(work), std::move(then));
+    return m_sources.huggingFaceHub.isEmpty() ? UserPaths(m_sources.homePath).huggingFaceHub() : m_sources.huggingFaceHub;
 }
 
 // ---- Sample rows ---------------------------------------------------------------------------
 
-QList<VectorDatabaseInfo> LocalAIService::sampleVectorDatabases()
-{
-    return {VectorDatabaseInfo{QStringLiteral("chroma-local"), 8000, QStringLiteral("184 MB"), QStringLiteral("dc84e27f9b8c"), kRunning},
-            VectorDatabaseInfo{QStringLiteral("qdrant-local"), 6333, QStringLiteral("242 MB"), QStringLiteral("9ae815f212bc"), kRunning}};
-}
-
-QList<OrphanedCompanionInfo> LocalAIService::sampleCompanions()
-{
-    return {OrphanedCompanionInfo{QStringLiteral("continue-agent"), 82194, QStringLiteral("142 MB"), QStringLiteral("VS Code (Closed)")},
-            OrphanedCompanionInfo{QStringLiteral("copilot-agent"), 82955, QStringLiteral("98 MB"), QStringLiteral("Cursor (Closed)")}};
-}
-
-QList<LocalPortInfo> LocalAIService::samplePorts()
-{
-    return {LocalPortInfo{11434, QStringLiteral("ollama"), 90281},
-            LocalPortInfo{5432, QStringLiteral("postgres"), 8812},
-            LocalPortInfo{6379, QStringLiteral("redis-server"), 8815},
-            LocalPortInfo{3000, QStringLiteral("node (next-dev)"), 82918},
-            LocalPortInfo{8000, QStringLiteral("uvicorn (python)"), 82955}};
-}
-
-QList<ModelCacheFile> LocalAIService::sampleModelFiles()
-{
-    return {ModelCacheFile{QStringLiteral("deepseek-r1-distill-qwen-7b.gguf"), 4724464640,
-                           QStringLiteral("/Users/tamsel/.ollama/models/blobs/sha256:7bde42a"), QStringLiteral("Ollama")},
-            ModelCacheFile{QStringLiteral("llama3-8b-instruct.gguf"), 4661224816,
-                           QStringLiteral("/Users/tamsel/.ollama/models/blobs/sha256:3a11f2c"), QStringLiteral("Ollama")},
-            ModelCacheFile{QStringLiteral("config.json (Qwen2.5-7B-Instruct)"), 1048576,
-                           QStringLiteral("/Users/tamsel/.cache/huggingface/hub/models--Qwen--Qwen2.5-7B/snapshots/1a2b3c/config.json"),
-                           QStringLiteral("HuggingFace")},
-            ModelCacheFile{QStringLiteral("model.safetensors.index.json"), 2097152,
-                           QStringLiteral("/Users/tamsel/.cache/huggingface/hub/models--Qwen--Qwen2.5-7B/snapshots/1a2b3c/model.safetensors.index.json"),
-                           QStringLiteral("HuggingFace")}};
-}
+QList<VectorDatabaseInfo> LocalAIService::sampleVectorDatabases() { return DemoWorkspace::sampleVectorDatabases(); }
+QList<OrphanedCompanionInfo> LocalAIService::sampleCompanions() { return DemoWorkspace::sampleCompanions(); }
+QList<LocalPortInfo> LocalAIService::samplePorts() { return DemoWorkspace::samplePorts(); }
+QList<ModelCacheFile> LocalAIService::sampleModelFiles() { return DemoWorkspace::sampleModelFiles(); }
 
 // ---- Fields --------------------------------------------------------------------------------
 
@@ -720,8 +419,3 @@ QList<qint64> LocalAIService::loadedModelSizes() const
     return sizes;
 }
 
-QVariantList LocalAIService::activeModelsForQml() const { return toVariantList(m_activeModels); }
-QVariantList LocalAIService::activeVectorDBsForQml() const { return toVariantList(m_activeVectorDBs); }
-QVariantList LocalAIService::orphanedAICompanionsForQml() const { return toVariantList(m_orphanedAICompanions); }
-QVariantList LocalAIService::activeLocalPortsForQml() const { return toVariantList(m_activeLocalPorts); }
-QVariantList LocalAIService::cachedModelFilesForQml() const { return toVariantList(m_cachedModelFiles); }

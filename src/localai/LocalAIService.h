@@ -1,5 +1,8 @@
 #pragma once
 
+#include "ContainerWatch.h"
+#include "DemoWorkspace.h"
+#include "LiveWorkspace.h"
 #include "LocalAIModel.h"
 #include "LocalPortInfo.h"
 #include "ModelCacheFile.h"
@@ -11,16 +14,14 @@
 #include "platform/SocketTableReader.h"
 
 #include <QDateTime>
-#include <QFuture>
 #include <QList>
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
 #include <QUrl>
-#include <QVariantList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -30,14 +31,14 @@
 // and fake tools.
 struct LocalAISources
 {
-    QUrl ollamaUrl;                          // empty: OLLAMA_HOST, else http://localhost:11434
+    QUrl ollamaUrl;                          // empty: OLLAMA_HOST, else http://127.0.0.1:11434
     std::optional<QStringList> searchPath;   // where docker and colima are looked up; unset: PATH
     std::string procRoot = "/proc";
     // The Docker daemon's default socket: its appearance ends a wait after failed scans.
     QString dockerSocket = QStringLiteral("/var/run/docker.sock");
     QString homePath;                        // empty: the user's home
     std::optional<QStringList> ollamaBlobDirs;   // unset: see LocalAIService::defaultOllamaBlobDirs
-    QString huggingFaceHub;                  // empty: HF_HUB_CACHE, HF_HOME/hub, ~/.cache/huggingface/hub
+    QString huggingFaceHub;                  // empty: UserPaths::huggingFaceHub
     std::function<bool()> isUnplugged;       // unset: always on mains power
     std::function<QDateTime()> now;          // unset: the clock
     int ownPid = 0;                          // 0: this process
@@ -47,19 +48,20 @@ struct LocalAISources
 // containers, listening ports, large model files, and the protections that act on them.
 // A pass every two seconds lists the models, runs the compile guard, rescans the rest and
 // applies the battery shield, each step finishing before the next starts. With demoMode
-// on, the listing and most scans work on built-in sample rows instead.
+// on, the listing and most scans work on built-in sample rows instead: the demo is one
+// backend, the machine the other, and the switch picks which one each step asks.
 class LocalAIService : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QVariantList activeModels READ activeModelsForQml NOTIFY activeModelsChanged)
+    Q_PROPERTY(QList<LocalAIModel> activeModels READ activeModels NOTIFY activeModelsChanged)
     Q_PROPERTY(QString status READ statusText NOTIFY statusChanged)
     Q_PROPERTY(bool demoMode READ demoMode WRITE setDemoMode NOTIFY demoModeChanged)
     Q_PROPERTY(bool compileAutoSuspendEnabled READ compileAutoSuspendEnabled WRITE setCompileAutoSuspendEnabled NOTIFY compileAutoSuspendEnabledChanged)
     Q_PROPERTY(QList<int> suspendedPIDs READ suspendedPIDs NOTIFY suspendedPIDsChanged)
-    Q_PROPERTY(QVariantList activeVectorDBs READ activeVectorDBsForQml NOTIFY activeVectorDBsChanged)
-    Q_PROPERTY(QVariantList orphanedAICompanions READ orphanedAICompanionsForQml NOTIFY orphanedAICompanionsChanged)
-    Q_PROPERTY(QVariantList activeLocalPorts READ activeLocalPortsForQml NOTIFY activeLocalPortsChanged)
-    Q_PROPERTY(QVariantList cachedModelFiles READ cachedModelFilesForQml NOTIFY cachedModelFilesChanged)
+    Q_PROPERTY(QList<VectorDatabaseInfo> activeVectorDBs READ activeVectorDBs NOTIFY activeVectorDBsChanged)
+    Q_PROPERTY(QList<OrphanedCompanionInfo> orphanedAICompanions READ orphanedAICompanions NOTIFY orphanedAICompanionsChanged)
+    Q_PROPERTY(QList<LocalPortInfo> activeLocalPorts READ activeLocalPorts NOTIFY activeLocalPortsChanged)
+    Q_PROPERTY(QList<ModelCacheFile> cachedModelFiles READ cachedModelFiles NOTIFY cachedModelFilesChanged)
     Q_PROPERTY(bool vmAutoSleepEnabled READ vmAutoSleepEnabled WRITE setVmAutoSleepEnabled NOTIFY vmAutoSleepEnabledChanged)
     Q_PROPERTY(bool buildTurboEnabled READ buildTurboEnabled WRITE setBuildTurboEnabled NOTIFY buildTurboEnabledChanged)
     Q_PROPERTY(bool batteryShieldEnabled READ batteryShieldEnabled WRITE setBatteryShieldEnabled NOTIFY batteryShieldEnabledChanged)
@@ -69,12 +71,12 @@ public:
     using Done = std::function<void()>;
 
     static constexpr int kIntervalMs = 2000;
-    static constexpr int kContainerRetryMaxMs = 300000;
-    static constexpr int kListingTimeoutMs = 1000;
-    static constexpr int kEjectTimeoutMs = 60000;
+    static constexpr int kContainerRetryMaxMs = ContainerWatch::kRetryMaxMs;
+    static constexpr int kListingTimeoutMs = LiveWorkspace::kListingTimeoutMs;
+    static constexpr int kEjectTimeoutMs = LiveWorkspace::kEjectTimeoutMs;
     static constexpr int kCompanionPurgeDelayMs = 1500;
-    static constexpr qint64 kOllamaBlobThreshold = 50'000'000;   // bytes; larger files are listed
-    static constexpr qint64 kHuggingFaceThreshold = 10'000'000;
+    static constexpr qint64 kOllamaBlobThreshold = LiveWorkspace::kOllamaBlobThreshold;   // bytes; larger files are listed
+    static constexpr qint64 kHuggingFaceThreshold = LiveWorkspace::kHuggingFaceThreshold;
 
     static const QStringList &compilerNames();
     static const QStringList &localAIProcessNames();
@@ -133,8 +135,8 @@ public:
                                                const std::function<QString(int pid)> &nameOf);
     static QList<ModelCacheFile> findModelFiles(const QStringList &ollamaBlobDirs, const QString &huggingFaceHub);
     // The item purgeModelCacheFile may delete for `path`: the path with its folders and
-    // ".." resolved, provided it lies strictly inside one of `roots` and, when it is a
-    // link, points inside one too. Null otherwise.
+    // ".." resolved, provided it lies strictly inside one of `roots`, is not the user's
+    // home or above it, and, when it is a link, points inside one too. Null otherwise.
     static std::optional<QString> deletableLocation(const QString &path, const QStringList &roots);
 
     static QList<VectorDatabaseInfo> sampleVectorDatabases();
@@ -142,10 +144,11 @@ public:
     static QList<LocalPortInfo> samplePorts();
     static QList<ModelCacheFile> sampleModelFiles();
 
-    // The server's address: OLLAMA_HOST as Ollama reads it ("host", "host:port", a URL),
-    // else http://localhost:11434.
+    // The server's address: OLLAMA_HOST as Ollama reads it (see UserPaths::ollamaServerFor),
+    // else http://127.0.0.1:11434.
     static QUrl defaultOllamaUrl(const QString &ollamaHost);
-    // $OLLAMA_MODELS/blobs or ~/.ollama/models/blobs, and the system service's store.
+    // $OLLAMA_MODELS/blobs or ~/.ollama/models/blobs (UserPaths::ollamaModels: a relative
+    // value is ignored), and the system service's store.
     QStringList ollamaBlobDirs() const;
     QString huggingFaceHub() const;
     QStringList modelCacheRoots() const { return ollamaBlobDirs() << huggingFaceHub(); }
@@ -172,11 +175,6 @@ public:
     // Sizes of the loaded models, for the telemetry estimates.
     QList<qint64> loadedModelSizes() const;
 
-    QVariantList activeModelsForQml() const;
-    QVariantList activeVectorDBsForQml() const;
-    QVariantList orphanedAICompanionsForQml() const;
-    QVariantList activeLocalPortsForQml() const;
-    QVariantList cachedModelFilesForQml() const;
 
     CommandRunner &commandRunner() { return m_runner; }
 
@@ -197,7 +195,8 @@ Q_SIGNALS:
     void logged(const QString &line);
 
 private:
-    QDateTime now() const;
+    using After = LocalAIBackend::After;
+    LocalAIBackend &backend();
     void log(const QString &line);
     void setStatus(OllamaStatus status);
     void setActiveModels(const QList<LocalAIModel> &models);
@@ -209,21 +208,16 @@ private:
     void suspendProcess(int pid);
     void resumeSuspendedProcesses();
     void ejectEach(QList<QString> names, Done done);
-    // Runs `work` on a worker thread and `then` with its result back on this thread.
-    template<typename T>
-    void onWorker(std::function<T()> work, std::function<void(T)> then);
 
     LocalAISources m_sources;
     QUrl m_ollamaUrl;
-    QNetworkAccessManager m_network;
     CommandRunner m_runner;
     ProcessTableReader m_processReader;
     QTimer m_timer;
     bool m_passRunning = false;
-    QList<QFuture<void>> m_workers;
-    int m_containerFailures = 0;
-    QDateTime m_containerRetryAt;
-    bool m_dockerSocketAtFailure = false;
+    std::unique_ptr<DemoWorkspace> m_demo;
+    std::unique_ptr<LiveWorkspace> m_live;
+    std::unique_ptr<ContainerWatch> m_containers;
 
     QList<LocalAIModel> m_activeModels;
     OllamaStatus m_status = OllamaStatus::Offline;

@@ -2,7 +2,7 @@
 
 #include <QMetaType>
 #include <QString>
-#include <QVariantMap>
+#include <QMetaType>
 
 // A listening local TCP port and its owner.
 struct LocalPortInfo
@@ -19,7 +19,6 @@ public:
     int pid = 0;                 // owner; 0 when it cannot be seen
 
     QString id() const { return QStringLiteral("%1-%2").arg(port).arg(pid); }
-    QVariantMap toVariantMap() const;
     bool operator==(const LocalPortInfo &) const = default;
 };
 

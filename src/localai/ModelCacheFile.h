@@ -2,7 +2,7 @@
 
 #include <QMetaType>
 #include <QString>
-#include <QVariantMap>
+#include <QMetaType>
 
 // A large model-weight file on disk.
 struct ModelCacheFile
@@ -23,7 +23,6 @@ public:
 
     QString id() const { return path; }
     double sizeInGB() const { return static_cast<double>(size) / 1024.0 / 1024.0 / 1024.0; }
-    QVariantMap toVariantMap() const;
     bool operator==(const ModelCacheFile &) const = default;
 };
 

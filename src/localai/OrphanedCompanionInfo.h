@@ -2,7 +2,7 @@
 
 #include <QMetaType>
 #include <QString>
-#include <QVariantMap>
+#include <QMetaType>
 
 // An editor companion process left running after its editor closed.
 struct OrphanedCompanionInfo
@@ -21,7 +21,6 @@ public:
     QString targetIDE;           // the editor and its state, "VS Code (Closed)"
 
     QString id() const { return QString::number(pid); }
-    QVariantMap toVariantMap() const;
     bool operator==(const OrphanedCompanionInfo &) const = default;
 };
 

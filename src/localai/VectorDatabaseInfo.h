@@ -2,7 +2,7 @@
 
 #include <QMetaType>
 #include <QString>
-#include <QVariantMap>
+#include <QMetaType>
 
 // A running vector-database container.
 struct VectorDatabaseInfo
@@ -23,7 +23,6 @@ public:
     QString status;              // "Running", or "Suspended (Battery Shield)"
 
     QString id() const { return name; }
-    QVariantMap toVariantMap() const;
     bool operator==(const VectorDatabaseInfo &) const = default;
 };
 

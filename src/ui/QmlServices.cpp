@@ -88,3 +88,38 @@ RecordListModelBase *QmlServices::activePortLatencies() const
     return follow(m_activePortLatencies, latencyProbe(), &LocalAPILatencyService::activePortLatencies,
                   &LocalAPILatencyService::activePortLatenciesChanged);
 }
+
+RecordListModelBase *QmlServices::activeModels() const
+{
+    return follow(m_activeModels, localAI(), &LocalAIService::activeModels, &LocalAIService::activeModelsChanged);
+}
+
+RecordListModelBase *QmlServices::activeVectorDBs() const
+{
+    return follow(m_activeVectorDBs, localAI(), &LocalAIService::activeVectorDBs, &LocalAIService::activeVectorDBsChanged);
+}
+
+RecordListModelBase *QmlServices::orphanedAICompanions() const
+{
+    return follow(m_orphanedAICompanions, localAI(), &LocalAIService::orphanedAICompanions, &LocalAIService::orphanedAICompanionsChanged);
+}
+
+RecordListModelBase *QmlServices::activeLocalPorts() const
+{
+    return follow(m_activeLocalPorts, localAI(), &LocalAIService::activeLocalPorts, &LocalAIService::activeLocalPortsChanged);
+}
+
+RecordListModelBase *QmlServices::cachedModelFiles() const
+{
+    return follow(m_cachedModelFiles, localAI(), &LocalAIService::cachedModelFiles, &LocalAIService::cachedModelFilesChanged);
+}
+
+RecordListModelBase *QmlServices::cacheRows() const
+{
+    return follow(m_cacheRows, buildCaches(), &BuildCacheService::cacheRows, &BuildCacheService::cacheRowsChanged);
+}
+
+RecordListModelBase *QmlServices::foundSDKVersions() const
+{
+    return follow(m_foundSDKVersions, buildCaches(), &BuildCacheService::foundSDKVersions, &BuildCacheService::foundSDKVersionsChanged);
+}

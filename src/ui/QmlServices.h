@@ -45,6 +45,13 @@ class QmlServices : public QObject
     Q_PROPERTY(RecordListModelBase *dvrSnapshots READ dvrSnapshots CONSTANT)
     Q_PROPERTY(RecordListModelBase *allPresets READ allPresets CONSTANT)
     Q_PROPERTY(RecordListModelBase *activePortLatencies READ activePortLatencies CONSTANT)
+    Q_PROPERTY(RecordListModelBase *activeModels READ activeModels CONSTANT)
+    Q_PROPERTY(RecordListModelBase *activeVectorDBs READ activeVectorDBs CONSTANT)
+    Q_PROPERTY(RecordListModelBase *orphanedAICompanions READ orphanedAICompanions CONSTANT)
+    Q_PROPERTY(RecordListModelBase *activeLocalPorts READ activeLocalPorts CONSTANT)
+    Q_PROPERTY(RecordListModelBase *cachedModelFiles READ cachedModelFiles CONSTANT)
+    Q_PROPERTY(RecordListModelBase *cacheRows READ cacheRows CONSTANT)
+    Q_PROPERTY(RecordListModelBase *foundSDKVersions READ foundSDKVersions CONSTANT)
 
 public:
     // A service handed to the set: one that exists already, or how to make it the first
@@ -125,6 +132,13 @@ public:
     RecordListModelBase *dvrSnapshots() const;
     RecordListModelBase *allPresets() const;
     RecordListModelBase *activePortLatencies() const;
+    RecordListModelBase *activeModels() const;
+    RecordListModelBase *activeVectorDBs() const;
+    RecordListModelBase *orphanedAICompanions() const;
+    RecordListModelBase *activeLocalPorts() const;
+    RecordListModelBase *cachedModelFiles() const;
+    RecordListModelBase *cacheRows() const;
+    RecordListModelBase *foundSDKVersions() const;
 
 private:
     // The model following `read` on `service`, made and filled on first use and applied
@@ -138,4 +152,11 @@ private:
     mutable RecordListModelBase *m_dvrSnapshots = nullptr;
     mutable RecordListModelBase *m_allPresets = nullptr;
     mutable RecordListModelBase *m_activePortLatencies = nullptr;
+    mutable RecordListModelBase *m_activeModels = nullptr;
+    mutable RecordListModelBase *m_activeVectorDBs = nullptr;
+    mutable RecordListModelBase *m_orphanedAICompanions = nullptr;
+    mutable RecordListModelBase *m_activeLocalPorts = nullptr;
+    mutable RecordListModelBase *m_cachedModelFiles = nullptr;
+    mutable RecordListModelBase *m_cacheRows = nullptr;
+    mutable RecordListModelBase *m_foundSDKVersions = nullptr;
 };

@@ -7,6 +7,7 @@
 // when the module is compiled rather than failing silently at run time.
 
 #include "caches/BuildCacheService.h"
+#include "caches/CacheRowInfo.h"
 #include "caches/SDKVersionInfo.h"
 #include "copilot/AIService.h"
 #include "gateway/LocalAPILatencyService.h"
@@ -224,4 +225,11 @@ struct SDKVersionInfoForeign
     Q_GADGET
     QML_FOREIGN(SDKVersionInfo)
     QML_VALUE_TYPE(sdkVersionInfo)
+};
+
+struct CacheRowInfoForeign
+{
+    Q_GADGET
+    QML_FOREIGN(CacheRowInfo)
+    QML_VALUE_TYPE(cacheRowInfo)
 };

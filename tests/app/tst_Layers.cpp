@@ -94,7 +94,7 @@ private Q_SLOTS:
 
     void includesFollowTheLayers()
     {
-        static const QRegularExpression include(QStringLiteral(R"(^\s*#\s*include\s+"([^"]+)")"),
+        static const QRegularExpression include(QStringLiteral("^\\s*#\\s*include\\s+\"([^\"]+)\""),
                                                 QRegularExpression::MultilineOption);
         QStringList broken;
         for (const Source &from : std::as_const(sources)) {
@@ -112,8 +112,8 @@ private Q_SLOTS:
     // one: a service gets what it reads of another handed in.
     void singleInstancesAreWiredInOnePlace()
     {
-        static const QRegularExpression definition(QStringLiteral(R"(\b(\w+)\s*&\s*\1::shared\(\))"));
-        static const QRegularExpression use(QStringLiteral(R"(\b(\w+)::shared\(\))"));
+        static const QRegularExpression definition(QStringLiteral("\\b(\\w+)\\s*&\\s*\\1::shared\\(\\)"));
+        static const QRegularExpression use(QStringLiteral("\\b(\\w+)::shared\\(\\)"));
         QStringList defined, reached;
         for (const Source &from : std::as_const(sources)) {
             for (auto it = definition.globalMatch(from.text); it.hasNext();)

@@ -157,17 +157,17 @@ private Q_SLOTS:
         QCOMPARE(order, QStringList{});
 
         // The rows the screens list: every property, in order, with the platform flag.
-        const QVariantList rows = caches->cacheRowsForQml();
+        const QList<CacheRowInfo> rows = caches->cacheRows();
         QCOMPARE(rows.size(), BuildCacheService::kCacheCount);
-        QCOMPARE(rows.at(2).toMap().value("key").toString(), QStringLiteral("npmCacheSize"));
-        QCOMPARE(rows.at(2).toMap().value("sizeBytes").toLongLong(), caches->npmCacheSize());
-        for (const QVariant &row : rows) {
-            const QByteArray key = row.toMap().value("key").toString().toLatin1();
+        QCOMPARE(rows.at(2).key, QStringLiteral("npmCacheSize"));
+        QCOMPARE(rows.at(2).sizeBytes, caches->npmCacheSize());
+        for (const CacheRowInfo &row : rows) {
+            const QByteArray key = row.key.toLatin1();
             QVERIFY2(caches->property(key.constData()).isValid(), key.constData());
         }
 #ifndef Q_OS_MACOS
-        QVERIFY(!rows.at(0).toMap().value("onThisPlatform").toBool());
-        QVERIFY(rows.at(1).toMap().value("onThisPlatform").toBool());
+        QVERIFY(!rows.at(0).onThisPlatform);
+        QVERIFY(rows.at(1).onThisPlatform);
 #endif
     }
 

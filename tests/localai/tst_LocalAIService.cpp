@@ -113,9 +113,9 @@ private Q_SLOTS:
 
     void readsOllamaHostAsOllamaDoes()
     {
-        QCOMPARE(LocalAIService::defaultOllamaUrl({}), QUrl(QStringLiteral("http://localhost:11434")));
+        QCOMPARE(LocalAIService::defaultOllamaUrl({}), QUrl(QStringLiteral("http://127.0.0.1:11434")));
         QCOMPARE(LocalAIService::defaultOllamaUrl(QStringLiteral("127.0.0.1:9999")), QUrl(QStringLiteral("http://127.0.0.1:9999")));
-        QCOMPARE(LocalAIService::defaultOllamaUrl(QStringLiteral("0.0.0.0")), QUrl(QStringLiteral("http://localhost:11434")));
+        QCOMPARE(LocalAIService::defaultOllamaUrl(QStringLiteral("0.0.0.0")), QUrl(QStringLiteral("http://127.0.0.1:11434")));
         QCOMPARE(LocalAIService::defaultOllamaUrl(QStringLiteral("http://box.lan:8080/")), QUrl(QStringLiteral("http://box.lan:8080")));
     }
 
@@ -181,12 +181,18 @@ private Q_SLOTS:
         listWith(200, "{\"models\": [");
         QCOMPARE(service.statusText(), QStringLiteral("Offline"));
 
-        // QML sees the rows as maps.
+        // The screens read a row through the record's own properties, its expiry included.
         listWith(200, R"({"models": [{"name": "phi3", "size": 1073741824, "expires_at": "2030-01-01T00:00:00Z"}]})");
-        const QVariantMap row = service.activeModelsForQml().value(0).toMap();
-        QCOMPARE(row.value("name").toString(), QStringLiteral("phi3"));
-        QCOMPARE(row.value("sizeInGB").toDouble(), 1.0);
-        QCOMPARE(row.value("expiresAt").toDateTime(), QDateTime(QDate(2030, 1, 1), QTime(0, 0), Qt::UTC));
+        const LocalAIModel model = service.activeModels().value(0);
+        const auto field = [&](const char *name) {
+            const QMetaObject &meta = LocalAIModel::staticMetaObject;
+            return meta.property(meta.indexOfProperty(name)).readOnGadget(&model);
+        };
+        QCOMPARE(field("name").toString(), QStringLiteral("phi3"));
+        QCOMPARE(field("sizeInGB").toDouble(), 1.0);
+        QCOMPARE(field("expiresAt").toDateTime(), QDateTime(QDate(2030, 1, 1), QTime(0, 0), Qt::UTC));
+        listWith(200, R"({"models": [{"name": "phi3", "size": 1073741824}]})");
+        QVERIFY(service.activeModels().value(0).expiry().isNull());
     }
 
     void serverDownOrSlowIsOffline()

@@ -1,3 +1,4 @@
+#include "caches/BuildCacheService.h"
 #include "localai/LocalAIService.h"
 #include "platform/SocketTableReader.h"
 #include "support/FixtureTree.h"
@@ -339,6 +340,59 @@ private Q_SLOTS:
         QVERIFY(QFileInfo::exists(hub));
         QCOMPARE(service.cachedModelFiles().size(), 1);
         QCOMPARE(service.cachedModelFiles()[0].path, blobs + "/sha256-a");
+    }
+
+    // The model list and the cache figure read OLLAMA_MODELS by one rule, so they always
+    // look at the same folder: quotes stripped, a relative value ignored for the default.
+    void modelListAndCacheFigureReadOneFolder()
+    {
+        FixtureTree tree;
+        const QString home = tree.path("home");
+        const QByteArray saved = qgetenv("OLLAMA_MODELS");
+        const bool wasSet = qEnvironmentVariableIsSet("OLLAMA_MODELS");
+        const QList<QPair<QByteArray, QString>> cases{
+            {"", home + "/.ollama/models"},
+            {"models", home + "/.ollama/models"},
+            {"./store/../models", home + "/.ollama/models"},
+            {"\"" + tree.path("store").toUtf8() + "/\"", tree.path("store")},
+            {" '" + tree.path("store").toUtf8() + "' ", tree.path("store")},
+        };
+        for (const auto &[value, expected] : cases) {
+            qputenv("OLLAMA_MODELS", value);
+            LocalAISources sources;
+            sources.homePath = home;
+            const LocalAIService models(sources, LocalAIService::Polling::Manual);
+            BuildCacheSources cacheSources;
+            cacheSources.homePath = home;
+            const BuildCacheService caches(cacheSources, BuildCacheService::Polling::Manual);
+            QCOMPARE(caches.ollamaModelsPath(), expected);
+            QCOMPARE(models.ollamaBlobDirs().value(0), expected + "/blobs");
+        }
+        if (wasSet)
+            qputenv("OLLAMA_MODELS", saved);
+        else
+            qunsetenv("OLLAMA_MODELS");
+    }
+
+    // A hub variable set to "/" makes every path "inside a model folder"; the home folder
+    // and the folders above it still never go.
+    void aModelFolderAtTheRootStillSparesTheHome()
+    {
+        FixtureTree tree;
+        tree.write("home/Documents/thesis.tex", "precious");
+        LocalAISources sources;
+        sources.homePath = tree.path("home");
+        sources.ollamaBlobDirs = QStringList{};
+        sources.huggingFaceHub = QStringLiteral("/");
+        LocalAIService service(sources, LocalAIService::Polling::Manual);
+        service.setDemoMode(false);
+        QSignalSpy lines(&service, &LocalAIService::logged);
+        await([&](auto done) { service.purgeModelCacheFile(tree.path("home"), done); });
+        await([&](auto done) { service.purgeModelCacheFile(tree.path(), done); });
+        QCOMPARE(lines.count(), 2);
+        QVERIFY(lines[0][0].toString().contains(QStringLiteral("home folder")));
+        QVERIFY(QFileInfo::exists(tree.path("home/Documents/thesis.tex")));
+        QVERIFY(!LocalAIService::deletableLocation(QDir::homePath(), {QStringLiteral("/")}));
     }
 
     void getPIDsMatchesWholeNames()

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "LocalAIBackend.h"
+#include "VectorDatabaseInfo.h"
+
+#include <QDateTime>
+
+// The demo: sample rows that actions take away as the live ones would, and nothing on the
+// machine touched. A list emptied by the user stays empty until a scan refills it.
+class DemoWorkspace : public LocalAIBackend
+{
+public:
+    // `now`: unset, the clock.
+    explicit DemoWorkspace(std::function<QDateTime()> now = {});
+
+    static QList<VectorDatabaseInfo> sampleVectorDatabases();
+    static QList<OrphanedCompanionInfo> sampleCompanions();
+    static QList<LocalPortInfo> samplePorts();
+    static QList<ModelCacheFile> sampleModelFiles();
+
+    void listModels(const QList<LocalAIModel> &shown, Reply<Listing> reply) override;
+    void ejectModel(const QString &name, Reply<After> reply) override;
+    void stopContainer(const QString &containerId, Reply<After> reply) override;
+    void pauseContainer(const QString &) override {}
+    void stopVM() override {}
+    void killCompanions(const QList<OrphanedCompanionInfo> &) override {}
+    After killProcess(int) override { return After::RemoveRow; }
+    void deleteModelFile(const QString &path, Reply<After> reply) override;
+    std::optional<QList<OrphanedCompanionInfo>> companions(const QList<OrphanedCompanionInfo> &shown) override;
+    void scanPorts(const QList<LocalPortInfo> &shown, Reply<std::optional<QList<LocalPortInfo>>> reply) override;
+    void scanModelFiles(const QList<ModelCacheFile> &shown, Reply<std::optional<QList<ModelCacheFile>>> reply) override;
+
+private:
+    std::function<QDateTime()> m_now;
+};

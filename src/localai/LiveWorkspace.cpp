@@ -1,0 +1,236 @@
+#include "LiveWorkspace.h"
+
+#include "platform/CommandRunner.h"
+#include "platform/DeletionGuard.h"
+#include "platform/FileTree.h"
+#include "platform/ProcessControl.h"
+#include "platform/WorkerTask.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+
+#include <algorithm>
+#include <csignal>
+#include <map>
+#include <unordered_set>
+
+LiveWorkspace::LiveWorkspace(LiveWorkspaceSetup setup, CommandRunner &runner, QObject *parent)
+    : QObject(parent)
+    , m_setup(std::move(setup))
+    , m_runner(runner)
+{
+    // The server is on this machine: an http_proxy meant for the internet must not see it.
+    m_network.setProxy(QNetworkProxy::NoProxy);
+}
+
+LiveWorkspace::~LiveWorkspace()
+{
+    for (QFuture<void> &worker : m_workers)
+        worker.waitForFinished();
+}
+
+template<typename T>
+void LiveWorkspace::onWorker(std::function<T()> work, std::function<void(T)> then)
+{
+    runOnWorker<T>(this, m_workers, std::move(work), std::move(then));
+}
+
+// ---- Models ----------------------------------------------------------------------------
+
+void LiveWorkspace::listModels(const QList<LocalAIModel> &, Reply<Listing> reply)
+{
+    QNetworkRequest request(m_setup.ollamaUrl.resolved(QUrl(QStringLiteral("/api/ps"))));
+    request.setTransferTimeout(kListingTimeoutMs);
+    QNetworkReply *answer = m_network.get(request);
+    connect(answer, &QNetworkReply::finished, this, [answer, reply] {
+        answer->deleteLater();
+        std::optional<QList<LocalAIModel>> models;
+        const int code = answer->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (answer->error() == QNetworkReply::NoError && code == 200)
+            models = LocalAIModel::decodeListing(answer->readAll());
+        if (!models)
+            reply(Listing{OllamaStatus::Offline, {}});
+        else if (models->isEmpty())
+            reply(Listing{OllamaStatus::Idle, {}});
+        else
+            reply(Listing{OllamaStatus::Active, *models});
+    });
+}
+
+void LiveWorkspace::ejectModel(const QString &name, Reply<After> reply)
+{
+    const QJsonObject body{{QStringLiteral("model"), name}, {QStringLiteral("keep_alive"), 0}};
+    QNetworkRequest request(m_setup.ollamaUrl.resolved(QUrl(QStringLiteral("/api/generate"))));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    request.setTransferTimeout(kEjectTimeoutMs);
+    QNetworkReply *answer = m_network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    connect(answer, &QNetworkReply::finished, this, [this, answer, reply] {
+        answer->deleteLater();
+        // Any HTTP answer counts as delivered; only a failed exchange is a failure.
+        if (!answer->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
+            Q_EMIT logged(QStringLiteral("Failed to eject model: ") + answer->errorString());
+            reply(After::Nothing);
+            return;
+        }
+        reply(After::Rescan);
+    });
+}
+
+// ---- Containers, the VM and processes ---------------------------------------------------
+
+void LiveWorkspace::stopContainer(const QString &containerId, Reply<After> reply)
+{
+    m_runner.run(QStringLiteral("docker"), {QStringLiteral("stop"), containerId},
+                 [reply](const CommandRunner::Result &result) {
+                     // Without the tool there is nothing to read again: the row just goes.
+                     reply(result.started ? After::Rescan : After::RemoveRow);
+                 });
+}
+
+void LiveWorkspace::pauseContainer(const QString &containerId)
+{
+    m_runner.run(QStringLiteral("docker"), {QStringLiteral("pause"), containerId});
+}
+
+void LiveWorkspace::stopVM()
+{
+    m_runner.run(QStringLiteral("colima"), {QStringLiteral("stop")});
+}
+
+void LiveWorkspace::killCompanions(const QList<OrphanedCompanionInfo> &rows)
+{
+    for (const OrphanedCompanionInfo &row : rows)
+        if (row.pid > 1 && row.pid != m_setup.ownPid)
+            ProcessControl::sendSignal(row.pid, SIGKILL);
+}
+
+LocalAIBackend::After LiveWorkspace::killProcess(int pid)
+{
+    ProcessControl::sendSignal(pid, SIGKILL);
+    return After::Rescan;
+}
+
+std::optional<QList<OrphanedCompanionInfo>> LiveWorkspace::companions(const QList<OrphanedCompanionInfo> &)
+{
+    return QList<OrphanedCompanionInfo>{};
+}
+
+// ---- Ports -----------------------------------------------------------------------------
+
+QList<LocalPortInfo> LiveWorkspace::listeningPorts(const std::vector<SocketEntry> &sockets,
+                                                   const std::unordered_map<std::uint64_t, int> &owners,
+                                                   const std::function<QString(int)> &nameOf)
+{
+    std::map<int, LocalPortInfo> byPort;
+    for (const SocketEntry &socket : sockets) {
+        if (socket.state != SocketEntry::kListen)
+            continue;
+        LocalPortInfo row;
+        row.port = socket.localPort;
+        if (const auto it = owners.find(socket.inode); it != owners.end()) {
+            row.pid = it->second;
+            row.processName = nameOf(row.pid);
+        }
+        if (row.processName.isEmpty()) {
+            row.pid = 0;
+            row.processName = QStringLiteral("?");
+        }
+        byPort[row.port] = row;
+    }
+    QList<LocalPortInfo> rows;
+    for (const auto &[port, row] : byPort)
+        rows.append(row);
+    return rows;
+}
+
+void LiveWorkspace::scanPorts(const QList<LocalPortInfo> &, Reply<std::optional<QList<LocalPortInfo>>> reply)
+{
+    onWorker<QList<LocalPortInfo>>(
+        [root = m_setup.procRoot] {
+            const SocketTableReader reader(root);
+            const std::vector<SocketEntry> sockets = reader.readTcp(1u << SocketEntry::kListen);
+            std::unordered_set<std::uint64_t> inodes;
+            for (const SocketEntry &socket : sockets)
+                if (socket.state == SocketEntry::kListen && socket.inode != 0)
+                    inodes.insert(socket.inode);
+            return listeningPorts(sockets, reader.owners(inodes),
+                                  [&reader](int pid) { return QString::fromStdString(reader.commandName(pid)); });
+        },
+        [reply](QList<LocalPortInfo> rows) { reply(rows); });
+}
+
+// ---- Model files -------------------------------------------------------------------------
+
+QList<ModelCacheFile> LiveWorkspace::findModelFiles(const QStringList &ollamaBlobDirs, const QString &huggingFaceHub)
+{
+    QList<ModelCacheFile> files;
+    const auto walk = [&files](const QString &root, qint64 threshold, const QString &type) {
+        const std::string base = QFile::encodeName(root).toStdString();
+        FileTree::walk(base, [&](const FileTreeEntry &entry) {
+            if (entry.kind != FileTreeEntry::Kind::File || static_cast<qint64>(entry.size) <= threshold)
+                return;
+            const std::string &rel = entry.relativePath;
+            if (rel.front() == '.' || rel.find("/.") != std::string::npos)
+                return;   // hidden, or inside a hidden folder
+            ModelCacheFile file;
+            file.path = QFile::decodeName(QByteArray::fromStdString(base + '/' + rel));
+            file.name = QFileInfo(file.path).fileName();
+            file.size = static_cast<qint64>(entry.size);
+            file.type = type;
+            files.append(file);
+        });
+    };
+    for (const QString &dir : ollamaBlobDirs)
+        walk(dir, kOllamaBlobThreshold, QStringLiteral("Ollama"));
+    if (!huggingFaceHub.isEmpty())
+        walk(huggingFaceHub, kHuggingFaceThreshold, QStringLiteral("HuggingFace"));
+    std::stable_sort(files.begin(), files.end(), [](const ModelCacheFile &a, const ModelCacheFile &b) { return a.size > b.size; });
+    return files;
+}
+
+void LiveWorkspace::scanModelFiles(const QList<ModelCacheFile> &, Reply<std::optional<QList<ModelCacheFile>>> reply)
+{
+    onWorker<QList<ModelCacheFile>>(
+        [dirs = m_setup.ollamaBlobDirs(), hub = m_setup.huggingFaceHub()] { return findModelFiles(dirs, hub); },
+        [reply](QList<ModelCacheFile> files) { reply(files); });
+}
+
+QStringList LiveWorkspace::modelCacheRoots() const
+{
+    return m_setup.ollamaBlobDirs() << m_setup.huggingFaceHub();
+}
+
+DeletionGuard::Verdict LiveWorkspace::judgeDeletion(const QString &path, const QStringList &roots, const QString &home)
+{
+    QList<DeletionGuard::Root> confinements;
+    for (const QString &root : roots)
+        confinements.append(DeletionGuard::Root{root, 0});
+    // The list shows what a link leads to, so a link that leads out is not the list's to delete.
+    return DeletionGuard(home).item(path, confinements, DeletionGuard::Links::MustLeadInside);
+}
+
+std::optional<QString> LiveWorkspace::deletableLocation(const QString &path, const QStringList &roots, const QString &home)
+{
+    const DeletionGuard::Verdict verdict = judgeDeletion(path, roots, home);
+    return verdict.allowed() ? std::optional(verdict.location) : std::nullopt;
+}
+
+void LiveWorkspace::deleteModelFile(const QString &path, Reply<After> reply)
+{
+    const DeletionGuard::Verdict verdict = judgeDeletion(path, modelCacheRoots(), m_setup.homePath);
+    if (!verdict.allowed()) {
+        const QString reason = verdict.kind == DeletionGuard::Verdict::Kind::Refused ? verdict.reason
+            : verdict.kind == DeletionGuard::Verdict::Kind::Nothing ? QStringLiteral("there is nothing there")
+                                                                   : QStringLiteral("it is not inside a model cache folder");
+        Q_EMIT logged(QStringLiteral("Refusing to delete %1: %2").arg(path, reason));
+        QTimer::singleShot(0, this, [reply] { reply(After::Nothing); });
+        return;
+    }
+    onWorker<bool>([target = verdict.location] { return FileTree::removeItem(QFile::encodeName(target).toStdString()); },
+                   [reply](bool) { reply(After::Rescan); });
+}

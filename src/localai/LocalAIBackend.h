@@ -1,0 +1,54 @@
+#pragma once
+
+#include "LocalAIModel.h"
+#include "LocalPortInfo.h"
+#include "ModelCacheFile.h"
+#include "OllamaStatus.h"
+#include "OrphanedCompanionInfo.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// What the AI workspace acts on: the machine itself, or the demo's sample rows. The service
+// keeps the rows and runs the protections; a backend answers what each step finds and what
+// an action leaves behind, and only the live one touches the machine.
+class LocalAIBackend
+{
+public:
+    template<typename T>
+    using Reply = std::function<void(T)>;
+
+    struct Listing
+    {
+        OllamaStatus status = OllamaStatus::Offline;
+        QList<LocalAIModel> models;
+    };
+
+    // What follows an action on one row: the row leaves the list as it stands, the list is
+    // read again, or nothing changes (the action was refused or never delivered).
+    enum class After { RemoveRow, Rescan, Nothing };
+
+    virtual ~LocalAIBackend() = default;
+
+    // The models loaded now, given those the list shows.
+    virtual void listModels(const QList<LocalAIModel> &shown, Reply<Listing> reply) = 0;
+    virtual void ejectModel(const QString &name, Reply<After> reply) = 0;
+
+    virtual void stopContainer(const QString &containerId, Reply<After> reply) = 0;
+    // The battery shield's steps; the demo only shows them.
+    virtual void pauseContainer(const QString &containerId) = 0;
+    virtual void stopVM() = 0;
+    virtual void killCompanions(const QList<OrphanedCompanionInfo> &rows) = 0;
+    // `pid` has been checked by the caller: never init, never this process.
+    virtual After killProcess(int pid) = 0;
+    virtual void deleteModelFile(const QString &path, Reply<After> reply) = 0;
+
+    // Scans. None: the list stays as it is, unannounced.
+    virtual std::optional<QList<OrphanedCompanionInfo>> companions(const QList<OrphanedCompanionInfo> &shown) = 0;
+    virtual void scanPorts(const QList<LocalPortInfo> &shown, Reply<std::optional<QList<LocalPortInfo>>> reply) = 0;
+    virtual void scanModelFiles(const QList<ModelCacheFile> &shown,
+                                Reply<std::optional<QList<ModelCacheFile>>> reply) = 0;
+};
