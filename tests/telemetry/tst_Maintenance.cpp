@@ -1,5 +1,6 @@
 #include "app/Preferences.h"
 #include "support/FixtureTree.h"
+#include "telemetry/HuggingFaceHub.h"
 #include "telemetry/JunkScanner.h"
 #include "telemetry/SystemStatsProvider.h"
 
@@ -8,6 +9,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 
 #include <cmath>
 
@@ -244,6 +246,32 @@ private Q_SLOTS:
         qunsetenv("HF_HUB_CACHE");
         qunsetenv("HF_HOME");
         qunsetenv("XDG_CACHE_HOME");
+    }
+
+    // A walk under way when a purge begins measures files the purge deletes: its figure is
+    // dropped, whichever worker ends first, and the purge's count of what is left shows.
+    void aWalkOverlappingAPurgeIsDropped()
+    {
+        qputenv("HF_HUB_CACHE", tree->path("hub").toUtf8());
+        tree->write("hub/models--x/blobs/abc", QByteArray(1 << 20, 'w'));
+        int walks = 0;
+        QList<double> purged;
+        HuggingFaceHub hub(tree->path("home"), {[&](double) { ++walks; },
+                                                [&](double freed, double shown) { purged << freed << shown; }});
+        hub.refresh();
+        QVERIFY(hub.purge());
+        QThreadPool::globalInstance()->waitForDone();
+        QTRY_COMPARE(purged.size(), 2);
+        QCoreApplication::processEvents();
+        QCOMPARE(walks, 0);
+        QCOMPARE(purged[0], (1 << 20) / kGB);
+        QCOMPARE(purged[1], 0.0);
+        QVERIFY(QDir(tree->path("hub")).isEmpty());
+
+        // The next walk is the purge's own generation and publishes again.
+        hub.refresh();
+        QTRY_COMPARE(walks, 1);
+        qunsetenv("HF_HUB_CACHE");
     }
 
     void historyCsvFormat()
