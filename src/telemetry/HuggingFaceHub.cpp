@@ -1,10 +1,13 @@
 #include "HuggingFaceHub.h"
 
+#include "platform/DeletionGuard.h"
 #include "platform/FileTree.h"
+#include "platform/UserPaths.h"
 
-#include <QDir>
 #include <QFile>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <cstdio>
 
 namespace {
 constexpr qint64 kWalkIntervalMs = 10000;
@@ -28,6 +31,10 @@ HuggingFaceHub::HuggingFaceHub(QString homePath, Sinks sinks)
     });
     QObject::connect(&m_purgeWatcher, &QFutureWatcher<PurgeOutcome>::finished, &m_purgeWatcher, [this] {
         const PurgeOutcome outcome = m_purgeWatcher.result();
+        if (!outcome.refusal.isEmpty()) {
+            std::printf("Refusing to purge the Hugging Face hub %s: %s\n", qPrintable(outcome.hub), qPrintable(outcome.refusal));
+            std::fflush(stdout);
+        }
         m_sinceWalk.start();
         m_sinks.purged(toGB(outcome.freed), shown(toGB(outcome.remaining)));
     });
@@ -42,19 +49,7 @@ HuggingFaceHub::~HuggingFaceHub()
 
 QString HuggingFaceHub::pathFor(const QString &homePath, const std::function<QString(const char *)> &environment)
 {
-    const auto variable = [&](const char *name) {
-        const QString value = environment ? environment(name) : qEnvironmentVariable(name);
-        return QDir::isAbsolutePath(value) ? value : QString();
-    };
-    const QString hubCache = variable("HF_HUB_CACHE");
-    if (!hubCache.isEmpty())
-        return hubCache;
-    const QString hfHome = variable("HF_HOME");
-    if (!hfHome.isEmpty())
-        return QDir(hfHome).filePath(QStringLiteral("hub"));
-    const QString cacheHome = variable("XDG_CACHE_HOME");
-    return QDir(cacheHome.isEmpty() ? QDir(homePath).filePath(QStringLiteral(".cache")) : cacheHome)
-        .filePath(QStringLiteral("huggingface/hub"));
+    return UserPaths(homePath, environment).huggingFaceHub();
 }
 
 void HuggingFaceHub::poll()
@@ -81,11 +76,16 @@ bool HuggingFaceHub::purge()
     if (m_purgeWatcher.isRunning())
         return false;
     ++m_generation;
-    const std::string hub = QFile::encodeName(path()).toStdString();
-    m_purgeWatcher.setFuture(QtConcurrent::run([hub] {
+    m_purgeWatcher.setFuture(QtConcurrent::run([hub = path(), home = m_homePath] {
         PurgeOutcome outcome;
-        outcome.freed = FileTree::removeContents(hub);
-        outcome.remaining = FileTree::totalSize(hub);
+        outcome.hub = hub;
+        // A hub variable naming the home folder, or a folder above it, must not empty it.
+        const DeletionGuard::Verdict verdict = DeletionGuard(home).contents(hub);
+        if (verdict.allowed())
+            outcome.freed = FileTree::removeContents(QFile::encodeName(verdict.location).toStdString());
+        else if (verdict.kind == DeletionGuard::Verdict::Kind::Refused)
+            outcome.refusal = verdict.reason;
+        outcome.remaining = FileTree::totalSize(QFile::encodeName(hub).toStdString());
         return outcome;
     }));
     return true;

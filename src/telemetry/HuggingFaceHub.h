@@ -32,7 +32,8 @@ public:
     void poll();
     // A walk now, unless one or a purge is running.
     void refresh();
-    // Deletes the hub's contents on a worker; false when a purge is already running.
+    // Deletes the hub's contents on a worker, unless the hub is the home folder or one above
+    // it; false when a purge is already running.
     bool purge();
     bool purging() const { return m_purgeWatcher.isRunning(); }
 
@@ -58,6 +59,6 @@ private:
     QElapsedTimer m_sinceWalk;
     int m_generation = 0;       // bumped by each purge
     int m_walkGeneration = 0;   // the generation the running walk started in
-    struct PurgeOutcome { std::uint64_t freed = 0; std::uint64_t remaining = 0; };
+    struct PurgeOutcome { std::uint64_t freed = 0; std::uint64_t remaining = 0; QString hub; QString refusal; };
     QFutureWatcher<PurgeOutcome> m_purgeWatcher;
 };

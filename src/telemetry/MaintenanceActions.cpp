@@ -1,8 +1,10 @@
 #include "MaintenanceActions.h"
 
+#include "platform/DeletionGuard.h"
 #include "platform/MemoryPurger.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -70,7 +72,8 @@ void MaintenanceActions::cleanJunk()
         return;
     const JunkScanner scanner(m_junkRoots);
     m_junkWatcher.setFuture(QtConcurrent::run([scanner, found = *m_lastJunkScan] {
-        const std::uint64_t freed = JunkScanner::clean(found);
+        const DeletionGuard guard(QFile::decodeName(QByteArray::fromStdString(scanner.roots().home)));
+        const std::uint64_t freed = JunkScanner::clean(found, guard);
         return JunkOutcome{true, freed, scanner.scan()};
     }));
 }

@@ -1,5 +1,7 @@
 #include "app/Preferences.h"
+#include "platform/DeletionGuard.h"
 #include "support/FixtureTree.h"
+#include "support/StdoutCapture.h"
 #include "telemetry/HuggingFaceHub.h"
 #include "telemetry/JunkScanner.h"
 #include "telemetry/SystemStatsProvider.h"
@@ -131,7 +133,7 @@ private Q_SLOTS:
         tree->write("home/.local/share/Trash/files/later.bin", QByteArray(10, 'l'));
         tree->write("home/.cache/thumbnails/normal/a.png", QByteArray(200, 'T'));
         setModified(tree->path("home/.cache/thumbnails/normal/a.png"), QDateTime::currentSecsSinceEpoch() + 5);
-        const quint64 freed = JunkScanner::clean(scan);
+        const quint64 freed = JunkScanner::clean(scan, DeletionGuard(tree->path("home")));
         QCOMPARE(freed, scan.bytes - 200u);
         QVERIFY(QFile::exists(tree->path("home/Documents/keep.txt")));
         QVERIFY(QFile::exists(tree->path("home/.local/share/Trash/files/later.bin")));
@@ -271,6 +273,26 @@ private Q_SLOTS:
         // The next walk is the purge's own generation and publishes again.
         hub.refresh();
         QTRY_COMPARE(walks, 1);
+        qunsetenv("HF_HUB_CACHE");
+    }
+
+    // A hub variable naming the home folder, or a folder above it, would have the purge
+    // empty the home: it is refused, nothing goes, and the log says why.
+    void aHubAtOrAboveHomeIsNotEmptied()
+    {
+        tree->write("home/Documents/keep.txt", QByteArray(4096, 'k'));
+        for (const QString &hub : {tree->path("home"), tree->path("")}) {
+            qputenv("HF_HUB_CACHE", hub.toUtf8());
+            SystemStatsProvider stats(*prefs, sources(), SystemStatsProvider::Polling::Manual);
+            QSignalSpy purged(&stats, &SystemStatsProvider::huggingFaceCachePurged);
+            StdoutCapture out;
+            stats.purgeHuggingFaceCache();
+            QVERIFY(purged.wait());
+            QCOMPARE(purged[0][0].toDouble(), 0.0);
+            QVERIFY(out.text().contains("Refusing to purge the Hugging Face hub"));
+            QVERIFY(!stats.isPurgingHuggingFaceCache());
+            QVERIFY(QFile::exists(tree->path("home/Documents/keep.txt")));
+        }
         qunsetenv("HF_HUB_CACHE");
     }
 
