@@ -18,6 +18,12 @@
 #include <QCoreApplication>
 #include <QSettings>
 
+SystemStatsProvider &SystemStatsProvider::shared()
+{
+    static SystemStatsProvider *instance = new SystemStatsProvider(Preferences::shared(), TelemetrySources::forThisMachine());
+    return *instance;
+}
+
 Preferences &Preferences::shared()
 {
     static Preferences *instance = [] {

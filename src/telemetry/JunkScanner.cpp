@@ -1,5 +1,8 @@
 #include "JunkScanner.h"
 
+#include "platform/DeletionGuard.h"
+
+#include <QFile>
 #include <ctime>
 #include <unordered_set>
 
@@ -92,10 +95,14 @@ void JunkScanner::scanCrash(JunkScan &out) const
             out.items.push_back({m_roots.crash, child});
 }
 
-std::uint64_t JunkScanner::clean(const JunkScan &scan)
+std::uint64_t JunkScanner::clean(const JunkScan &scan, const DeletionGuard &guard)
 {
     std::uint64_t freed = 0;
-    for (const JunkScan::Item &item : scan.items)
-        FileTree::removeEntry(item.root, item.entry, freed);
+    for (const JunkScan::Item &item : scan.items) {
+        const QString root = QFile::decodeName(QByteArray::fromStdString(item.root));
+        const QString path = QFile::decodeName(QByteArray::fromStdString(item.root + '/' + item.entry.relativePath));
+        if (guard.item(path, {DeletionGuard::Root{root}}).allowed())
+            FileTree::removeEntry(item.root, item.entry, freed);
+    }
     return freed;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+class DeletionGuard;
+
 // The places the junk sweep may touch, and nothing else.
 struct JunkRoots
 {
@@ -41,9 +43,10 @@ public:
 
     JunkScan scan() const;
 
-    // Deletes exactly the items of `scan` that are still the same files; anything created
-    // or replaced since is left. Returns the bytes released.
-    static std::uint64_t clean(const JunkScan &scan);
+    // Deletes exactly the items of `scan` that are still the same files and that `guard`
+    // allows inside their folders; anything created or replaced since is left. Returns the
+    // bytes released.
+    static std::uint64_t clean(const JunkScan &scan, const DeletionGuard &guard);
 
     const JunkRoots &roots() const { return m_roots; }
 

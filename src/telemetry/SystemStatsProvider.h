@@ -1,13 +1,15 @@
 #pragma once
 
 #include "ActiveConnection.h"
+#include "AddressWatcher.h"
 #include "BatteryInfo.h"
-#include "JunkScanner.h"
+#include "BatteryMonitor.h"
+#include "ConnectionScanner.h"
+#include "CpuAlert.h"
+#include "HuggingFaceHub.h"
 #include "MachineHardwareInfo.h"
-#include "platform/InterfaceAddressReader.h"
-#include "platform/PowerSupplyReader.h"
-#include "platform/PwmFanControl.h"
-#include "platform/SocketTableReader.h"
+#include "MaintenanceActions.h"
+#include "SensorSampler.h"
 #include "platform/CpuFrequencyReader.h"
 #include "platform/CpuTimesReader.h"
 #include "platform/DiskStatsReader.h"
@@ -17,8 +19,6 @@
 
 #include <QDBusConnection>
 #include <QDateTime>
-#include <QElapsedTimer>
-#include <QFutureWatcher>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -31,17 +31,11 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 class DesktopNotifier;
-class HIDMonitor;
-class MemoryPurger;
-class PowerProfilesClient;
+class LowPowerMode;
 class Preferences;
-class ProcessTableReader;
-class QNetworkAccessManager;
-class QNetworkReply;
 
 // Where the telemetry pass reads the machine from. Tests point these at fixture trees.
 struct TelemetrySources
@@ -72,6 +66,12 @@ struct TelemetrySources
 // reads the kernel's counters (files only: nothing is spawned on the tick) and publishes
 // every figure as a property. Screens and other services read these and never sample the
 // system themselves.
+//
+// The CPU, memory, network and disk figures are read here; the rest is done by small
+// classes beside it, each publishing into this face's properties: SensorSampler
+// (temperatures, GPU load, throttling, fans), BatteryMonitor, AddressWatcher,
+// ConnectionScanner, HuggingFaceHub, MaintenanceActions (memory purge, junk, CSV export),
+// LowPowerMode and CpuAlert.
 //
 // Units: GB is bytes / 2^30, percentages are 0...100, network rates are KiB per tick
 // (one tick per second), disk rates MiB per tick.
@@ -113,7 +113,7 @@ class SystemStatsProvider : public QObject
     Q_PROPERTY(double diskRead READ diskRead NOTIFY diskReadChanged)
     Q_PROPERTY(double diskWrite READ diskWrite NOTIFY diskWriteChanged)
     Q_PROPERTY(bool diskThroughputMeasured READ diskThroughputMeasured NOTIFY diskThroughputMeasuredChanged)
-    Q_PROPERTY(QVariantList activeConnections READ activeConnectionsForQml NOTIFY activeConnectionsChanged)
+    Q_PROPERTY(QList<ActiveConnection> activeConnections READ activeConnections NOTIFY activeConnectionsChanged)
     Q_PROPERTY(double socTemperature READ socTemperature NOTIFY socTemperatureChanged)
     Q_PROPERTY(double powerDraw READ powerDraw NOTIFY powerDrawChanged)
     Q_PROPERTY(int batteryPercentage READ batteryPercentage NOTIFY batteryPercentageChanged)
@@ -168,42 +168,45 @@ public:
     // The local AI service's build-turbo and demo switches, read by the fan logic and the
     // compiler probe; unset, both off.
     using FlagSource = std::function<bool()>;
-    void setBuildTurboSource(FlagSource source) { m_buildTurbo = std::move(source); }
-    void setDemoModeSource(FlagSource source) { m_demoMode = std::move(source); }
+    void setBuildTurboSource(FlagSource source) { m_sensors.setBuildTurboSource(std::move(source)); }
+    void setDemoModeSource(FlagSource source) { m_sensors.setDemoModeSource(std::move(source)); }
 
     // The internal battery; absent on a machine without one.
-    std::optional<BatteryInfo> getBatteryInfo() const;
-    static std::optional<BatteryInfo> batteryInfoFrom(const std::vector<PowerSupply> &supplies);
+    std::optional<BatteryInfo> getBatteryInfo() const { return m_battery.read(); }
+    static std::optional<BatteryInfo> batteryInfoFrom(const std::vector<PowerSupply> &supplies)
+    { return BatteryMonitor::infoFrom(supplies); }
 
     // Whether a compiler runs: a substring test of every process name. Never in demo mode.
-    bool isCompilerRunning();
-    static bool namesContainCompiler(const std::string &names);
-    static const std::vector<std::string> &compilerSubstrings();
+    bool isCompilerRunning() { return m_sensors.isCompilerRunning(); }
+    static bool namesContainCompiler(const std::string &names) { return SensorSampler::namesContainCompiler(names); }
+    static const std::vector<std::string> &compilerSubstrings() { return SensorSampler::compilerSubstrings(); }
 
     // SIGKILL to a connection's owner (the pid text of its row), then a rescan. Text that is
     // not a positive number, pid 1 and Quillmoor itself are refused.
     Q_INVOKABLE void killConnectionProcess(const QString &pid);
     // Established TCP connections as rows, loopback on either end left out, at most 15.
     static QList<ActiveConnection> connectionRows(const std::vector<SocketEntry> &entries,
-                                                  const std::unordered_map<std::uint64_t, std::pair<int, QString>> &owners);
-    static bool isLoopbackAddress(const std::string &address);
+                                                  const std::unordered_map<std::uint64_t, std::pair<int, QString>> &owners)
+    { return ConnectionScanner::rows(entries, owners); }
+    static bool isLoopbackAddress(const std::string &address) { return ConnectionScanner::isLoopbackAddress(address); }
     // Established, and loopback on neither end: the rows the list is made of.
-    static bool isListedConnection(const SocketEntry &entry);
-    static QString renderEndpointPair(const SocketEntry &entry);
-    static ActiveConnection placeholderConnection();
-    static constexpr int kMaxConnections = 15;
+    static bool isListedConnection(const SocketEntry &entry) { return ConnectionScanner::isListed(entry); }
+    static QString renderEndpointPair(const SocketEntry &entry) { return ConnectionScanner::renderEndpointPair(entry); }
+    static ActiveConnection placeholderConnection() { return ConnectionScanner::placeholder(); }
+    static constexpr int kMaxConnections = ConnectionScanner::kMaxConnections;
 
     // The address of the default route's interface; without one the last non-loopback
     // IPv4 address; "127.0.0.1" when there is none.
-    static QString pickLocalIP(const std::vector<InterfaceAddress> &addresses, const std::string &defaultInterface);
+    static QString pickLocalIP(const std::vector<InterfaceAddress> &addresses, const std::string &defaultInterface)
+    { return AddressWatcher::pickLocal(addresses, defaultInterface); }
     // Starts a public-address fetch unless one is out; tests call it to skip the pacing.
-    void fetchPublicIP();
+    void fetchPublicIP() { m_addresses.fetchPublic(); }
 
     Q_INVOKABLE MachineHardwareInfo getHardwareInfo() const;
 
     // While the local AI demo switch is on, an empty or absent hub reads as a sample figure
     // so the demonstration screens have something to purge; live, it reads what is there.
-    static constexpr double kDemoHuggingFaceCacheGB = 34.2;
+    static constexpr double kDemoHuggingFaceCacheGB = HuggingFaceHub::kDemoFigureGB;
     void setShowsDemoHubFigure(bool shown);
 
     // A uniform draw over the closed interval [low, high]; replaceable for tests.
@@ -211,18 +214,19 @@ public:
     void setUniformSource(UniformSource source) { m_uniform = std::move(source); }
 
     // Where the high-CPU alert goes; the session bus unless set.
-    void setNotificationBus(const QDBusConnection &bus);
-    DesktopNotifier *notifier();
+    void setNotificationBus(const QDBusConnection &bus) { m_cpuAlert.setBus(bus); }
+    DesktopNotifier *notifier() { return m_cpuAlert.notifier(); }
 
     // Writes the last minute of CPU history to a CSV file in the temporary folder and
     // returns its path; empty when the file could not be written.
     Q_INVOKABLE QString exportHistoryToCSV();
     // The file's name and text for a history exported at `now`.
-    static QString historyFileName(const QDateTime &now);
-    static QByteArray historyCsv(const QList<double> &history, const QDateTime &now);
+    static QString historyFileName(const QDateTime &now) { return MaintenanceActions::historyFileName(now); }
+    static QByteArray historyCsv(const QList<double> &history, const QDateTime &now)
+    { return MaintenanceActions::historyCsv(history, now); }
     // A double in its shortest round-trip form, always with a decimal point or exponent
     // ("0.0", "37.51234").
-    static QString shortestDecimal(double value);
+    static QString shortestDecimal(double value) { return MaintenanceActions::shortestDecimal(value); }
 
     // Drops the kernel's clean caches and compacts memory, then publishes how much more
     // memory is available (optimizedMemoryReleased) or, when that could not be done, why
@@ -239,12 +243,13 @@ public:
     Q_INVOKABLE void purgeHuggingFaceCache();
     // $HF_HUB_CACHE, else $HF_HOME/hub, else $XDG_CACHE_HOME/huggingface/hub, else
     // ~/.cache/huggingface/hub.
-    QString huggingFaceHubPath() const;
+    QString huggingFaceHubPath() const { return m_hub.path(); }
     // Where the Hugging Face libraries keep their hub under `homePath`, unless the variables
     // above, read through `environment` (unset: this process's), say otherwise. Relative
     // values are ignored, as the libraries' own XDG lookup does.
     static QString huggingFaceHubFor(const QString &homePath,
-                                     const std::function<QString(const char *)> &environment = {});
+                                     const std::function<QString(const char *)> &environment = {})
+    { return HuggingFaceHub::pathFor(homePath, environment); }
 
     int eCoreCount() const { return m_eCoreCount; }
     int pCoreCount() const { return m_pCoreCount; }
@@ -286,7 +291,6 @@ public:
     // False while diskRead/diskWrite are estimates because the kernel's counters are unreadable.
     bool diskThroughputMeasured() const { return m_diskThroughputMeasured; }
     QList<ActiveConnection> activeConnections() const { return m_activeConnections; }
-    QVariantList activeConnectionsForQml() const;
     double socTemperature() const { return m_socTemperature; }
     double powerDraw() const { return m_powerDraw; }
     int batteryPercentage() const { return m_batteryPercentage; }
@@ -296,7 +300,7 @@ public:
     bool isUnplugged() const { return m_isUnplugged; }
     bool forceTurboCooling() const { return m_forceTurboCooling; }
     void setForceTurboCooling(bool on);
-    bool turboCoolingAvailable() const { return m_fanControl.available(); }
+    bool turboCoolingAvailable() const { return m_sensors.fanControlAvailable(); }
     QList<double> fanRPMs() const { return m_fanRPMs; }
     bool fanRPMsMeasured() const { return m_fanRPMsMeasured; }
     double ssdTemperature() const { return m_ssdTemperature; }
@@ -402,16 +406,10 @@ private:
     void updateBattery();
     void updateDisk();
     void updateDiskUsage();
-    void updateHuggingFaceCacheSize();
-    void updateIPs();
-    void updateConnections();
     void updateEstimates();
-    void checkCPUAlerts();
-    void applyFanControl(bool forced);
-    // With `whenChanged`, the listing is left as it is while the kernel's TCP counters say
-    // no connection came or went, for up to kConnectionRecheckTicks ticks.
-    void startConnectionScan(bool whenChanged = false);
-    void setLowPowerFromProfile(const QString &profile);
+    void onMemoryPurged(bool done, double gainedGB, const QString &message);
+    void onJunkDone(bool cleaned, double freedGB, double foundGB);
+    void onHubPurged(double freedGB, double shownGB);
 
     double uniform(double low, double high) const;
 
@@ -428,7 +426,12 @@ private:
     QTimer m_timer;
     LoadedModelSizes m_loadedModelSizes;
     UniformSource m_uniform;
+    SensorSampler::Draw m_draw;   // uniform(), as the sensor sampler takes it
 
+    std::string m_sysRoot;
+    std::string m_procRoot;
+    std::string m_etcRoot;
+    std::string m_homePath;
     CpuTimesReader m_cpuReader;
     CpuFrequencyReader m_frequencyReader;
     double m_cpuFrequencyGHz = 0;
@@ -436,45 +439,6 @@ private:
     NetDevReader m_netReader;
     DiskStatsReader m_diskStatsReader;
     FileSystemStats m_homeFileSystem;
-    std::string m_homePath;
-    JunkRoots m_junkRoots;
-    TelemetrySources m_sources;
-    std::string m_sysRoot;
-    std::string m_procRoot;
-    FlagSource m_buildTurbo;
-    FlagSource m_demoMode;
-
-    std::unique_ptr<HIDMonitor> m_hidMonitor;
-    PwmFanControl m_fanControl;
-    PowerSupplyReader m_powerSupplies;
-    InterfaceAddressReader m_addressReader;
-    SocketTableReader m_socketReader;
-    std::unique_ptr<ProcessTableReader> m_processReader;   // made on the first compiler probe
-    std::vector<std::uint64_t> m_lastThrottleCounts;
-
-    // Connection scans walk /proc/<pid>/fd, so they run on a worker, one at a time. Owners
-    // found stay cached by socket inode; sockets no walk could place are not looked for
-    // again, so steady state costs no walk at all.
-    using OwnerCache = std::unordered_map<std::uint64_t, std::pair<int, QString>>;
-    struct ConnectionScan { QList<ActiveConnection> rows; OwnerCache owners; std::unordered_set<std::uint64_t> unplaced; };
-    QFutureWatcher<ConnectionScan> m_connectionWatcher;
-    OwnerCache m_connectionOwners;
-    std::unordered_set<std::uint64_t> m_unplacedSockets;
-    bool m_connectionRescanPending = false;
-    // Listing the established connections walks the kernel's whole connection hash, sized
-    // for the machine's memory rather than for its connections: about a millisecond each
-    // second on a 24 GiB machine, the largest part of the steady cost. The counters are
-    // cheap. A connection going half-closed moves none of them, hence the recheck.
-    static constexpr int kConnectionRecheckTicks = 10;
-    std::optional<TcpActivity> m_scannedTcpActivity;
-    int m_quietConnectionTicks = 0;
-
-    QNetworkAccessManager *m_network = nullptr;
-    QNetworkReply *m_publicIPReply = nullptr;
-    QElapsedTimer m_sincePublicIPFetch;
-
-    std::unique_ptr<PowerProfilesClient> m_powerProfiles;
-    QString m_profileBeforeLowPower;
 
     // Per-CPU tick arrays of this and the previous pass, swapped rather than copied.
     std::vector<CpuTicks> m_previousTicks;
@@ -538,31 +502,21 @@ private:
     double m_optimizedMemoryReleased = 0;
     double m_cleanedJunkTotal = 0;
     double m_huggingFaceCacheSizeInGB = 0;
-    double m_measuredHubGB = 0;
-    bool m_showsDemoHubFigure = false;
-    void publishHubFigure(double measuredGB);
-
-    std::optional<QDBusConnection> m_notificationBus;
-    std::unique_ptr<DesktopNotifier> m_notifier;
-
-    std::unique_ptr<MemoryPurger> m_memoryPurger;
-    std::uint64_t m_availableBeforePurge = 0;
     bool m_isOptimizingMemory = false;
     QString m_memoryOptimizationError;
-
-    struct JunkOutcome { std::uint64_t freed = 0; JunkScan scan; };
-    QFutureWatcher<JunkOutcome> m_junkWatcher;
-    std::optional<JunkScan> m_lastJunkScan;
     double m_junkFoundInGB = 0;
     bool m_isScanningJunk = false;
     bool m_isCleaningJunk = false;
-
-    // Hub sizes are walked on a worker, one walk at a time and at most every 10 s.
-    QFutureWatcher<std::uint64_t> m_hubSizeWatcher;
-    QElapsedTimer m_sinceHubWalk;
-    int m_hubGeneration = 0;    // bumped by each purge
-    int m_walkGeneration = 0;   // the generation the running walk started in
-    struct PurgeOutcome { std::uint64_t freed = 0; std::uint64_t remaining = 0; };
-    QFutureWatcher<PurgeOutcome> m_hubPurgeWatcher;
     bool m_isPurgingHuggingFaceCache = false;
+
+    // The helpers publish into the fields above, so they come after them: they are made
+    // once those exist and gone (their workers waited for) before those are.
+    SensorSampler m_sensors;
+    BatteryMonitor m_battery;
+    AddressWatcher m_addresses;
+    ConnectionScanner m_connections;
+    HuggingFaceHub m_hub;
+    MaintenanceActions m_maintenance;
+    CpuAlert m_cpuAlert;
+    std::unique_ptr<LowPowerMode> m_lowPowerMode;
 };

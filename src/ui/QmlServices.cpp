@@ -123,3 +123,9 @@ RecordListModelBase *QmlServices::foundSDKVersions() const
 {
     return follow(m_foundSDKVersions, buildCaches(), &BuildCacheService::foundSDKVersions, &BuildCacheService::foundSDKVersionsChanged);
 }
+
+RecordListModelBase *QmlServices::activeConnections() const
+{
+    return follow(m_activeConnections, stats(), &SystemStatsProvider::activeConnections,
+                  &SystemStatsProvider::activeConnectionsChanged);
+}

@@ -41,6 +41,7 @@ class QmlServices : public QObject
     Q_PROPERTY(PingService *ping READ ping CONSTANT)
     Q_PROPERTY(MachineHardwareInfo machine READ machine CONSTANT)
 
+    Q_PROPERTY(RecordListModelBase *activeConnections READ activeConnections CONSTANT)
     Q_PROPERTY(RecordListModelBase *topProcesses READ topProcesses CONSTANT)
     Q_PROPERTY(RecordListModelBase *dvrSnapshots READ dvrSnapshots CONSTANT)
     Q_PROPERTY(RecordListModelBase *allPresets READ allPresets CONSTANT)
@@ -128,6 +129,7 @@ public:
     // The machine's description, read once; empty without a telemetry service.
     MachineHardwareInfo machine() const;
 
+    RecordListModelBase *activeConnections() const;
     RecordListModelBase *topProcesses() const;
     RecordListModelBase *dvrSnapshots() const;
     RecordListModelBase *allPresets() const;
@@ -148,6 +150,7 @@ private:
 
     Set m_set;
     mutable std::optional<MachineHardwareInfo> m_machine;
+    mutable RecordListModelBase *m_activeConnections = nullptr;
     mutable RecordListModelBase *m_topProcesses = nullptr;
     mutable RecordListModelBase *m_dvrSnapshots = nullptr;
     mutable RecordListModelBase *m_allPresets = nullptr;

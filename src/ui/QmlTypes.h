@@ -29,6 +29,7 @@
 #include "processes/ProcessMonitor.h"
 #include "support/AutoUpdater.h"
 #include "support/LaunchAtLoginManager.h"
+#include "telemetry/ActiveConnection.h"
 #include "telemetry/MachineHardwareInfo.h"
 #include "telemetry/PingService.h"
 #include "telemetry/SystemStatsProvider.h"
@@ -225,6 +226,13 @@ struct SDKVersionInfoForeign
     Q_GADGET
     QML_FOREIGN(SDKVersionInfo)
     QML_VALUE_TYPE(sdkVersionInfo)
+};
+
+struct ActiveConnectionForeign
+{
+    Q_GADGET
+    QML_FOREIGN(ActiveConnection)
+    QML_VALUE_TYPE(activeConnection)
 };
 
 struct CacheRowInfoForeign

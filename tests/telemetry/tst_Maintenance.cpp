@@ -1,5 +1,8 @@
 #include "app/Preferences.h"
+#include "platform/DeletionGuard.h"
 #include "support/FixtureTree.h"
+#include "support/StdoutCapture.h"
+#include "telemetry/HuggingFaceHub.h"
 #include "telemetry/JunkScanner.h"
 #include "telemetry/SystemStatsProvider.h"
 
@@ -8,6 +11,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 
 #include <cmath>
 
@@ -129,7 +133,7 @@ private Q_SLOTS:
         tree->write("home/.local/share/Trash/files/later.bin", QByteArray(10, 'l'));
         tree->write("home/.cache/thumbnails/normal/a.png", QByteArray(200, 'T'));
         setModified(tree->path("home/.cache/thumbnails/normal/a.png"), QDateTime::currentSecsSinceEpoch() + 5);
-        const quint64 freed = JunkScanner::clean(scan);
+        const quint64 freed = JunkScanner::clean(scan, DeletionGuard(tree->path("home")));
         QCOMPARE(freed, scan.bytes - 200u);
         QVERIFY(QFile::exists(tree->path("home/Documents/keep.txt")));
         QVERIFY(QFile::exists(tree->path("home/.local/share/Trash/files/later.bin")));
@@ -244,6 +248,52 @@ private Q_SLOTS:
         qunsetenv("HF_HUB_CACHE");
         qunsetenv("HF_HOME");
         qunsetenv("XDG_CACHE_HOME");
+    }
+
+    // A walk under way when a purge begins measures files the purge deletes: its figure is
+    // dropped, whichever worker ends first, and the purge's count of what is left shows.
+    void aWalkOverlappingAPurgeIsDropped()
+    {
+        qputenv("HF_HUB_CACHE", tree->path("hub").toUtf8());
+        tree->write("hub/models--x/blobs/abc", QByteArray(1 << 20, 'w'));
+        int walks = 0;
+        QList<double> purged;
+        HuggingFaceHub hub(tree->path("home"), {[&](double) { ++walks; },
+                                                [&](double freed, double shown) { purged << freed << shown; }});
+        hub.refresh();
+        QVERIFY(hub.purge());
+        QThreadPool::globalInstance()->waitForDone();
+        QTRY_COMPARE(purged.size(), 2);
+        QCoreApplication::processEvents();
+        QCOMPARE(walks, 0);
+        QCOMPARE(purged[0], (1 << 20) / kGB);
+        QCOMPARE(purged[1], 0.0);
+        QVERIFY(QDir(tree->path("hub")).isEmpty());
+
+        // The next walk is the purge's own generation and publishes again.
+        hub.refresh();
+        QTRY_COMPARE(walks, 1);
+        qunsetenv("HF_HUB_CACHE");
+    }
+
+    // A hub variable naming the home folder, or a folder above it, would have the purge
+    // empty the home: it is refused, nothing goes, and the log says why.
+    void aHubAtOrAboveHomeIsNotEmptied()
+    {
+        tree->write("home/Documents/keep.txt", QByteArray(4096, 'k'));
+        for (const QString &hub : {tree->path("home"), tree->path("")}) {
+            qputenv("HF_HUB_CACHE", hub.toUtf8());
+            SystemStatsProvider stats(*prefs, sources(), SystemStatsProvider::Polling::Manual);
+            QSignalSpy purged(&stats, &SystemStatsProvider::huggingFaceCachePurged);
+            StdoutCapture out;
+            stats.purgeHuggingFaceCache();
+            QVERIFY(purged.wait());
+            QCOMPARE(purged[0][0].toDouble(), 0.0);
+            QVERIFY(out.text().contains("Refusing to purge the Hugging Face hub"));
+            QVERIFY(!stats.isPurgingHuggingFaceCache());
+            QVERIFY(QFile::exists(tree->path("home/Documents/keep.txt")));
+        }
+        qunsetenv("HF_HUB_CACHE");
     }
 
     void historyCsvFormat()

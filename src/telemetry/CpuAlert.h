@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QDBusConnection>
+
+#include <memory>
+#include <optional>
+
+class DesktopNotifier;
+
+// The desktop notification raised while the CPU runs above the user's threshold.
+class CpuAlert
+{
+public:
+    CpuAlert();
+    ~CpuAlert();
+    CpuAlert(const CpuAlert &) = delete;
+    CpuAlert &operator=(const CpuAlert &) = delete;
+
+    // Where the alert goes; the session bus unless set.
+    void setBus(const QDBusConnection &bus);
+    DesktopNotifier *notifier();
+
+    // Raises the alert when `cpuUsage` is above `threshold` (both in percent).
+    void check(double cpuUsage, double threshold);
+
+private:
+    std::optional<QDBusConnection> m_bus;
+    std::unique_ptr<DesktopNotifier> m_notifier;   // made on the first alert
+};
