@@ -117,13 +117,16 @@ Rectangle {
                     Layout.fillHeight: true
                     Layout.topMargin: 12
                     active: root.pageSource.toString() !== ""
+                    visible: active
                     source: root.pageSource
                 }
                 Loader {
                     objectName: "notAvailable"
                     Layout.fillWidth: true
+                    Layout.topMargin: 12
                     Layout.fillHeight: true
                     active: root.pageSource.toString() === ""
+                    visible: active
                     sourceComponent: NotAvailablePage {
                         title: root.selectedSidebarItem
                         planned: Services.personas.pageFor(root.selectedSidebarItem) !== ""
