@@ -1,7 +1,6 @@
 #include "ProcessMonitor.h"
 
 #include "platform/ProcessControl.h"
-#include "platform/ProcessControl.h"
 
 #include <QDateTime>
 #include <QFile>

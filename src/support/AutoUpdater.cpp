@@ -1,6 +1,5 @@
 #include "AutoUpdater.h"
 
-
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>

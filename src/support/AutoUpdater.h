@@ -6,7 +6,6 @@
 #include <QString>
 #include <QUrl>
 
-
 struct UpdaterSources
 {
     QUrl server;             // scheme and host of the update endpoint; see AutoUpdater::serverFor

@@ -35,9 +35,12 @@ QmlServices *QmlServices::installedOn(QQmlEngine &engine)
 QmlServices *QmlServices::create(QQmlEngine *engine, QJSEngine *)
 {
     auto *set = installedOn(*engine);
-    // An engine nobody installed a set on gets an empty one, not a crash.
-    if (!set)
+    // An engine nobody installed a set on gets an empty one, not a crash; said aloud, since
+    // its screens will show nothing.
+    if (!set) {
+        qWarning("Quillmoor: a view asked for Services before any were installed on its engine");
         set = new QmlServices(Set{}, engine);
+    }
     QQmlEngine::setObjectOwnership(set, QQmlEngine::CppOwnership);
     return set;
 }

@@ -5,7 +5,9 @@
 #include <QList>
 #include <QMetaProperty>
 #include <QSet>
+#include <QStringList>
 #include <QVariant>
+#include <QtQml/qqmlregistration.h>
 
 #include <vector>
 
@@ -14,6 +16,7 @@
 class RecordListModelBase : public QAbstractListModel
 {
     Q_OBJECT
+    QML_ANONYMOUS
     Q_PROPERTY(int count READ count NOTIFY countChanged)
 
 public:
@@ -66,15 +69,18 @@ public:
     void apply(const QList<T> &next)
     {
         const int before = int(m_rows.size());
-        QSet<QString> wanted;
-        for (int i = 0; i < next.size(); ++i)
-            wanted.insert(idOf(next[i]));
+        QStringList nextIds;
+        nextIds.reserve(next.size());
+        for (const T &record : next)
+            nextIds.append(idOf(record));
+        const QSet<QString> wanted(nextIds.cbegin(), nextIds.cend());
 
         // Rows whose id is gone, from the bottom so the indexes above stay valid.
         for (int row = int(m_rows.size()) - 1; row >= 0; --row) {
-            if (!wanted.contains(idOf(m_rows[row]))) {
+            if (!wanted.contains(m_ids[row])) {
                 beginRemoveRows({}, row, row);
                 m_rows.removeAt(row);
+                m_ids.removeAt(row);
                 endRemoveRows();
             }
         }
@@ -82,23 +88,18 @@ public:
         // Now every current row is wanted; walk the new order, moving or inserting each
         // wanted row into place and updating it where its fields changed.
         for (int target = 0; target < next.size(); ++target) {
-            const QString id = idOf(next[target]);
-            int found = -1;
-            for (int row = target; row < m_rows.size(); ++row) {
-                if (idOf(m_rows[row]) == id) {
-                    found = row;
-                    break;
-                }
-            }
+            const qsizetype found = m_ids.indexOf(nextIds[target], target);
             if (found < 0) {
                 beginInsertRows({}, target, target);
                 m_rows.insert(target, next[target]);
+                m_ids.insert(target, nextIds[target]);
                 endInsertRows();
                 continue;
             }
             if (found != target) {
-                beginMoveRows({}, found, found, {}, target);
+                beginMoveRows({}, int(found), int(found), {}, target);
                 m_rows.move(found, target);
+                m_ids.move(found, target);
                 endMoveRows();
             }
             update(target, next[target]);
@@ -107,6 +108,7 @@ public:
         if (m_rows.size() > next.size()) {
             beginRemoveRows({}, int(next.size()), int(m_rows.size()) - 1);
             m_rows.resize(next.size());
+            m_ids.resize(next.size());
             endRemoveRows();
         }
         if (before != m_rows.size())
@@ -132,6 +134,7 @@ private:
     }
 
     QList<T> m_rows;
+    QStringList m_ids;   // m_rows' ids, in step with it
     std::vector<QMetaProperty> m_properties;
     QHash<int, QByteArray> m_roles;
     int m_idProperty = -1;

@@ -1,5 +1,4 @@
 #include "processes/ProcessInfoData.h"
-#include "ui/Format.h"
 #include "ui/RecordListModel.h"
 
 #include <QAbstractItemModelTester>
@@ -119,29 +118,6 @@ private Q_SLOTS:
         model.apply({row(2, 3), row(1, 5)});
         QCOMPARE(ids(model), (QList<int>{2, 1}));
         QCOMPARE(model.rows().last().cpuUsage, 5.0);
-    }
-
-    // The shared formats, C's rendering of each, with the edges a screen meets.
-    void formats()
-    {
-        QCOMPARE(Format::gb(8), QStringLiteral("8.0 GB"));
-        QCOMPARE(Format::gb(1.125, 2), QStringLiteral("1.12 GB"));
-        QCOMPARE(Format::bytesAsGB(402653184), QStringLiteral("0.4 GB"));
-        QCOMPARE(Format::percent(49.5), QStringLiteral("50%"));
-        QCOMPARE(Format::percent(12.34, 1), QStringLiteral("12.3%"));
-        QCOMPARE(Format::kbPerSecond(3.14), QStringLiteral("3.1 KB/s"));
-        QCOMPARE(Format::mbPerSecond(1.25), QStringLiteral("1.2 MB/s"));   // the binary 1.25 is a tie, printf's even
-        QCOMPARE(Format::ms(0.4567), QStringLiteral("0.46 ms"));
-        QCOMPARE(Format::watts(12.5, 1), QStringLiteral("12.5 W"));
-        QCOMPARE(Format::ghz(2.414), QStringLiteral("2.41 GHz"));
-        QCOMPARE(Format::degrees(61.7), QStringLiteral("61°"));
-        QCOMPARE(Format::degrees(-0.5), QStringLiteral("0°"));
-        QCOMPARE(Format::fixed(-0.04), QStringLiteral("0.0"));   // never "-0.0"
-        QCOMPARE(Format::fixed(-1.25, 1), QStringLiteral("-1.2"));
-        QCOMPARE(Format::gb(qQNaN()), QStringLiteral("–"));
-        QCOMPARE(Format::percent(qInf()), QStringLiteral("–"));
-        QCOMPARE(Format::estimate(QStringLiteral("2150 RPM"), false), QStringLiteral("≈ 2150 RPM"));
-        QCOMPARE(Format::estimate(QStringLiteral("2150 RPM"), true), QStringLiteral("2150 RPM"));
     }
 };
 

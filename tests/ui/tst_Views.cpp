@@ -96,7 +96,7 @@ class TestViews : public QObject
                 rows.append(row);
         return rows;
     }
-    // Four processes busy in that order, and a fifth idle one.
+    // Five processes, busiest first in pid order.
     QList<int> listFiveProcesses()
     {
         const QList<int> pids{4101, 4102, 4103, 4104, 4105};
@@ -260,13 +260,15 @@ private Q_SLOTS:
         QMetaObject::invokeMethod(first, "toggleExplanation");
         QTRY_VERIFY(first->property("explanationShown").toBool());
 
-        // Its resident memory grows; everything else stays as it was.
-        machine->writeProcess(pids[0], "p4101", 200, 3 * 98304);
-        for (int i = 1; i < pids.size(); ++i)
-            machine->writeProcess(pids[i], "p" + QByteArray::number(pids[i]), (5 - i) * 40, (i + 1) * 98304);
+        // Its resident memory grows while two others overtake it: the row moves to third
+        // place and is the same row, insight still open.
+        machine->writeProcess(pids[0], "p4101", 200 + 10, 3 * 98304);
+        machine->writeProcess(pids[1], "p4102", 160 + 60, 2 * 98304);
+        machine->writeProcess(pids[2], "p4103", 120 + 50, 3 * 98304);
         QTest::qWait(20);
         machine->processes->updateProcesses();
-        QCOMPARE(shownRows(tab).first(), first);
+        QCOMPARE(machine->processes->topProcesses().at(2).id, pids[0]);
+        QCOMPARE(shownRows(tab).indexOf(first), 2);
         QCOMPARE(text(first, "processValue"), QStringLiteral("1.1 GB"));
         QVERIFY(first->property("explanationShown").toBool());
 
@@ -347,7 +349,8 @@ private Q_SLOTS:
         QTRY_COMPARE(row->property("aiExplanation").toString().isEmpty(), false);
         QMetaObject::invokeMethod(row, "toggleExplanation");
         QMetaObject::invokeMethod(row, "toggleExplanation");
-        QTest::qWait(50);
+        QCOMPARE(row->property("explanationRequests").toInt(), 1);
+        QTest::qWait(200);
         QCOMPARE(machine->whatisCalls(), 1);
         sleeper.kill();
         sleeper.waitForFinished();
