@@ -1,7 +1,7 @@
 #include "BuildCacheService.h"
 
 #include "app/QmlRecords.h"
-#include "app/WorkerTask.h"
+#include "platform/WorkerTask.h"
 #include "localai/LocalAIService.h"
 #include "platform/FileTree.h"
 #include "telemetry/SystemStatsProvider.h"

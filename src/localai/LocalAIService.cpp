@@ -1,7 +1,7 @@
 #include "LocalAIService.h"
 
 #include "app/QmlRecords.h"
-#include "app/WorkerTask.h"
+#include "platform/WorkerTask.h"
 #include "platform/FileTree.h"
 #include "platform/ProcessControl.h"
 #include "telemetry/SystemStatsProvider.h"
