@@ -49,11 +49,14 @@ void LocalAPIProxyService::startProxy(int port)
             m_starting = false;
             log(QStringLiteral("❌ Failed to bind local proxy: ") + error);
         });
-        connect(m_relay, &ProxyRelay::accepted, this, [this] {
-            ++m_requestCount;
-            Q_EMIT requestCountChanged();
+        connect(m_relay, &ProxyRelay::counted, this, [this](int requests, const QString &model, bool routed) {
+            if (requests > 0) {
+                m_requestCount += requests;
+                Q_EMIT requestCountChanged();
+            }
+            if (routed)
+                setLastRoutedModel(model);
         });
-        connect(m_relay, &ProxyRelay::routed, this, &LocalAPIProxyService::setLastRoutedModel);
         connect(m_relay, &ProxyRelay::logged, this, &LocalAPIProxyService::log);
         m_thread.start();
     }

@@ -1,0 +1,153 @@
+#include "RelayDirection.h"
+
+#include <algorithm>
+
+namespace {
+// A body shorter than this goes through user space: a pipe would cost more than it saves.
+constexpr std::size_t kSpliceMin = 16 * 1024;
+}
+
+RelayDirection::RelayDirection(HttpFramer::Role role, Observer *observer)
+    : m_framer(role)
+    , m_observer(observer)
+{
+}
+
+RelayDirection::Step RelayDirection::fail(int error)
+{
+    m_error = error;
+    return Step::Failed;
+}
+
+void RelayDirection::hold(const char *data, std::size_t size)
+{
+    if (m_offset == m_held.size()) {
+        m_held.clear();
+        m_offset = 0;
+    }
+    m_held.insert(m_held.end(), data, data + size);
+}
+
+void RelayDirection::discard()
+{
+    m_held.clear();
+    m_offset = 0;
+    m_pipe.close();
+}
+
+RelayDirection::Step RelayDirection::flush()
+{
+    if (m_pipe.held() > 0) {
+        const IoResult result = m_pipe.drain(m_to->fd());
+        if (result.status == IoResult::Failed)
+            return fail(result.error);
+        return m_ended ? Step::Ended : Step::Open;
+    }
+    if (m_offset < m_held.size()) {
+        const IoResult result = m_to->write(m_held.data() + m_offset, m_held.size() - m_offset);
+        if (result.status == IoResult::Failed)
+            return fail(result.error);
+        if (result.status == IoResult::Done)
+            m_offset += result.bytes;
+        if (m_offset == m_held.size()) {
+            m_held.clear();
+            m_offset = 0;
+            if (m_held.capacity() > kChunkMax)
+                m_held.shrink_to_fit();
+        }
+    }
+    return m_ended ? Step::Ended : Step::Open;
+}
+
+bool RelayDirection::spliceNow() const
+{
+    if (!m_spliceAllowed || m_framer.watched() || (m_observer && m_observer->inspecting()))
+        return false;
+    const std::size_t opaque = m_framer.opaqueAhead();
+    // An unframed stream is spliced once it has shown itself to be bulk; a known body
+    // when it is long enough to be worth a pipe.
+    if (opaque == HttpFramer::kUnbounded)
+        return m_bulk;
+    return opaque >= kSpliceMin && (m_bulk || opaque >= kChunkMax);
+}
+
+RelayDirection::Step RelayDirection::splice()
+{
+    const std::size_t opaque = m_framer.opaqueAhead();
+    const IoResult in = m_pipe.fill(m_from->fd(), std::min(opaque, kChunkMax));
+    if (in.status == IoResult::WouldBlock)
+        return Step::Open;
+    if (in.status == IoResult::Closed) {
+        m_ended = true;
+        return Step::Ended;
+    }
+    if (in.status == IoResult::Failed)
+        return fail(in.error);
+    m_framer.skip(in.bytes);
+    if (m_framer.messageEnded()) {
+        if (m_observer)
+            m_observer->messageEnded();
+        m_framer.next();
+    }
+    return flush();
+}
+
+RelayDirection::Step RelayDirection::pump(char *scratch, std::size_t size, bool toReady)
+{
+    if (holding()) {
+        if (!toReady)
+            return Step::Open;
+        const Step step = flush();
+        if (step == Step::Failed || holding())
+            return step;
+    }
+    if (m_ended)
+        return Step::Ended;
+    if (toReady && spliceNow()) {
+        if (m_pipe.open())
+            return splice();
+        m_spliceAllowed = false;   // no descriptors for a pipe: user space will do
+    }
+    const IoResult in = m_from->read(scratch, std::min(size, kChunkMax));
+    if (in.status == IoResult::WouldBlock)
+        return Step::Open;
+    if (in.status == IoResult::Closed) {
+        m_ended = true;
+        return Step::Ended;
+    }
+    if (in.status == IoResult::Failed)
+        return fail(in.error);
+    m_bulk = m_bulk || in.bytes >= kChunkMax / 2;
+    walk(scratch, in.bytes);
+    if (!toReady) {
+        hold(scratch, in.bytes);
+        return Step::Open;
+    }
+    const IoResult out = m_to->write(scratch, in.bytes);
+    if (out.status == IoResult::Failed)
+        return fail(out.error);
+    const std::size_t sent = out.status == IoResult::Done ? out.bytes : 0;
+    if (sent < in.bytes)
+        hold(scratch + sent, in.bytes - sent);
+    return Step::Open;
+}
+
+void RelayDirection::walk(const char *data, std::size_t size)
+{
+    std::size_t offset = 0;
+    while (offset < size) {
+        if (m_framer.awaitingMessage() && m_observer)
+            m_observer->messageBegun();
+        const std::size_t used = m_framer.feed(data + offset, size - offset);
+        if (m_observer && used > 0)
+            m_observer->messageBytes(data + offset, used);
+        offset += used;
+        if (m_framer.takeHeadEnded() && m_observer)
+            m_observer->headEnded(m_framer);
+        if (m_framer.messageEnded()) {
+            if (m_observer)
+                m_observer->messageEnded();
+            m_framer.next();
+        }
+    }
+}
