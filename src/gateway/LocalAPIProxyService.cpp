@@ -1,6 +1,7 @@
 #include "LocalAPIProxyService.h"
 
 #include "ProxyRelay.h"
+#include "platform/EpollEventDispatcher.h"
 
 #include <cstdio>
 
@@ -9,6 +10,9 @@ LocalAPIProxyService::LocalAPIProxyService(RelayTarget upstream, QObject *parent
     , m_upstream(std::move(upstream))
 {
     m_thread.setObjectName(QStringLiteral("com.quillmoor.proxy.queue"));
+    // The thread does little but wait on sockets: a plain epoll turn serves it better
+    // than a GLib main-context iteration.
+    m_thread.setEventDispatcher(new EpollEventDispatcher);
 }
 
 LocalAPIProxyService::~LocalAPIProxyService()
