@@ -58,6 +58,7 @@ public:
     void discard();
 
 private:
+    Step pumpOnce(char *scratch, std::size_t size, bool toReady);
     bool spliceNow() const;
     Step splice();
     void walk(const char *data, std::size_t size);
@@ -74,4 +75,5 @@ private:
     bool m_bulk = false;   // a read came back full: this direction carries bulk bytes
     bool m_ended = false;
     int m_error = 0;
+    std::size_t m_moved = 0;   // by the last piece
 };

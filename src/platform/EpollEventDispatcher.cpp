@@ -11,6 +11,12 @@
 
 namespace {
 constexpr int kRoundEvents = 64;
+// The dispatcher's own entries (its wake-up descriptor, socket notifiers) carry their
+// descriptor with the low bit set; watchers carry their pointer, whose low bit is clear.
+std::uint64_t ownTag(int fd)
+{
+    return (std::uint64_t(unsigned(fd)) << 1) | 1u;
+}
 }
 
 EpollEventDispatcher::EpollEventDispatcher(QObject *parent)
@@ -20,7 +26,7 @@ EpollEventDispatcher::EpollEventDispatcher(QObject *parent)
 {
     epoll_event event{};
     event.events = EPOLLIN;
-    event.data.fd = m_wake;
+    event.data.u64 = ownTag(m_wake);
     ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wake, &event);
 }
 
@@ -45,7 +51,7 @@ void EpollEventDispatcher::updateWatch(int fd)
     }
     epoll_event event{};
     event.events = (n.read ? EPOLLIN : 0u) | (n.write ? EPOLLOUT : 0u) | (n.exception ? EPOLLPRI : 0u);
-    event.data.fd = fd;
+    event.data.u64 = ownTag(fd);
     if (::epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &event) != 0)
         ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event);
 }
@@ -181,7 +187,12 @@ bool EpollEventDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
         Q_EMIT awake();
     bool handled = false;
     for (int i = 0; i < count; ++i) {
-        const int fd = events[i].data.fd;
+        if (!(events[i].data.u64 & 1u)) {
+            static_cast<Watcher *>(events[i].data.ptr)->ready(events[i].events);
+            handled = true;
+            continue;
+        }
+        const int fd = int(events[i].data.u64 >> 1);
         if (fd == m_wake) {
             std::uint64_t value = 0;
             (void)!::read(m_wake, &value, sizeof value);
@@ -203,6 +214,8 @@ bool EpollEventDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
         notify(&Notifiers::write, ready & (EPOLLOUT | EPOLLHUP | EPOLLERR));
         notify(&Notifiers::exception, ready & EPOLLPRI);
     }
+    if (m_afterRound)
+        m_afterRound();
     if (!(flags & QEventLoop::X11ExcludeTimers))
         handled = fireTimers() || handled;
     QCoreApplication::sendPostedEvents();

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <unordered_map>
 #include <vector>
 
@@ -21,7 +22,22 @@ class EpollEventDispatcher : public QAbstractEventDispatcher
     Q_OBJECT
 
 public:
+    // Something watched straight from the dispatcher's own epoll set (see EpollLoop).
+    class Watcher
+    {
+    public:
+        virtual void ready(std::uint32_t events) = 0;
+
+    protected:
+        ~Watcher() = default;
+    };
+
     explicit EpollEventDispatcher(QObject *parent = nullptr);
+
+    // The epoll set, for watchers of this thread to join with their own pointer as the
+    // event's data; and what runs after each round of their events.
+    int epollFd() const { return m_epoll; }
+    void setAfterRound(std::function<void()> afterRound) { m_afterRound = std::move(afterRound); }
     ~EpollEventDispatcher() override;
 
     bool processEvents(QEventLoop::ProcessEventsFlags flags) override;
@@ -61,4 +77,5 @@ private:
     std::atomic<bool> m_interrupted{false};
     std::unordered_map<int, Notifiers> m_notifiers;
     std::vector<Timer> m_timers;
+    std::function<void()> m_afterRound;
 };

@@ -1,5 +1,6 @@
 #include "EpollLoop.h"
 
+#include <QAbstractEventDispatcher>
 #include <QSocketNotifier>
 
 #include <sys/epoll.h>
@@ -17,24 +18,44 @@ constexpr int kRoundsPerWake = 4;
 
 EpollLoop::EpollLoop(QObject *parent)
     : QObject(parent)
-    , m_epoll(::epoll_create1(EPOLL_CLOEXEC))
 {
+}
+
+EpollLoop::~EpollLoop()
+{
+    if (m_shared) {
+        m_shared->setAfterRound(nullptr);
+    } else if (m_epoll >= 0) {
+        delete m_notifier;
+        ::close(m_epoll);
+    }
+}
+
+void EpollLoop::settle()
+{
+    // Decided on first use, on the thread the loop serves: it is often made elsewhere and
+    // moved there.
+    m_settled = true;
+    m_shared = qobject_cast<EpollEventDispatcher *>(QAbstractEventDispatcher::instance());
+    if (m_shared) {
+        m_epoll = m_shared->epollFd();
+        m_shared->setAfterRound([this] {
+            if (m_afterRound)
+                m_afterRound();
+        });
+        return;
+    }
+    m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
     if (m_epoll < 0)
         return;
     m_notifier = new QSocketNotifier(m_epoll, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &EpollLoop::dispatch);
 }
 
-EpollLoop::~EpollLoop()
-{
-    if (m_epoll >= 0) {
-        delete m_notifier;
-        ::close(m_epoll);
-    }
-}
-
 bool EpollLoop::add(int fd, std::uint32_t events, Watcher *watcher)
 {
+    if (!m_settled)
+        settle();
     epoll_event event{};
     event.events = events;
     event.data.ptr = watcher;
@@ -51,6 +72,8 @@ bool EpollLoop::modify(int fd, std::uint32_t events, Watcher *watcher)
 
 void EpollLoop::remove(int fd)
 {
+    if (m_epoll < 0)
+        return;
     ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
 }
 

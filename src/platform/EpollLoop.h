@@ -1,5 +1,7 @@
 #pragma once
 
+#include "EpollEventDispatcher.h"
+
 #include <QObject>
 
 #include <cstdint>
@@ -8,9 +10,11 @@
 class QSocketNotifier;
 
 // Readiness of many descriptors through one epoll set, driven by the owning thread's Qt
-// event loop: a single notifier watches the set's own descriptor, so starting, changing or
-// stopping the watch of a descriptor is one epoll_ctl and never a trip through the event
-// dispatcher. Level-triggered, so a watcher may leave work for the next round.
+// event loop: starting, changing or stopping the watch of a descriptor is one epoll_ctl
+// and never a trip through the event dispatcher. On a thread run by EpollEventDispatcher
+// the watchers join the dispatcher's own set, so a turn of the loop is one epoll_wait;
+// elsewhere a single notifier watches a set of the loop's own. Level-triggered, so a
+// watcher may leave work for the next round. Used from one thread, the one it lives on.
 class EpollLoop : public QObject
 {
     Q_OBJECT
@@ -22,19 +26,11 @@ public:
     static constexpr std::uint32_t kError = 0x008;
     static constexpr std::uint32_t kHangup = 0x010;
 
-    class Watcher
-    {
-    public:
-        virtual void ready(std::uint32_t events) = 0;
-
-    protected:
-        ~Watcher() = default;
-    };
+    using Watcher = EpollEventDispatcher::Watcher;
 
     explicit EpollLoop(QObject *parent = nullptr);
     ~EpollLoop() override;
 
-    bool isValid() const { return m_epoll >= 0; }
     // `events` may be 0: the descriptor stays in the set, reporting errors and hang-ups only.
     bool add(int fd, std::uint32_t events, Watcher *watcher);
     bool modify(int fd, std::uint32_t events, Watcher *watcher);
@@ -47,7 +43,10 @@ public:
 
 private:
     void dispatch();
+    void settle();
 
+    bool m_settled = false;
+    EpollEventDispatcher *m_shared = nullptr;
     int m_epoll = -1;
     QSocketNotifier *m_notifier = nullptr;
     std::function<void()> m_afterRound;
