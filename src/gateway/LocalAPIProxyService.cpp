@@ -10,9 +10,6 @@ LocalAPIProxyService::LocalAPIProxyService(RelayTarget upstream, QObject *parent
     , m_upstream(std::move(upstream))
 {
     m_thread.setObjectName(QStringLiteral("com.quillmoor.proxy.queue"));
-    // The thread does little but wait on sockets: a plain epoll turn serves it better
-    // than a GLib main-context iteration.
-    m_thread.setEventDispatcher(new EpollEventDispatcher);
 }
 
 LocalAPIProxyService::~LocalAPIProxyService()
@@ -62,6 +59,9 @@ void LocalAPIProxyService::startProxy(int port)
                 setLastRoutedModel(model);
         });
         connect(m_relay, &ProxyRelay::logged, this, &LocalAPIProxyService::log);
+        // The thread does little but wait on sockets: a plain epoll turn serves it better
+        // than a GLib main-context iteration.
+        m_thread.setEventDispatcher(new EpollEventDispatcher);
         m_thread.start();
     }
     m_starting = true;

@@ -94,6 +94,24 @@ private Q_SLOTS:
     void init() { m_descriptors = openDescriptors(); }
     void cleanup() { QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), m_descriptors, 10000); }
 
+    // Nobody pays for the proxy until it is switched on, and nothing of it stays after it
+    // has gone: not its thread's loop, not its listeners, not a spare descriptor.
+    void descriptorsComeBackWhenTheProxyGoes()
+    {
+        const int before = openDescriptors();
+        {
+            LocalAPIProxyService unused;
+            QCOMPARE(openDescriptors(), before);
+        }
+        QCOMPARE(openDescriptors(), before);
+        {
+            LocalAPIProxyService used;
+            QVERIFY(startOn(used));
+            QVERIFY(openDescriptors() > before);
+        }
+        QCOMPARE(openDescriptors(), before);
+    }
+
     void clientOverTheLimitIsToldTheProxyIsBusy()
     {
         ScriptedServer upstream(ScriptedServer::echo());
