@@ -6,6 +6,9 @@ namespace {
 // A body shorter than this goes through user space: a pipe would cost more than it saves.
 constexpr std::size_t kSpliceMin = 16 * 1024;
 constexpr int kPiecesPerTurn = 8;
+// Spliced pieces are larger than read ones: on loopback, pieces of 64 KiB made splice
+// slower than a plain copy, pieces of 256 KiB faster (measured with the relay bench).
+constexpr std::size_t kSpliceMax = 256 * 1024;
 }
 
 RelayDirection::RelayDirection(HttpFramer::Role role, Observer *observer)
@@ -75,7 +78,7 @@ bool RelayDirection::spliceNow() const
 RelayDirection::Step RelayDirection::splice()
 {
     const std::size_t opaque = m_framer.opaqueAhead();
-    const IoResult in = m_pipe.fill(m_from->fd(), std::min(opaque, kChunkMax));
+    const IoResult in = m_pipe.fill(m_from->fd(), std::min(opaque, kSpliceMax));
     if (in.status == IoResult::WouldBlock)
         return Step::Open;
     if (in.status == IoResult::Closed) {
@@ -120,7 +123,7 @@ RelayDirection::Step RelayDirection::pumpOnce(char *scratch, std::size_t size, b
     if (m_ended)
         return Step::Ended;
     if (toReady && spliceNow()) {
-        if (m_pipe.open())
+        if (m_pipe.open(kSpliceMax))
             return splice();
         m_spliceAllowed = false;   // no descriptors for a pipe: user space will do
     }

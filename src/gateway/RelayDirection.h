@@ -8,9 +8,9 @@
 #include <vector>
 
 // One direction of a relayed connection: bytes read from one socket are written to the
-// other at once, and what the other does not take yet is held (at most one read's worth)
-// while the reading side is left alone, so a fast peer never piles data up in front of a
-// slow one. HTTP framing is followed on the way, never holding a byte back for it. Bulk
+// other at once, and what the other does not take yet is held (one piece at most: 64 KiB
+// read, or 256 KiB in the pipe) while the reading side is left alone, so a fast peer
+// never piles data up in front of a slow one. HTTP framing is followed on the way, never holding a byte back for it. Bulk
 // bytes that nobody needs to see move through a kernel pipe (splice) instead of user space.
 class RelayDirection
 {

@@ -9,7 +9,7 @@ SplicePipe::~SplicePipe()
     close();
 }
 
-bool SplicePipe::open()
+bool SplicePipe::open(std::size_t capacity)
 {
     if (isOpen())
         return true;
@@ -18,6 +18,8 @@ bool SplicePipe::open()
         return false;
     m_read = ends[0];
     m_write = ends[1];
+    // Best effort: past the user's pipe allowance the kernel keeps the default size.
+    ::fcntl(m_write, F_SETPIPE_SZ, int(capacity));
     m_held = 0;
     return true;
 }

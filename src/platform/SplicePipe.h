@@ -6,8 +6,8 @@
 
 // A kernel pipe that carries bytes from one socket to another without copying them
 // through user space (splice(2)). What went in and has not come out yet is held(); the
-// pipe's own capacity (64 KiB) bounds it. Opened on first use, so connections that never
-// carry bulk bytes pay no descriptors for it.
+// pipe's capacity bounds it. Opened on first use, so connections that never carry bulk
+// bytes pay no descriptors for it.
 class SplicePipe
 {
 public:
@@ -16,7 +16,8 @@ public:
     SplicePipe(const SplicePipe &) = delete;
     SplicePipe &operator=(const SplicePipe &) = delete;
 
-    bool open();
+    // `capacity` asks for a larger pipe than the default 64 KiB.
+    bool open(std::size_t capacity);
     bool isOpen() const { return m_read >= 0; }
     std::size_t held() const { return m_held; }
 
