@@ -10,6 +10,11 @@ bool isToken(char c)
         || std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
 }
 
+bool isLineEnd(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
 QByteArray lower(QByteArray text)
 {
     return text.trimmed().toLower();
@@ -45,6 +50,12 @@ std::size_t HttpFramer::feed(const char *data, std::size_t size)
         const std::size_t left = size - used;
         switch (m_state) {
         case State::Idle:
+            // Empty lines between requests are allowed and belong to no message.
+            if (m_role == Role::Request && isLineEnd(*at)) {
+                while (used < size && isLineEnd(data[used]))
+                    ++used;
+                return used;
+            }
             m_line.clear();
             m_headBytes = 0;
             m_method.clear();
@@ -201,6 +212,19 @@ void HttpFramer::chunkSize()
     m_remaining = size;
     m_headBytes = 0;
     m_state = size > 0 ? State::ChunkData : State::Trailers;
+}
+
+bool HttpFramer::beginsMessage(char next) const
+{
+    return m_state == State::Idle && !(m_role == Role::Request && isLineEnd(next));
+}
+
+void HttpFramer::expect(const Asked &asked)
+{
+    // A client can send requests faster than replies come, or after the replies stopped
+    // being framed; what is remembered for them stays bounded.
+    if (m_state != State::Raw && m_asked.size() < kAskedMax)
+        m_asked.push_back(asked);
 }
 
 bool HttpFramer::takeHeadEnded()

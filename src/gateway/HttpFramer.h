@@ -21,6 +21,7 @@ public:
     static constexpr std::size_t kLineMax = 16 * 1024;
     static constexpr std::size_t kHeadMax = 64 * 1024;
     static constexpr std::size_t kUnbounded = SIZE_MAX;
+    static constexpr std::size_t kAskedMax = 1024;
 
     // What a response framer knows of the request a reply answers.
     struct Asked
@@ -32,8 +33,10 @@ public:
 
     explicit HttpFramer(Role role) : m_role(role) {}
 
-    // True between messages: the next byte fed begins one.
+    // True between messages.
     bool awaitingMessage() const { return m_state == State::Idle; }
+    // True when `next`, fed now, is the first byte of a message.
+    bool beginsMessage(char next) const;
     // Takes bytes of the stream; stops early right after a message's head (headEnded())
     // or at its end (messageEnded()), so the caller can act there. Returns how many it took.
     std::size_t feed(const char *data, std::size_t size);
@@ -54,7 +57,7 @@ public:
     const QByteArray &target() const { return m_target; }
     int status() const { return m_status; }
     // For a response framer: the request the next reply answers, in order.
-    void expect(const Asked &asked) { m_asked.push_back(asked); }
+    void expect(const Asked &asked);
     bool watched() const { return m_current.watched; }
 
 private:

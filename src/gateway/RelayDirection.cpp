@@ -156,7 +156,7 @@ void RelayDirection::walk(const char *data, std::size_t size)
 {
     std::size_t offset = 0;
     while (offset < size) {
-        if (m_framer.awaitingMessage() && m_observer)
+        if (m_observer && m_framer.beginsMessage(data[offset]))
             m_observer->messageBegun();
         const std::size_t used = m_framer.feed(data + offset, size - offset);
         if (m_observer && used > 0)
