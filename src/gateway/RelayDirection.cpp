@@ -138,18 +138,25 @@ RelayDirection::Step RelayDirection::pumpOnce(char *scratch, std::size_t size, b
         return fail(in.error);
     m_moved = in.bytes;
     m_bulk = m_bulk || in.bytes >= kChunkMax / 2;
-    walk(scratch, in.bytes);
     if (!toReady) {
         hold(scratch, in.bytes);
+        m_deferred = in.bytes;
         return Step::Open;
     }
     const IoResult out = m_to->write(scratch, in.bytes);
-    if (out.status == IoResult::Failed)
-        return fail(out.error);
     const std::size_t sent = out.status == IoResult::Done ? out.bytes : 0;
-    if (sent < in.bytes)
+    if (out.status != IoResult::Failed && sent < in.bytes)
         hold(scratch + sent, in.bytes - sent);
-    return Step::Open;
+    // Framed once they are on their way: nothing waits for the framing.
+    walk(scratch, in.bytes);
+    return out.status == IoResult::Failed ? fail(out.error) : Step::Open;
+}
+
+void RelayDirection::walkDeferred(const char *scratch)
+{
+    const std::size_t size = m_deferred;
+    m_deferred = 0;
+    walk(scratch, size);
 }
 
 void RelayDirection::walk(const char *data, std::size_t size)

@@ -43,6 +43,9 @@ public:
     // Reads once from `from` and writes what came to `to`, or holds it while `to` is not
     // writable (not connected yet: `toReady` false). Nothing is read while bytes are held.
     Step pump(char *scratch, std::size_t size, bool toReady = true);
+    // Frames the bytes the last pump() held unread for a `to` not ready (they are still at
+    // the start of `scratch`), once the caller has sent them on their way.
+    void walkDeferred(const char *scratch);
     // Writes what is held; Failed when `to` refused it (error()).
     Step flush();
     // Queues bytes to go before anything read later.
@@ -75,5 +78,6 @@ private:
     bool m_bulk = false;   // a read came back full: this direction carries bulk bytes
     bool m_ended = false;
     int m_error = 0;
-    std::size_t m_moved = 0;   // by the last piece
+    std::size_t m_moved = 0;      // by the last piece
+    std::size_t m_deferred = 0;   // bytes read but not framed yet (see walkDeferred())
 };

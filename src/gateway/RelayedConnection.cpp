@@ -138,8 +138,11 @@ void RelayedConnection::readFirst()
         abort();
         return;
     }
-    if (m_request.holding())
+    if (m_request.holding()) {
         connectUpstream();
+        // Framed and named once on their way: finding the model delays no byte.
+        m_request.walkDeferred(m_relay.scratch());
+    }
 }
 
 void RelayedConnection::connectUpstream()
@@ -153,11 +156,14 @@ void RelayedConnection::connectUpstream()
         return;
     }
     m_stage = Stage::Connecting;
+    // On loopback the handshake is mostly over by now: the first bytes are tried at once,
+    // and when they went the socket joins the loop already relaying.
+    upstreamConnected();
+    if (m_stage != Stage::Connecting)
+        return;
     m_relay.setDeadline(this, Deadline::Connect);
     m_watch[Upstream].events = kOut;
     m_watch[Upstream].watched = m_relay.loop().add(m_sockets[Upstream].fd(), kOut, &m_watch[Upstream]);
-    // On loopback the handshake is mostly over by now: try the first bytes at once.
-    upstreamConnected();
 }
 
 void RelayedConnection::upstreamConnected()
@@ -260,8 +266,9 @@ void RelayedConnection::progressClose()
             socket.shutdownWrite();
             m_shut[side] = true;
         }
+        char sink[4096];   // not the shared scratch: it may still hold bytes to be framed
         for (;;) {
-            const IoResult result = socket.read(m_relay.scratch(), m_relay.scratchSize());
+            const IoResult result = socket.read(sink, sizeof sink);
             if (result.status == IoResult::WouldBlock)
                 break;
             if (result.status != IoResult::Done) {
