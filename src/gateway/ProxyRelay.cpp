@@ -9,6 +9,7 @@ constexpr int kBacklog = 1024;
 // Out of descriptors with no spare left: how long accepting rests before it tries again
 // (sooner when a connection closes).
 constexpr int kAcceptPauseMs = 200;
+constexpr int kAcceptsPerTurn = 32;
 using Clock = std::chrono::steady_clock;
 }
 
@@ -70,34 +71,42 @@ void ProxyRelay::close()
         listener.socket.close();
 }
 
-void ProxyRelay::acceptOne(Listener &listener)
+void ProxyRelay::acceptPending(Listener &listener)
 {
-    // One client per wake-up: the loop is level-triggered and comes straight back while
-    // more are waiting, with the connections' own events in between.
+    // A burst of clients is taken in a few turns rather than one a turn, so the
+    // connections already relaying are held up by it once, not over and over.
+    for (int i = 0; i < kAcceptsPerTurn && !m_paused && listener.socket.isValid(); ++i)
+        if (!acceptOne(listener))
+            return;
+}
+
+bool ProxyRelay::acceptOne(Listener &listener)
+{
     int error = 0;
     LoopbackSocket client = listener.socket.accept(&error);
     if (!client.isValid()) {
         if (error != EMFILE && error != ENFILE && error != ENOBUFS && error != ENOMEM)
-            return;   // gone before it was taken, or nothing waiting
+            return false;   // nothing waiting, or gone before it was taken
         // The table is full. The spare descriptor lets one client be told so and closed,
         // which keeps the queue moving; without it, accepting rests, since the listener
         // would report the same waiting client on every turn and the thread would spin.
         const char *reply = RelayedConnection::busyReply().constData();
         if (!listener.socket.refuse(m_spare, reply, std::size_t(RelayedConnection::busyReply().size())))
             pauseAccepting();
-        return;
+        return true;
     }
     if (connectionCount() >= m_target.maxConnections) {
         const QByteArray &reply = RelayedConnection::busyReply();
         (void)client.write(reply.constData(), std::size_t(reply.size()));
         client.shutdownWrite();
         client.discardInput();
-        return;
+        return true;
     }
     ++m_newRequests;
     auto *connection = new RelayedConnection(*this, std::move(client));
     m_connections.insert(connection);
     connection->start();
+    return true;
 }
 
 void ProxyRelay::pauseAccepting()

@@ -56,7 +56,7 @@ private:
     {
         ProxyRelay *relay = nullptr;
         LoopbackSocket socket;
-        void ready(std::uint32_t) override { relay->acceptOne(*this); }
+        void ready(std::uint32_t) override { relay->acceptPending(*this); }
     };
     // Connections waiting for the same span, oldest first: each is due in joining order.
     struct DeadlineQueue
@@ -65,7 +65,8 @@ private:
         std::chrono::milliseconds span{0};
     };
 
-    void acceptOne(Listener &listener);
+    void acceptPending(Listener &listener);
+    bool acceptOne(Listener &listener);
     void pauseAccepting();
     void resumeAccepting();
     void sweep();
