@@ -161,9 +161,10 @@ void ProxyRelay::setDeadline(RelayedConnection *connection, RelayedConnection::D
     DeadlineQueue &queue = queueFor(deadline);
     connection->due = Clock::now() + queue.span;
     connection->deadlineSlot = queue.members.insert(queue.members.end(), connection);
-    // A queue's newest member is due last in it, so the timer moves only when it was
-    // idle; a member that leaves early just makes one wake-up find nothing due.
-    if (!m_sweep.isActive())
+    // A queue's newest member is due last in that queue, but the queues have spans of
+    // their own: the timer moves when it is idle or set for later than this. A member
+    // that leaves early just makes one wake-up find nothing due.
+    if (!m_sweep.isActive() || connection->due < m_sweepDue)
         armSweep();
 }
 
@@ -177,6 +178,7 @@ void ProxyRelay::armSweep()
         m_sweep.stop();
         return;
     }
+    m_sweepDue = next;
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count() + 1;
     m_sweep.start(int(std::max<qint64>(0, wait)));
 }

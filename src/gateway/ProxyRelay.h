@@ -84,6 +84,7 @@ private:
     DeadlineQueue m_connect;
     DeadlineQueue m_linger;
     QTimer m_sweep;
+    std::chrono::steady_clock::time_point m_sweepDue;
     QTimer m_resume;
     int m_spare = -1;          // given up to refuse a client when the table is full
     bool m_paused = false;

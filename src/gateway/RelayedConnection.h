@@ -37,8 +37,6 @@ class RelayedConnection final : private RelayDirection::Observer
 {
 public:
     static constexpr qint64 kFirstReadMax = 4096;   // of each request, for its model name
-    static constexpr qint64 kChunkMax = 65536;
-    static constexpr qint64 kHighWater = 64 * 1024;
     // A closing side whose peer stops reading is cut off after this long.
     static constexpr int kLingerMs = 60000;
 

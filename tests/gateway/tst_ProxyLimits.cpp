@@ -196,6 +196,30 @@ private Q_SLOTS:
         QTRY_COMPARE(proxy.openConnections(), 0);
     }
 
+    // Each deadline keeps its own span, whichever was set first: a client that waits a
+    // moment before it speaks (its 10 s grace running) still gets the 503 reply once the
+    // upstream connect has had its 0.3 s.
+    void deadlinesOfDifferentSpansEachKeepTheirOwn()
+    {
+        FullBacklogListener silent;
+        QVERIFY(silent.isFull());
+        RelayTarget target;
+        target.port = silent.port();
+        target.connectTimeoutMs = 300;
+        LocalAPIProxyService proxy(target);
+        QVERIFY(startOn(proxy));
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, proxy.listeningPort());
+        QVERIFY(client.waitForConnected(2000));
+        QTest::qWait(100);
+        QElapsedTimer clock;
+        clock.start();
+        client.write("GET /api/tags HTTP/1.1\r\n\r\n");
+        QVERIFY(receiveUntilClosed(client, 8000).startsWith("HTTP/1.1 503 Service Unavailable\r\n"));
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QTRY_COMPARE(proxy.openConnections(), 0);
+    }
+
     // Any local user can open thousands of connections. With the descriptor table full,
     // the proxy thread must rest rather than spin on a listener it cannot serve, and
     // carry on once the table has room again.
