@@ -9,6 +9,7 @@
 #include "caches/BuildCacheService.h"
 #include "copilot/AIService.h"
 #include "gateway/LocalAPILatencyService.h"
+#include "gateway/LocalAPIProxyService.h"
 #include "localai/LocalAIService.h"
 #include "presets/PresetManager.h"
 #include "support/AutoUpdater.h"
@@ -115,5 +116,11 @@ LocalAPILatencyService &LocalAPILatencyService::shared()
         sources.demoMode = [] { return LocalAIService::shared().demoMode(); };
         return new LocalAPILatencyService(std::move(sources));
     }();
+    return *instance;
+}
+
+LocalAPIProxyService &LocalAPIProxyService::shared()
+{
+    static auto *instance = new LocalAPIProxyService;
     return *instance;
 }

@@ -1,6 +1,7 @@
 #include "LocalAPIProxyService.h"
 
 #include "ProxyRelay.h"
+#include "platform/EpollEventDispatcher.h"
 
 #include <cstdio>
 
@@ -19,12 +20,6 @@ LocalAPIProxyService::~LocalAPIProxyService()
     QMetaObject::invokeMethod(m_relay, [relay = m_relay] { delete relay; }, Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
-}
-
-LocalAPIProxyService &LocalAPIProxyService::shared()
-{
-    static auto *instance = new LocalAPIProxyService;
-    return *instance;
 }
 
 void LocalAPIProxyService::startProxy(int port)
@@ -49,12 +44,18 @@ void LocalAPIProxyService::startProxy(int port)
             m_starting = false;
             log(QStringLiteral("❌ Failed to bind local proxy: ") + error);
         });
-        connect(m_relay, &ProxyRelay::accepted, this, [this] {
-            ++m_requestCount;
-            Q_EMIT requestCountChanged();
+        connect(m_relay, &ProxyRelay::counted, this, [this](int requests, const QString &model, bool routed) {
+            if (requests > 0) {
+                m_requestCount += requests;
+                Q_EMIT requestCountChanged();
+            }
+            if (routed)
+                setLastRoutedModel(model);
         });
-        connect(m_relay, &ProxyRelay::routed, this, &LocalAPIProxyService::setLastRoutedModel);
         connect(m_relay, &ProxyRelay::logged, this, &LocalAPIProxyService::log);
+        // The thread does little but wait on sockets: a plain epoll turn serves it better
+        // than a GLib main-context iteration.
+        m_thread.setEventDispatcher(new EpollEventDispatcher);
         m_thread.start();
     }
     m_starting = true;

@@ -9,9 +9,10 @@
 class ProxyRelay;
 
 // A relay local AI clients can use instead of the Ollama port: it shows which model each
-// request names and counts the connections, passes every byte through unchanged, and
-// answers with a JSON 503 when Ollama cannot be reached. Sockets live on a thread of
-// their own; the published fields change on the GUI thread only.
+// request names and counts the requests (every one on a kept-alive connection too),
+// passes every byte through unchanged, and answers with a JSON 503 when Ollama cannot be
+// reached. Sockets live on a thread of their own; the published fields change on the GUI
+// thread only.
 class LocalAPIProxyService : public QObject
 {
     Q_OBJECT

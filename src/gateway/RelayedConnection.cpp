@@ -1,57 +1,46 @@
 #include "RelayedConnection.h"
 
-#include <QNetworkProxy>
-#include <QRegularExpression>
-#include <QTcpSocket>
+#include "ProxyRelay.h"
 
-#include <algorithm>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
-void tune(QTcpSocket *socket)
-{
-    // Requests and replies are relayed as they come; Nagle would hold small ones back.
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    // Qt stops reading from the kernel once this much is buffered, which is what keeps a
-    // side from outrunning the other.
-    socket->setReadBufferSize(RelayedConnection::kChunkMax);
-}
+constexpr std::uint32_t kIn = EpollLoop::kReadable;
+constexpr std::uint32_t kOut = EpollLoop::kWritable;
 
-bool isOpen(const QTcpSocket *socket)
+bool isReplyWatched(const QByteArray &target)
 {
-    return socket && socket->state() != QAbstractSocket::UnconnectedState;
+    // Their final object carries the figures of the whole generation.
+    return target.startsWith("/api/generate") || target.startsWith("/api/chat");
 }
 }
 
-RelayedConnection::RelayedConnection(QTcpSocket *client, const RelayTarget &target, QObject *parent)
-    : QObject(parent)
-    , m_target(target)
-    , m_client(client)
+RelayedConnection::RelayedConnection(ProxyRelay &relay, LoopbackSocket client)
+    : m_relay(relay)
+    , m_request(HttpFramer::Role::Request, this)
+    , m_response(HttpFramer::Role::Response, nullptr)
 {
-    m_client->setParent(this);
-    tune(m_client);
-    m_deadline.setSingleShot(true);
-    connect(m_client, &QTcpSocket::readyRead, this, &RelayedConnection::onClientReadable);
-    connect(m_client, &QTcpSocket::disconnected, this, &RelayedConnection::onClientClosed);
-    connect(m_client, &QTcpSocket::errorOccurred, this, &RelayedConnection::onClientError);
-    connect(m_client, &QTcpSocket::bytesWritten, this, [this] {
-        if (m_stage == Stage::Relaying)
-            pump(m_upstream, m_client);
-    });
-}
-
-void RelayedConnection::start()
-{
-    // A client usually sends its request right behind the handshake, so it is mostly here
-    // already: taking it now saves a turn of the event loop. A zero wait only polls (its
-    // time-out is not an error of the connection, see onClientError).
-    if (m_client->bytesAvailable() > 0 || m_client->waitForReadyRead(0))
-        onClientReadable();
+    m_sockets[Client] = std::move(client);
+    for (Side side : {Client, Upstream}) {
+        m_watch[side].connection = this;
+        m_watch[side].side = side;
+    }
+    m_request.attach(&m_sockets[Client], &m_sockets[Upstream]);
+    m_response.attach(&m_sockets[Upstream], &m_sockets[Client]);
+    m_request.setSpliceAllowed(relay.target().splice);
+    m_response.setSpliceAllowed(relay.target().splice);
 }
 
 RelayedConnection::~RelayedConnection() = default;
 
 QString RelayedConnection::modelNamed(const QByteArray &firstRead)
 {
+    // Most requests are told apart by a plain byte search, without decoding them.
+    if (!firstRead.contains("\"model\""))
+        return QStringLiteral("General Request");
     static const QRegularExpression pattern(QStringLiteral(R"re("model"\s*:\s*"([^"]+)")re"));
     const QRegularExpressionMatch match = pattern.match(QString::fromUtf8(firstRead));
     return match.hasMatch() ? match.captured(1) : QStringLiteral("General Request");
@@ -68,199 +57,331 @@ const QByteArray &RelayedConnection::failsafeReply()
     return reply;
 }
 
-void RelayedConnection::onClientReadable()
+const QByteArray &RelayedConnection::busyReply()
 {
-    switch (m_stage) {
-    case Stage::FirstRead: {
-        m_firstRead = m_client->read(kFirstReadMax);
-        if (m_firstRead.isEmpty())
-            return;
-        m_stage = Stage::Connecting;
-        Q_EMIT routed(modelNamed(m_firstRead));
-        m_upstream = new QTcpSocket(this);
-        connect(m_upstream, &QTcpSocket::connected, this, &RelayedConnection::onUpstreamConnected);
-        connect(m_upstream, &QTcpSocket::disconnected, this, &RelayedConnection::onUpstreamClosed);
-        connect(m_upstream, &QTcpSocket::errorOccurred, this, &RelayedConnection::onUpstreamError);
-        connect(m_upstream, &QTcpSocket::readyRead, this, [this] {
-            if (m_stage == Stage::Relaying)
-                pump(m_upstream, m_client);
-        });
-        connect(m_upstream, &QTcpSocket::bytesWritten, this, [this](qint64 bytes) {
-            m_firstUnsent = std::max<qint64>(0, m_firstUnsent - bytes);
-            if (m_stage == Stage::Relaying)
-                pump(m_client, m_upstream);
-        });
-        m_deadline.disconnect();
-        connect(&m_deadline, &QTimer::timeout, this, [this] {
-            if (m_stage == Stage::Connecting)
-                failOver(QStringLiteral("Connection timed out"));
-        });
-        m_deadline.start(m_target.connectTimeoutMs);
-        // Loopback, so no proxy lookup for every connection.
-        m_upstream->setProxy(QNetworkProxy::NoProxy);
-        m_upstream->connectToHost(m_target.host, m_target.port);
-        return;
-    }
-    case Stage::Relaying:
-        pump(m_client, m_upstream);
-        return;
-    case Stage::Failsafe:
-    case Stage::Closing:
-        // Unread input makes the kernel answer the close with a reset, which can destroy
-        // the reply still on its way; what the client sends now has nowhere to go.
-        m_client->readAll();
-        return;
-    case Stage::Connecting:   // stays buffered (at most one chunk) until the upstream is up
-    case Stage::Done:
-        return;
-    }
+    static const QByteArray reply = QByteArrayLiteral(
+        "HTTP/1.1 503 Service Unavailable\r\n"
+        "Content-Type: application/json\r\n"
+        "Connection: close\r\n"
+        "\r\n"
+        R"({"error": "Quillmoor's local API proxy is busy: too many connections are open. Try again shortly."})");
+    return reply;
 }
 
-void RelayedConnection::onClientClosed()
+void RelayedConnection::start()
+{
+    m_watch[Client].events = kIn;
+    m_watch[Client].watched = m_relay.loop().add(m_sockets[Client].fd(), kIn, &m_watch[Client]);
+    // A client usually sends its request right behind the handshake, so it is often here
+    // already: taking it now saves a turn of the loop.
+    readFirst();
+    if (m_stage == Stage::FirstRead)
+        m_relay.setDeadline(this, Deadline::Silence);
+    if (m_stage != Stage::Done)
+        rearm();
+}
+
+void RelayedConnection::expire()
 {
     switch (m_stage) {
     case Stage::FirstRead:
+        abort();   // silent since it connected
+        return;
     case Stage::Connecting:
-        // Nothing was relayed yet: nobody is waiting for anything.
-        m_stage = Stage::Closing;
-        if (m_upstream)
-            m_upstream->abort();
+        failOver(QStringLiteral("Connection timed out"));
+        if (m_stage != Stage::Done)
+            rearm();
+        return;
+    case Stage::Closing:
+        abort();   // a peer that stopped reading would keep the pair open for ever
+        return;
+    default:
+        return;
+    }
+}
+
+void RelayedConnection::ready(Side side, std::uint32_t events)
+{
+    switch (m_stage) {
+    case Stage::FirstRead:
+        readFirst();
+        break;
+    case Stage::Connecting:
+        if (side == Upstream)
+            upstreamConnected();
+        else if (events & (EpollLoop::kError | EpollLoop::kHangup))
+            abort();   // the client went before anything was relayed
         break;
     case Stage::Relaying:
-        pump(m_client, m_upstream, true);
-        closeBoth();
+        relay(side, events);
         break;
-    default:
+    case Stage::Closing:
+        progressClose();
         break;
+    case Stage::Done:
+        return;
     }
-    finishIfClosed();
+    if (m_stage != Stage::Done)
+        rearm();
 }
 
-void RelayedConnection::onClientError()
+void RelayedConnection::readFirst()
 {
-    const QAbstractSocket::SocketError error = m_client->error();
-    if (error == QAbstractSocket::RemoteHostClosedError || error == QAbstractSocket::SocketTimeoutError)
-        return;   // the end of the stream, handled by onClientClosed; or the poll found nothing
-    if (m_stage == Stage::FirstRead)
-        Q_EMIT logged(QStringLiteral("❌ Inbound connection read error: ") + m_client->errorString());
-    m_client->abort();
-    if (m_stage == Stage::Relaying || m_stage == Stage::Connecting) {
-        m_stage = Stage::Closing;
-        if (m_upstream)
-            m_upstream->abort();
+    const RelayDirection::Step step = m_request.pump(m_relay.scratch(), m_relay.scratchSize(), false);
+    if (step == RelayDirection::Step::Failed) {
+        m_relay.log(QStringLiteral("❌ Inbound connection read error: ") + QString::fromLocal8Bit(std::strerror(m_request.error())));
+        abort();
+        return;
     }
-    finishIfClosed();
+    if (step == RelayDirection::Step::Ended) {
+        // Nothing was relayed yet: nobody waits for anything.
+        abort();
+        return;
+    }
+    if (m_request.holding()) {
+        connectUpstream();
+        // Framed and named once on their way: finding the model delays no byte.
+        m_request.walkDeferred(m_relay.scratch());
+    }
 }
 
-void RelayedConnection::onUpstreamConnected()
+void RelayedConnection::connectUpstream()
 {
+    const RelayTarget &target = m_relay.target();
+    bool inProgress = false;
+    int error = 0;
+    m_sockets[Upstream] = LoopbackSocket::connectTo(target.host, target.port, &inProgress, &error);
+    if (!m_sockets[Upstream].isValid()) {
+        failOver(QString::fromLocal8Bit(std::strerror(error)));
+        return;
+    }
+    m_stage = Stage::Connecting;
+    // On loopback the handshake is mostly over by now: the first bytes are tried at once,
+    // and when they went the socket joins the loop already relaying.
+    upstreamConnected();
     if (m_stage != Stage::Connecting)
         return;
-    m_deadline.stop();
+    m_relay.setDeadline(this, Deadline::Connect);
+    m_watch[Upstream].events = kOut;
+    m_watch[Upstream].watched = m_relay.loop().add(m_sockets[Upstream].fd(), kOut, &m_watch[Upstream]);
+}
+
+void RelayedConnection::upstreamConnected()
+{
+    // The first bytes go out as soon as the socket takes any: a send on a socket still
+    // connecting would block (nothing taken), one that was refused fails with the reason.
+    const std::size_t before = m_request.heldBytes();
+    if (m_request.flush() == RelayDirection::Step::Failed) {
+        failOver(QString::fromLocal8Bit(std::strerror(m_request.error())));
+        return;
+    }
+    if (m_request.holding() && m_request.heldBytes() == before)
+        return;   // not connected yet: writability will say when
+    m_firstForwarded = !m_request.holding();
     m_stage = Stage::Relaying;
-    tune(m_upstream);
-    m_firstUnsent = m_firstRead.size();
-    m_upstream->write(m_firstRead);
-    m_firstRead.clear();
-    m_upstream->flush();
-    if (m_stage != Stage::Relaying)
-        return;
-    pump(m_client, m_upstream);
-    if (m_stage == Stage::Relaying)
-        pump(m_upstream, m_client);
-}
-
-void RelayedConnection::onUpstreamClosed()
-{
-    if (m_stage == Stage::Relaying) {
-        pump(m_upstream, m_client, true);
-        closeBoth();
-    }
-    finishIfClosed();
-}
-
-void RelayedConnection::onUpstreamError()
-{
-    const QAbstractSocket::SocketError error = m_upstream->error();
-    if (m_stage == Stage::Connecting) {
-        failOver(m_upstream->errorString());
-        return;
-    }
-    if (error == QAbstractSocket::RemoteHostClosedError)
-        return;   // the end of the stream, handled by onUpstreamClosed
-    if (m_stage == Stage::Relaying) {
-        if (m_firstUnsent > 0)
-            Q_EMIT logged(QStringLiteral("❌ Failed to forward data to Ollama: ") + m_upstream->errorString());
-        m_upstream->abort();
-        m_client->abort();
-        m_stage = Stage::Closing;
-    }
-    finishIfClosed();
+    m_relay.setDeadline(this, Deadline::None);
+    if (m_request.ended())
+        beginClose();
 }
 
 void RelayedConnection::failOver(const QString &error)
 {
-    m_deadline.stop();
-    m_stage = Stage::Failsafe;
-    Q_EMIT logged(QStringLiteral("❌ Local Ollama (11434) is offline or unavailable: ") + error);
-    // Disconnected first, so the abort's own signals don't come back here.
-    m_upstream->disconnect(this);
-    m_upstream->abort();
-    if (isOpen(m_client)) {
-        m_client->readAll();
-        m_client->write(failsafeReply());
-        closeBoth();
-    }
-    finishIfClosed();
+    m_relay.log(QStringLiteral("❌ Local Ollama (11434) is offline or unavailable: ") + error);
+    m_sockets[Upstream].close();
+    m_eof[Upstream] = m_shut[Upstream] = true;
+    m_request.discard();
+    m_request.end();
+    m_sockets[Client].discardInput();
+    m_response.hold(failsafeReply().constData(), std::size_t(failsafeReply().size()));
+    m_stage = Stage::Closing;
+    m_relay.setDeadline(this, Deadline::Linger);
+    progressClose();
 }
 
-void RelayedConnection::pump(QTcpSocket *from, QTcpSocket *to, bool drain)
+void RelayedConnection::relay(Side side, std::uint32_t events)
 {
-    // `drain`: `from` has ended, so whatever it still holds goes out now; the amount is
-    // bounded by its read buffer.
-    while (from->bytesAvailable() > 0 && (drain || to->bytesToWrite() < kHighWater)) {
-        if (!isOpen(to)) {
-            from->readAll();
+    // The side that became writable takes what is held for it; the side that became
+    // readable (or hung up) is read once.
+    RelayDirection &toward = side == Client ? m_response : m_request;
+    RelayDirection &from = side == Client ? m_request : m_response;
+    if ((events & EpollLoop::kError) && !from.canRead()) {
+        abort();   // reset, with nothing left to read from it
+        return;
+    }
+    if (toward.holding() && (events & (kOut | EpollLoop::kError | EpollLoop::kHangup))) {
+        if (toward.flush() == RelayDirection::Step::Failed) {
+            if (side == Upstream && !m_firstForwarded)
+                m_relay.log(QStringLiteral("❌ Failed to forward data to Ollama: ")
+                            + QString::fromLocal8Bit(std::strerror(toward.error())));
+            abort();
             return;
         }
-        to->write(from->read(std::min(kChunkMax, from->bytesAvailable())));
-        // Hand the bytes to the kernel now rather than on the next turn of the loop.
-        to->flush();
-        if (m_stage != Stage::Relaying && !drain)
-            return;
+        if (side == Upstream && !toward.holding())
+            m_firstForwarded = true;
+    }
+    if (!(events & (kIn | EpollLoop::kError | EpollLoop::kHangup)) || !from.canRead())
+        return;
+    switch (from.pump(m_relay.scratch(), m_relay.scratchSize())) {
+    case RelayDirection::Step::Open:
+        return;
+    case RelayDirection::Step::Ended:
+        m_eof[side] = true;
+        beginClose();
+        return;
+    case RelayDirection::Step::Failed:
+        abort();   // a reset on either side: the other is cut off too
+        return;
     }
 }
 
-void RelayedConnection::closeBoth()
+void RelayedConnection::beginClose()
+{
+    if (m_decided == false && !m_prefix.isEmpty())
+        decide(QStringLiteral("General Request"));
+    m_stage = Stage::Closing;
+    m_relay.setDeadline(this, Deadline::Linger);
+    progressClose();
+}
+
+void RelayedConnection::progressClose()
+{
+    // What was read from either side is delivered first. The upstream is then simply
+    // closed; the client gets the end of the stream and is closed once it has closed too,
+    // since closing a socket with unread input resets it and can destroy the reply still
+    // on its way to the client.
+    for (Side side : {Upstream, Client}) {
+        LoopbackSocket &socket = m_sockets[side];
+        if (!socket.isValid())
+            continue;
+        RelayDirection &toward = side == Client ? m_response : m_request;
+        if (toward.holding() && toward.flush() == RelayDirection::Step::Failed)
+            toward.discard();
+        if (toward.holding())
+            continue;
+        if (side == Upstream || m_eof[side]) {
+            closeSide(side);
+            continue;
+        }
+        if (!m_shut[side]) {
+            socket.shutdownWrite();
+            m_shut[side] = true;
+        }
+        char sink[4096];   // not the shared scratch: it may still hold bytes to be framed
+        for (;;) {
+            const IoResult result = socket.read(sink, sizeof sink);
+            if (result.status == IoResult::WouldBlock)
+                break;
+            if (result.status != IoResult::Done) {
+                closeSide(side);
+                break;
+            }
+        }
+    }
+    if (!m_sockets[Client].isValid() && !m_sockets[Upstream].isValid())
+        finish();
+}
+
+void RelayedConnection::closeSide(Side side)
+{
+    m_sockets[side].close();   // leaves the epoll set with it
+    m_watch[side].watched = false;
+    (side == Client ? m_response : m_request).discard();
+}
+
+void RelayedConnection::abort()
+{
+    closeSide(Client);
+    closeSide(Upstream);
+    finish();
+}
+
+void RelayedConnection::finish()
 {
     if (m_stage == Stage::Done)
         return;
-    if (m_stage != Stage::Failsafe)
-        m_stage = Stage::Closing;
-    m_deadline.disconnect();
-    connect(&m_deadline, &QTimer::timeout, this, [this] {
-        // A peer that stopped reading would keep this pair open for ever.
-        if (m_client)
-            m_client->abort();
-        if (m_upstream)
-            m_upstream->abort();
-        finishIfClosed();
-    });
-    m_deadline.start(kLingerMs);
-    // disconnectFromHost() sends what is still buffered before it closes.
-    if (isOpen(m_client))
-        m_client->disconnectFromHost();
-    if (isOpen(m_upstream))
-        m_upstream->disconnectFromHost();
+    if (!m_decided && !m_prefix.isEmpty())
+        decide(QStringLiteral("General Request"));
+    m_stage = Stage::Done;
+    m_relay.release(this);
 }
 
-void RelayedConnection::finishIfClosed()
+void RelayedConnection::rearm()
 {
-    if (m_stage == Stage::Done || isOpen(m_client) || isOpen(m_upstream))
+    std::uint32_t wanted[2] = {0, 0};
+    switch (m_stage) {
+    case Stage::FirstRead:
+        wanted[Client] = kIn;
+        break;
+    case Stage::Connecting:
+        wanted[Upstream] = kOut;
+        break;
+    case Stage::Relaying:
+        wanted[Client] = (m_request.canRead() ? kIn : 0) | (m_response.holding() ? kOut : 0);
+        wanted[Upstream] = (m_response.canRead() ? kIn : 0) | (m_request.holding() ? kOut : 0);
+        break;
+    case Stage::Closing:
+        wanted[Client] = m_response.holding() ? kOut : kIn;
+        wanted[Upstream] = m_request.holding() ? kOut : 0;
+        break;
+    case Stage::Done:
         return;
-    if (m_stage == Stage::FirstRead || m_stage == Stage::Connecting || m_stage == Stage::Relaying)
-        return;   // not yet closed on purpose; a close is on its way
-    m_stage = Stage::Done;
-    m_deadline.stop();
-    Q_EMIT finished();
+    }
+    for (Side side : {Client, Upstream}) {
+        Watch &watch = m_watch[side];
+        if (!m_sockets[side].isValid() || (watch.watched && watch.events == wanted[side]))
+            continue;
+        watch.events = wanted[side];
+        if (watch.watched)
+            m_relay.loop().modify(m_sockets[side].fd(), wanted[side], &watch);
+        else
+            watch.watched = m_relay.loop().add(m_sockets[side].fd(), wanted[side], &watch);
+    }
+}
+
+void RelayedConnection::decide(const QString &model)
+{
+    m_decided = true;
+    m_prefix.clear();
+    m_relay.route(model);
+}
+
+void RelayedConnection::messageBegun()
+{
+    // The connection itself was counted when it was accepted; each further request on it
+    // counts on its own.
+    if (m_requests++ > 0)
+        m_relay.countRequest();
+    m_prefix.clear();
+    m_decided = false;
+}
+
+void RelayedConnection::messageBytes(const char *data, std::size_t size)
+{
+    if (m_decided)
+        return;
+    const std::size_t room = std::size_t(kFirstReadMax) - std::size_t(m_prefix.size());
+    m_prefix.append(data, qsizetype(std::min(room, size)));
+    const QString model = modelNamed(m_prefix);
+    if (model != QLatin1String("General Request")) {
+        decide(model);
+        return;
+    }
+    // Past the first 4096 bytes a key is not looked for.
+    if (m_prefix.size() >= kFirstReadMax)
+        decide(model);
+}
+
+void RelayedConnection::headEnded(const HttpFramer &framer)
+{
+    HttpFramer::Asked asked;
+    asked.head = framer.method() == "HEAD";
+    asked.tunnel = framer.method() == "CONNECT";
+    asked.watched = isReplyWatched(framer.target());
+    m_response.framer().expect(asked);
+}
+
+void RelayedConnection::messageEnded()
+{
+    if (!m_decided)
+        decide(QStringLiteral("General Request"));
 }

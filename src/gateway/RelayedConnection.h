@@ -1,73 +1,113 @@
 #pragma once
 
+#include "RelayDirection.h"
+#include "platform/EpollLoop.h"
+#include "platform/LoopbackSocket.h"
+
 #include <QByteArray>
 #include <QHostAddress>
-#include <QObject>
 #include <QString>
-#include <QTimer>
 
-class QTcpSocket;
+#include <chrono>
+#include <cstdint>
+#include <list>
 
-// Where the proxy relays to, and how long an upstream connect may take.
+class ProxyRelay;
+
+// Where the proxy relays to, how long an upstream connect may take, and the limits that
+// keep one client from shutting the others out.
 struct RelayTarget
 {
     QHostAddress host = QHostAddress(QHostAddress::LocalHost);
     quint16 port = 11434;
     int connectTimeoutMs = 5000;
+    // Connections relayed at once; the next one gets busyReply() and is closed.
+    int maxConnections = 512;
+    // A client that sends nothing this long after connecting is closed.
+    int silentClientMs = 10000;
+    // Off: bulk bytes go through user space too (the read/write path).
+    bool splice = true;
 };
 
-// One client and its upstream connection. The first read (at most 4096 bytes) names the
-// model and opens the upstream; from then on bytes flow both ways unchanged. A side is
-// left unread while the other side still has 64 KiB or more to send, so a fast peer never
-// piles data up in front of a slow one. When either side ends, what was already read is
-// delivered and both are closed. Lives on the proxy thread.
-class RelayedConnection : public QObject
+// One client and its upstream connection, on the proxy thread. The first bytes open the
+// upstream; from then on bytes flow both ways unchanged (RelayDirection). Each HTTP request
+// on the connection is counted and named by the first "model" key in its first 4096
+// bytes. When either side ends, what was already read is delivered and both are closed.
+class RelayedConnection final : private RelayDirection::Observer
 {
-    Q_OBJECT
-
 public:
-    static constexpr qint64 kFirstReadMax = 4096;
-    static constexpr qint64 kChunkMax = 65536;
-    static constexpr qint64 kHighWater = 64 * 1024;
+    static constexpr qint64 kFirstReadMax = 4096;   // of each request, for its model name
     // A closing side whose peer stops reading is cut off after this long.
     static constexpr int kLingerMs = 60000;
 
-    // Takes ownership of `client`, an accepted connection.
-    RelayedConnection(QTcpSocket *client, const RelayTarget &target, QObject *parent = nullptr);
-    ~RelayedConnection() override;
-    // Begins with the first read; call once the signals are connected.
+    enum class Deadline { None, Silence, Connect, Linger };
+    using DeadlineSlot = std::list<RelayedConnection *>::iterator;
+
+    RelayedConnection(ProxyRelay &relay, LoopbackSocket client);
+    ~RelayedConnection();
+    RelayedConnection(const RelayedConnection &) = delete;
+    RelayedConnection &operator=(const RelayedConnection &) = delete;
+
+    // Begins with the first read; the connection reports to the relay from here on.
     void start();
+    // Its deadline passed.
+    void expire();
 
     // The quoted value of the first "model" key in `firstRead`, or "General Request".
     static QString modelNamed(const QByteArray &firstRead);
     // What a client gets when the upstream cannot be reached.
     static const QByteArray &failsafeReply();
+    // What a client gets when the proxy already relays as many connections as it may.
+    static const QByteArray &busyReply();
 
-Q_SIGNALS:
-    void routed(const QString &model);
-    void logged(const QString &line);
-    // Both sides are closed; the owner deletes the connection.
-    void finished();
+    // Kept by the relay's deadline queues.
+    Deadline deadline = Deadline::None;
+    DeadlineSlot deadlineSlot;
+    std::chrono::steady_clock::time_point due;
 
 private:
-    enum class Stage { FirstRead, Connecting, Relaying, Failsafe, Closing, Done };
+    enum class Stage { FirstRead, Connecting, Relaying, Closing, Done };
+    enum Side { Client, Upstream };
 
-    void onClientReadable();
-    void onClientClosed();
-    void onClientError();
-    void onUpstreamConnected();
-    void onUpstreamClosed();
-    void onUpstreamError();
+    struct Watch : EpollLoop::Watcher
+    {
+        RelayedConnection *connection = nullptr;
+        Side side = Client;
+        std::uint32_t events = 0;
+        bool watched = false;
+        void ready(std::uint32_t events) override { connection->ready(side, events); }
+    };
+
+    void ready(Side side, std::uint32_t events);
+    void readFirst();
+    void connectUpstream();
+    void upstreamConnected();
     void failOver(const QString &error);
-    void pump(QTcpSocket *from, QTcpSocket *to, bool drain = false);
-    void closeBoth();
-    void finishIfClosed();
+    void relay(Side side, std::uint32_t events);
+    void beginClose();
+    void progressClose();
+    void abort();
+    void closeSide(Side side);
+    void rearm();
+    void finish();
+    void decide(const QString &model);
 
+    void messageBegun() override;
+    void messageBytes(const char *data, std::size_t size) override;
+    void headEnded(const HttpFramer &framer) override;
+    void messageEnded() override;
+    bool inspecting() const override { return !m_decided; }
+
+    ProxyRelay &m_relay;
     Stage m_stage = Stage::FirstRead;
-    RelayTarget m_target;
-    QTcpSocket *m_client;
-    QTcpSocket *m_upstream = nullptr;
-    QByteArray m_firstRead;
-    qint64 m_firstUnsent = 0;   // bytes of the first read not yet handed to the kernel
-    QTimer m_deadline;          // the upstream connect, then the linger while closing
+    LoopbackSocket m_sockets[2];
+    Watch m_watch[2];
+    bool m_eof[2] = {false, false};
+    bool m_shut[2] = {false, false};
+    RelayDirection m_request;    // client to upstream
+    RelayDirection m_response;   // upstream to client
+    bool m_firstForwarded = false;
+    int m_requests = 0;
+    QByteArray m_prefix;         // the first bytes of the current request
+    bool m_decided = true;       // the current request's model is known (or given up)
 };
