@@ -542,7 +542,7 @@ int main(int argc, char **argv)
     for (int round = 0; round < 3; ++round)
         for (Route &route : routes)
             route.bestThroughput = std::max(route.bestThroughput, streamOnce(route.port, streamBytes));
-    constexpr int kRounds = 10;
+    constexpr int kRounds = 40;
     for (Route &route : routes)
         route.latenciesUs.reserve(size_t(requestCount));
     for (int round = 0; round < kRounds; ++round) {
@@ -562,6 +562,9 @@ int main(int argc, char **argv)
     const int idleOpened = idle->opened();
     const int idleClosed = idle->closed();
     idle.reset();
+    wait.restart();   // the counters of the last idle clients are still on their way
+    while (wait.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 
     const Route &direct = routes[0];
     const double directP50 = percentile(direct.latenciesUs, 0.5);
@@ -574,12 +577,9 @@ int main(int argc, char **argv)
         std::printf("%-8s %14.2f %14.0f %12.1f %12.1f %16.1f %16.1f\n", route.name, route.bestThroughput,
                     route.requestsPerSecond(), p50, p99, p50 - directP50, p99 - directP99);
     }
-    if (routes.size() == 5) {
-        const Route &ours = routes[1];
-        const Route &theirs = routes[4];
-        std::printf("\nproxy / socat: throughput %.2f×, requests per second %.2f×\n",
-                    ours.bestThroughput / theirs.bestThroughput, ours.requestsPerSecond() / theirs.requestsPerSecond());
-    }
+    if (routes.size() == 5)
+        std::printf("\nproxy / socat: throughput %.2f×, requests per second %.2f×\n", routes[1].bestThroughput
+                    / routes[4].bestThroughput, routes[1].requestsPerSecond() / routes[4].requestsPerSecond());
     if (routes.size() > 2 && std::strcmp(routes[1].name, "proxy") == 0 && std::strcmp(routes[2].name, "bare") == 0) {
         const Route &ours = routes[1];
         const Route &floor = routes[2];
