@@ -75,18 +75,27 @@ bool RelayDirection::spliceNow() const
     return opaque >= kSpliceMin && (m_bulk || opaque >= kChunkMax);
 }
 
+std::optional<RelayDirection::Step> RelayDirection::stopAfterRead(const IoResult &in)
+{
+    switch (in.status) {
+    case IoResult::WouldBlock:
+        return Step::Open;
+    case IoResult::Closed:
+        m_ended = true;
+        return Step::Ended;
+    case IoResult::Failed:
+        return fail(in.error);
+    default:
+        return std::nullopt;   // bytes came: go on with them
+    }
+}
+
 RelayDirection::Step RelayDirection::splice()
 {
     const std::size_t opaque = m_framer.opaqueAhead();
     const IoResult in = m_pipe.fill(m_from->fd(), std::min(opaque, kSpliceMax));
-    if (in.status == IoResult::WouldBlock)
-        return Step::Open;
-    if (in.status == IoResult::Closed) {
-        m_ended = true;
-        return Step::Ended;
-    }
-    if (in.status == IoResult::Failed)
-        return fail(in.error);
+    if (const std::optional<Step> stop = stopAfterRead(in))
+        return *stop;
     m_moved = in.bytes;
     m_framer.skip(in.bytes);
     if (m_framer.messageEnded()) {
@@ -128,14 +137,8 @@ RelayDirection::Step RelayDirection::pumpOnce(char *scratch, std::size_t size, b
         m_spliceAllowed = false;   // no descriptors for a pipe: user space will do
     }
     const IoResult in = m_from->read(scratch, std::min(size, kChunkMax));
-    if (in.status == IoResult::WouldBlock)
-        return Step::Open;
-    if (in.status == IoResult::Closed) {
-        m_ended = true;
-        return Step::Ended;
-    }
-    if (in.status == IoResult::Failed)
-        return fail(in.error);
+    if (const std::optional<Step> stop = stopAfterRead(in))
+        return *stop;
     m_moved = in.bytes;
     m_bulk = m_bulk || in.bytes >= kChunkMax / 2;
     if (!toReady) {

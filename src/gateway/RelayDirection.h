@@ -5,13 +5,15 @@
 #include "platform/SplicePipe.h"
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 // One direction of a relayed connection: bytes read from one socket are written to the
 // other at once, and what the other does not take yet is held (one piece at most: 64 KiB
 // read, or 256 KiB in the pipe) while the reading side is left alone, so a fast peer
-// never piles data up in front of a slow one. HTTP framing is followed on the way, never holding a byte back for it. Bulk
-// bytes that nobody needs to see move through a kernel pipe (splice) instead of user space.
+// never piles data up in front of a slow one. HTTP framing is followed on the way, never
+// holding a byte back for it. Bulk bytes that nobody needs to see move through a kernel
+// pipe (splice) instead of user space.
 class RelayDirection
 {
 public:
@@ -64,6 +66,8 @@ private:
     Step pumpOnce(char *scratch, std::size_t size, bool toReady);
     bool spliceNow() const;
     Step splice();
+    // What a read that brought no bytes means for this direction; nothing when bytes came.
+    std::optional<Step> stopAfterRead(const IoResult &in);
     void walk(const char *data, std::size_t size);
     Step fail(int error);
 
