@@ -1,5 +1,7 @@
 #include "MachineHardwareInfo.h"
 
+#include "MaintenanceActions.h"
+
 #include <QHash>
 
 #include <array>
@@ -66,4 +68,25 @@ QString MachineHardwareInfo::serialNumberFor(const QString &identifier)
     const auto hash = static_cast<qint64>(qHash(identifier));
     const quint64 magnitude = hash < 0 ? 0 - static_cast<quint64>(hash) : static_cast<quint64>(hash);
     return QStringLiteral("KTV-") + QString::number(magnitude).left(8) + QStringLiteral("-SYS");
+}
+
+QString MachineHardwareInfo::specReport() const
+{
+    const QStringList lines{
+        QStringLiteral("=== QUILLMOOR MACHINE DIAGNOSTIC REPORT ==="),
+        QStringLiteral("Model Name: ") + modelName,
+        QStringLiteral("Model Identifier: ") + modelIdentifier,
+        QStringLiteral("Processor: ") + processor,
+        QStringLiteral("OS Version: ") + osVersion,
+        QStringLiteral("Total Cores: %1 Cores (Performance: %2 / Efficiency: %3)")
+            .arg(cpuCores).arg(performanceCores).arg(efficiencyCores),
+        QStringLiteral("GPU Cores: %1 Cores").arg(gpuCores),
+        QStringLiteral("Neural Engine: ") + neuralEngine,
+        // "16.0", not "16": the same shortest form the history export writes.
+        QStringLiteral("Physical Memory: ") + MaintenanceActions::shortestDecimal(physicalMemoryGB) + QStringLiteral(" GB"),
+        QStringLiteral("Memory Bandwidth: ") + memoryBandwidth,
+        QStringLiteral("Serial ID: ") + serialNumber,
+        QString(44, u'='),
+    };
+    return lines.join(u'\n');
 }

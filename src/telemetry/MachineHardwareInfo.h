@@ -42,4 +42,9 @@ public:
     // "KTV-" and up to 8 digits of the identifier's hash and "-SYS": stable within a run,
     // never the machine's real serial number.
     static QString serialNumberFor(const QString &identifier);
+
+    // The plain-text report the system-information page copies: twelve lines, the last
+    // a rule of "=", joined by line feeds with none after the last, so pasting it into an
+    // issue or a chat leaves no stray blank line.
+    Q_INVOKABLE QString specReport() const;
 };

@@ -66,6 +66,49 @@ private Q_SLOTS:
         }
     }
 
+    // The copied report: twelve lines in a fixed order, nothing after the closing rule.
+    void specReportLines()
+    {
+        MachineHardwareInfo info;
+        info.modelName = QStringLiteral("MacBook Pro");
+        info.modelIdentifier = QStringLiteral("MacBookPro18,3");
+        info.processor = QStringLiteral("Apple M1 Pro");
+        info.osVersion = QStringLiteral("Debian GNU/Linux 12 (bookworm)");
+        info.cpuCores = 10;
+        info.performanceCores = 4;
+        info.efficiencyCores = 6;
+        info.gpuCores = 20;
+        info.neuralEngine = MachineHardwareInfo::neuralEngineFor(info.processor);
+        info.physicalMemoryGB = 16;
+        info.memoryBandwidth = MachineHardwareInfo::memoryBandwidthFor(info.processor);
+        info.serialNumber = QStringLiteral("KTV-12345678-SYS");
+
+        const QString report = info.specReport();
+        QVERIFY(!report.endsWith(u'\n'));
+        const QStringList lines = report.split(u'\n');
+        QCOMPARE(lines, (QStringList{
+            "=== QUILLMOOR MACHINE DIAGNOSTIC REPORT ===",
+            "Model Name: MacBook Pro",
+            "Model Identifier: MacBookPro18,3",
+            "Processor: Apple M1 Pro",
+            "OS Version: Debian GNU/Linux 12 (bookworm)",
+            "Total Cores: 10 Cores (Performance: 4 / Efficiency: 6)",
+            "GPU Cores: 20 Cores",
+            "Neural Engine: 16-Core Apple Neural Engine (Up to 15.8 TOPS)",
+            "Physical Memory: 16.0 GB",
+            "Memory Bandwidth: 200 GB/s",
+            "Serial ID: KTV-12345678-SYS",
+            "============================================",
+        }));
+        QCOMPARE(lines.last().size(), 44);
+
+        // A size that is not whole keeps its digits, without padding or rounding.
+        info.physicalMemoryGB = 15.5;
+        QVERIFY(info.specReport().contains("\nPhysical Memory: 15.5 GB\n"));
+        info.physicalMemoryGB = 7.7568359375;
+        QVERIFY(info.specReport().contains("\nPhysical Memory: 7.7568359375 GB\n"));
+    }
+
     void readsTheMachine()
     {
         FixtureTree tree;
@@ -103,6 +146,7 @@ private Q_SLOTS:
         QCOMPARE(info.gpuCores, 16);
         QCOMPARE(info.osVersion, QStringLiteral("Debian GNU/Linux 12 (bookworm), kernel 6.1.0-18-amd64"));
         QVERIFY(info.serialNumber.startsWith(QLatin1String("KTV-")));
+        QVERIFY(info.specReport().contains("\nTotal Cores: 8 Cores (Performance: 4 / Efficiency: 4)\n"));
 
         // An ARM board: the device tree names it, cpuinfo has no model name.
         FixtureTree arm;
