@@ -17,6 +17,27 @@ Rectangle {
     implicitHeight: 700
     color: theme.contentBackground
 
+    // The guided tour opens at its first step; its own view draws it over the dashboard.
+    function startTour() {
+        Services.preferences.onboardingTourStep = 0
+        Services.preferences.showOnboardingTour = true
+    }
+
+    // A first run opens the tour with the dashboard, until the tour has been finished once.
+    Component.onCompleted: {
+        if (!Services.preferences.hasCompletedOnboardingTour)
+            startTour()
+    }
+
+    // The popover's and the settings page's "start the tour" reach here, whatever is shown.
+    Connections {
+        target: Services.notifications
+        function onPosted(name: string, userInfo: var) {
+            if (name === "StartTour")
+                root.startTour()
+        }
+    }
+
     RowLayout {
         anchors.fill: parent
         spacing: 0
