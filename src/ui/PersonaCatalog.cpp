@@ -36,6 +36,12 @@ QVariantList PersonaCatalog::sidebarSections(const QString &persona) const
             section(QStringLiteral("PREFERENCES"), WorkspacePersona::utilityItems())};
 }
 
+QString PersonaCatalog::iconFor(const QString &persona)
+{
+    const std::optional<WorkspacePersona> p = WorkspacePersona::fromRawValue(persona);
+    return p ? p->icon() : QString();
+}
+
 QString PersonaCatalog::pageFor(const QString &title)
 {
     // First match wins, in this order.

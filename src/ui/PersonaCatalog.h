@@ -24,6 +24,8 @@ public:
     // The sidebar sections for a persona (an unknown name means "AI Engineer"), each
     // {title, entries: [{symbol, title}]}: the persona's tools, "SYSTEM MONITOR", "PREFERENCES".
     Q_INVOKABLE QVariantList sidebarSections(const QString &persona) const;
+    // The persona's symbol name ("sparkles" for "AI Engineer"); empty for an unknown name.
+    Q_INVOKABLE static QString iconFor(const QString &persona);
 
     // Which page a sidebar title opens: the name of its file in pages/ ("DiskPage" for
     // "Game Caches"...); empty for a title no page answers to.
