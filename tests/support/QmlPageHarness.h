@@ -12,6 +12,7 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QSet>
 #include <QStringList>
 #include <QTest>
 
@@ -118,15 +119,23 @@ private:
         if (previous())
             previous()(type, context, message);
     }
+    // An item may hang below one parent as a QObject and another as an item (a Repeater's
+    // delegates, a Card's content); each is visited once.
     static void collect(QObject *root, const QString &name, QList<QObject *> &found)
     {
-        if (root->objectName() == name)
-            found.append(root);
-        for (QObject *c : root->children())
-            collect(c, name, found);
-        if (auto *item = qobject_cast<QQuickItem *>(root))
-            for (QQuickItem *c : item->childItems())
-                if (c->parent() != root)
-                    collect(c, name, found);
+        QSet<QObject *> seen;
+        QList<QObject *> pending{root};
+        while (!pending.isEmpty()) {
+            QObject *o = pending.takeFirst();
+            if (seen.contains(o))
+                continue;
+            seen.insert(o);
+            if (o->objectName() == name)
+                found.append(o);
+            pending += o->children();
+            if (auto *item = qobject_cast<QQuickItem *>(o))
+                for (QQuickItem *c : item->childItems())
+                    pending.append(c);
+        }
     }
 };
