@@ -165,7 +165,9 @@ QString AIService::healthReport(double temp, double memory, int battery)
     report += temp > 80 ? QStringLiteral("hotter than usual. ") : QStringLiteral("within normal thermal parameters. ");
     report += memory > 80 ? QStringLiteral("Memory pressure is high; consider closing unused browser tabs. ")
                           : QStringLiteral("Memory usage is optimal. ");
-    if (battery < 20)
+    if (battery < 0)
+        report += QStringLiteral("No battery is reported; the machine runs on external power. ");
+    else if (battery < 20)
         report += QStringLiteral("Battery is low (") + QString::number(battery)
             + QStringLiteral("%). Connect to power soon to avoid degradation of your active sessions.");
     else

@@ -47,7 +47,9 @@ public:
     // Each answers through `done` after its pause; the QML forms emit a signal instead.
     void explainProcess(const QString &name, Answer done);
     Q_INVOKABLE void explainProcess(const QString &name);
-    // `cpu` is accepted and not used.
+    // `cpu` is accepted and not used. A `battery` of kNoBattery says the machine has none,
+    // which the report says instead of calling an absent battery empty.
+    static constexpr int kNoBattery = -1;
     void generateHealthReport(double cpu, double temp, double memory, int battery, Answer done);
     Q_INVOKABLE void generateHealthReport(double cpu, double temp, double memory, int battery);
     Q_INVOKABLE static QString predictThermalState(double currentTemp, double cpuUsage);

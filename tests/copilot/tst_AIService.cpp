@@ -151,6 +151,10 @@ private Q_SLOTS:
                  QStringLiteral("Based on local telemetry, your Mac is operating within normal thermal parameters. "
                                 "Memory pressure is high; consider closing unused browser tabs. Battery level is at 20%. "
                                 "\n\nLocal AI Recommendation: Keep ambient temperatures low to improve P-Core efficiency."));
+        // A machine without a battery is not told its battery is empty.
+        const QString none = AIService::healthReport(40, 30, AIService::kNoBattery);
+        QVERIFY(none.contains(QStringLiteral("Memory usage is optimal. No battery is reported; the machine runs on external power. ")));
+        QVERIFY(!none.contains(QStringLiteral("Battery")));
         AIService ai(instant());
         QSignalSpy ready(&ai, &AIService::healthReportReady);
         ai.generateHealthReport(99, 85, 50, 15);

@@ -250,8 +250,12 @@ DashboardPage {
             enabled: Services.aiService !== null && page.stats !== null && !running
             onClicked: {
                 page.analyzing = true
-                Services.aiService.generateHealthReport(page.stats.cpuUsage, page.stats.socTemperature,
-                                                        page.stats.memoryPressure, page.stats.batteryPercentage)
+                // No battery reads as 0 % while neither charging nor unplugged; an empty battery
+                // on the charger would be charging, and one off it unplugged.
+                const s = page.stats
+                const noBattery = s.batteryPercentage === 0 && !s.batteryIsCharging && !s.isUnplugged
+                Services.aiService.generateHealthReport(s.cpuUsage, s.socTemperature, s.memoryPressure,
+                                                        noBattery ? -1 : s.batteryPercentage)
             }
         }
         Text {

@@ -22,8 +22,49 @@ DashboardPage {
     property bool copied
     property bool copyFailed
 
-    component InfoRow: SensorRow {
+    // A label and its value; a long value (an OS name, a processor) wraps inside its card.
+    component InfoRow: RowLayout {
+        id: row
+        property string title
+        property string subtitle
+        property string value
         Layout.fillWidth: true
+        spacing: 10
+        Accessible.role: Accessible.StaticText
+        Accessible.name: title + ": " + value
+        ColumnLayout {
+            Layout.alignment: Qt.AlignTop
+            Layout.preferredWidth: 130
+            Layout.maximumWidth: 160
+            spacing: 1
+            Text {
+                Layout.fillWidth: true
+                text: row.title
+                color: page.theme.textColor
+                font.pixelSize: 12
+                font.weight: Font.DemiBold
+                wrapMode: Text.WordWrap
+            }
+            Text {
+                Layout.fillWidth: true
+                visible: row.subtitle.length > 0
+                text: row.subtitle
+                color: page.theme.secondaryTextColor
+                font.pixelSize: 10
+                wrapMode: Text.WordWrap
+            }
+        }
+        Text {
+            Layout.fillWidth: true
+            Layout.preferredWidth: 100   // whatever is left of the card, not the text's own width
+            Layout.alignment: Qt.AlignTop
+            text: row.value
+            color: page.theme.textColor
+            font.pixelSize: 12
+            font.family: "monospace"
+            horizontalAlignment: Text.AlignRight
+            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+        }
     }
 
     RowLayout {
@@ -101,7 +142,7 @@ DashboardPage {
             title: "System Identifiers"
             symbol: "info.circle.fill"
             InfoRow { objectName: "modelNameRow"; title: "Model Name"; value: page.machine.modelName }
-            InfoRow { title: "Model Identifier"; value: page.machine.modelIdentifier }
+            InfoRow { title: "Model Identifier"; value: page.machine.modelIdentifier || "Not reported" }
             InfoRow { objectName: "osRow"; title: "OS Version"; value: page.machine.osVersion }
             InfoRow {
                 objectName: "serialRow"
@@ -127,7 +168,7 @@ DashboardPage {
             symbol: "thermometer"
             InfoRow {
                 title: "Processor Temperature"
-                value: page.stats ? Format.degrees(page.stats.socTemperature) : ""
+                value: page.stats && page.stats.socTemperature > 0 ? Format.degrees(page.stats.socTemperature) : "Not reported"
             }
             InfoRow {
                 objectName: "fanRow"
