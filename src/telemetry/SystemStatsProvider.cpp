@@ -405,7 +405,10 @@ void SystemStatsProvider::recordHistories()
 
 void SystemStatsProvider::setForceTurboCooling(bool on)
 {
-    if (on && !m_sensors.findFanControl()) {
+    const bool wasAvailable = m_sensors.fanControlAvailable();
+    if (on && m_sensors.findFanControl() != wasAvailable)
+        Q_EMIT turboCoolingAvailableChanged();   // outputs found since start-up
+    if (on && !m_sensors.fanControlAvailable()) {
         // Nothing can drive the fans: the switch stays off rather than claim they spin.
         Q_EMIT turboCoolingAvailableChanged();
         Q_EMIT forceTurboCoolingChanged();

@@ -3,6 +3,7 @@
 #include "telemetry/SampleHistory.h"
 #include "telemetry/SystemStatsProvider.h"
 
+#include <QFile>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -137,6 +138,29 @@ private Q_SLOTS:
         QVERIFY(!stats->ssdTemperatureMeasured());
         QVERIFY(!stats->socTemperatureMeasured());
         QCOMPARE(stats->socTemperature(), 0.0);
+    }
+
+    // A fan output that appears after start-up (a udev rule applied, a module loaded) is
+    // found when the override is asked for, and the switch hears that it became available.
+    void fanOutputFoundLaterIsAnnounced()
+    {
+        writePackage(40000);
+        auto stats = makeProvider();
+        QVERIFY(!stats->turboCoolingAvailable());
+        tree->write("sys/class/hwmon/hwmon1/name", "nct6775\n");
+        tree->write("sys/class/hwmon/hwmon1/pwm1", "90\n");
+        tree->write("sys/class/hwmon/hwmon1/pwm1_enable", "2\n");
+        QSignalSpy available(stats.get(), &SystemStatsProvider::turboCoolingAvailableChanged);
+        stats->setForceTurboCooling(true);
+        QCOMPARE(available.count(), 1);
+        QVERIFY(stats->turboCoolingAvailable());
+        QVERIFY(stats->forceTurboCooling());
+        QFile duty(tree->path("sys/class/hwmon/hwmon1/pwm1"));
+        QVERIFY(duty.open(QIODevice::ReadOnly));
+        QCOMPARE(duty.readAll().trimmed(), QByteArray("255"));
+        stats->setForceTurboCooling(false);
+        stats->updateStats();
+        QCOMPARE(available.count(), 1);
     }
 
     // The ring keeps the newest samples, oldest first, and never grows past its capacity.
