@@ -373,6 +373,11 @@ private Q_SLOTS:
         QMetaObject::invokeMethod(kill, "clicked");
         QTRY_VERIFY(dialog->property("opened").toBool());
         QVERIFY(dialog->property("question").toString().contains(QStringLiteral("sleep (PID %1)").arg(pid)));
+        // Shown on screen, in the window's overlay, not merely opened.
+        QObject *question = child(window->contentItem(), "confirmKillQuestion");
+        QVERIFY(question);
+        QTRY_VERIFY(question->property("visible").toBool());
+        QCOMPARE(question->property("text").toString(), dialog->property("question").toString());
         QMetaObject::invokeMethod(dialog, "reject");
         QTRY_VERIFY(!dialog->property("opened").toBool());
         QVERIFY(!sleeper->waitForFinished(300));   // still running

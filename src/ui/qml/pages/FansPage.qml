@@ -95,7 +95,7 @@ DashboardPage {
         HistoryChart {
             objectName: "fanChart"
             Layout.fillWidth: true
-            Layout.preferredHeight: 140
+            plotHeight: 140
             values: page.stats.fanHistory
             color: "#64d2ff"
             label: page.stats.fanRPMsMeasured ? "Fan RPM" : "\u2248 Fan RPM"

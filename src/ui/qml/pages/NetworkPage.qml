@@ -49,7 +49,7 @@ DashboardPage {
         HistoryChart {
             objectName: "trafficChart"
             Layout.fillWidth: true
-            Layout.preferredHeight: 130
+            plotHeight: 130
             values: page.stats.downloadHistory
             color: "#30d158"
             label: "Download"
@@ -122,7 +122,8 @@ DashboardPage {
     Item {
         id: confirmKill
         objectName: "confirmKill"
-        Layout.preferredHeight: 0
+        // Only a holder for the dialog: it takes no room in the page's column.
+        visible: false
         property string processName
         property string pid
         readonly property alias opened: killDialog.opened

@@ -171,7 +171,7 @@ DashboardPage {
         HistoryChart {
             objectName: "cpuHistoryChart"
             Layout.fillWidth: true
-            Layout.preferredHeight: 120
+            plotHeight: 120
             values: page.stats.cpuHistory
             color: page.theme.accentColor
             label: "CPU Usage History"
