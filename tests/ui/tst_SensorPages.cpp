@@ -382,7 +382,12 @@ private Q_SLOTS:
         QTRY_VERIFY(!dialog->property("opened").toBool());
         QVERIFY(!sleeper->waitForFinished(300));   // still running
 
-        QMetaObject::invokeMethod(kill, "clicked");
+        // From the keyboard: the focused button opens the same question on Enter.
+        window->show();
+        auto *killItem = qobject_cast<QQuickItem *>(kill);
+        killItem->forceActiveFocus();
+        QTRY_VERIFY(killItem->hasActiveFocus());
+        QTest::keyClick(window.get(), Qt::Key_Return);
         QTRY_VERIFY(dialog->property("opened").toBool());
         QMetaObject::invokeMethod(dialog, "accept");
         QVERIFY(sleeper->waitForFinished(5000));
