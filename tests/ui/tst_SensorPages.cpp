@@ -6,6 +6,8 @@
 #include "ui/SymbolImageProvider.h"
 
 #include <QProcess>
+
+#include <algorithm>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -252,6 +254,13 @@ private Q_SLOTS:
         QVERIFY(chart->property("label").toString().startsWith(kApprox));
         QCOMPARE(chart->property("values").value<QList<double>>(), machine->stats->fanHistory());
         QCOMPARE(chart->property("values2").value<QList<double>>(), machine->stats->temperatureHistory());
+        // RPM and °C each get their own scale, so the temperature line is not flattened
+        // under thousands of RPM.
+        const QList<double> fans = machine->stats->fanHistory();
+        const QList<double> temps = machine->stats->temperatureHistory();
+        QCOMPARE(chart->property("scaleTop").toDouble(), *std::max_element(fans.begin(), fans.end()) * 1.1);
+        QCOMPARE(chart->property("scaleTop2").toDouble(), *std::max_element(temps.begin(), temps.end()) * 1.1);
+        QCOMPARE(text(chart, "chartTop2"), QStringLiteral("68°C"));
     }
 
     // Without GPU and drive sensors both temperatures are marked; with them, neither is.
