@@ -6,14 +6,14 @@
 #include "ui/SymbolImageProvider.h"
 
 #include <QProcess>
-
-#include <algorithm>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <algorithm>
 
 #include <unistd.h>
 
