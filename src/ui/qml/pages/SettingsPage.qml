@@ -236,6 +236,8 @@ DashboardPage {
                 text: "Download"
                 focusPolicy: Qt.StrongFocus
                 Accessible.name: "Download Quillmoor " + (page.updater ? page.updater.latestVersion : "")
+                Keys.onReturnPressed: clicked()
+                Keys.onEnterPressed: clicked()
                 onClicked: Qt.openUrlExternally(page.updater.downloadURL)
             }
         }
