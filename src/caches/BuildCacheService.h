@@ -60,6 +60,9 @@ class BuildCacheService : public QObject
     // The rows (by key) and model folders ("huggingface", "ollama") whose purge the screens
     // started and that have not finished yet, re-measuring included.
     Q_PROPERTY(QStringList purging READ purging NOTIFY purgingChanged)
+    // The two model folders, for the question asked before they are emptied.
+    Q_PROPERTY(QString huggingFaceHubPath READ huggingFaceHubPath CONSTANT)
+    Q_PROPERTY(QString ollamaModelsPath READ ollamaModelsPath CONSTANT)
 
 public:
     enum class Polling { Start, Manual };
