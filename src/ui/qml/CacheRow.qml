@@ -48,7 +48,7 @@ RowLayout {
         text: root.sizeText
         color: root.available ? root.theme.textColor : root.theme.secondaryTextColor
         font.pixelSize: 12
-        font.family: root.available ? "monospace" : ""
+        font.family: root.available ? "monospace" : Qt.application.font.family
         font.italic: !root.available
         Accessible.role: Accessible.StaticText
         Accessible.name: root.title + ": " + text

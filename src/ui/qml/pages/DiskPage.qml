@@ -55,7 +55,7 @@ DashboardPage {
         objectName: "junkCard"
         Layout.fillWidth: true
         title: "System Junk & Cache Sweep"
-        symbol: "trash.fill"
+        symbol: "sparkles"
         Text {
             Layout.fillWidth: true
             text: "Scans the Trash, the thumbnail cache, your week-old files in /tmp and your crash reports."
@@ -69,7 +69,6 @@ DashboardPage {
                 objectName: "junkScanButton"
                 text: "Scan Junk"
                 runningText: "Scanning System..."
-                symbol: "magnifyingglass"
                 running: page.stats ? page.stats.isScanningJunk : false
                 enabled: page.stats !== null && !running && !(page.stats && page.stats.isCleaningJunk)
                 onClicked: page.stats.scanJunk()
@@ -79,7 +78,7 @@ DashboardPage {
                 visible: page.junkScanned
                 text: "Clean " + Format.gb(page.stats ? page.stats.junkFoundInGB : 0, 2)
                 runningText: "Sweeping Cache Files..."
-                symbol: "trash"
+                symbol: "sparkles"
                 running: page.stats ? page.stats.isCleaningJunk : false
                 enabled: !running && page.stats !== null && page.stats.junkFoundInGB > 0 && !page.stats.isScanningJunk
                 onClicked: confirm.ask("the Trash, thumbnails, old /tmp files and crash reports",
@@ -103,7 +102,7 @@ DashboardPage {
         Layout.fillWidth: true
         visible: page.persona === "AI Engineer"
         title: "Hugging Face Model Cache Sweeper"
-        symbol: "brain.head.profile"
+        symbol: "cpu"
         CacheTagBadge {
             text: page.hfCleared ? "Cleared" : "AI Local Hub"
             cleaned: page.hfCleared
@@ -151,7 +150,7 @@ DashboardPage {
         Layout.fillWidth: true
         visible: page.persona === "AI Engineer"
         title: "Ollama Model Cache Sweeper"
-        symbol: "cube.fill"
+        symbol: "shippingbox"
         CacheTagBadge {
             text: page.ollamaCleared ? "Cleared" : "Ollama Local"
             cleaned: page.ollamaCleared
@@ -196,7 +195,7 @@ DashboardPage {
                 required property string key
                 required property string group
                 required property real sizeBytes
-                required property string location
+                required location
                 required property bool onThisPlatform
                 required title
                 Layout.fillWidth: true
@@ -213,7 +212,6 @@ DashboardPage {
             Layout.topMargin: 4
             text: groupCard.purgeAllText
             runningText: "Purging..."
-            symbol: "trash"
             running: groupCard.purgingAll
             enabled: !running && page.caches !== null && groupCard.purgeable.length > 0
             onClicked: {
@@ -233,7 +231,7 @@ DashboardPage {
         objectName: "developerCard"
         visible: page.persona === "Software Developer"
         title: "Developer Workspaces Cache Sweeper"
-        symbol: "hammer.fill"
+        symbol: "terminal.fill"
         cacheGroup: "developer"
         noun: "developer"
         purgeAllText: "Purge All Developer Caches"
@@ -242,7 +240,7 @@ DashboardPage {
         objectName: "creatorCard"
         visible: page.persona === "Content Creator"
         title: "Creative Render Cache Sweeper"
-        symbol: "film.fill"
+        symbol: "paintbrush"
         cacheGroup: "creative"
         noun: "render"
         purgeAllText: "Purge All Render Caches"
@@ -286,12 +284,21 @@ DashboardPage {
                 font.pixelSize: 13
             }
         }
-        ProgressBar {
+        Rectangle {
+            objectName: "usageBar"
+            readonly property real fraction: page.health ? Math.max(0, Math.min(1, page.health.usedPercent / 100)) : 0
             Layout.fillWidth: true
-            from: 0
-            to: 100
-            value: page.health ? page.health.usedPercent : 0
-            Accessible.name: "Home volume use"
+            implicitHeight: 8
+            radius: 4
+            color: page.theme.dividerColor
+            Accessible.role: Accessible.ProgressBar
+            Accessible.name: "Home volume use " + Format.percent(fraction * 100)
+            Rectangle {
+                width: parent.width * parent.fraction
+                height: parent.height
+                radius: parent.radius
+                color: parent.fraction > 0.9 ? "#ff3b30" : page.theme.accentColor
+            }
         }
         Text {
             objectName: "writtenText"
@@ -333,7 +340,6 @@ DashboardPage {
             objectName: "checkDriveButton"
             text: "Check Drive"
             runningText: "Asking udisks..."
-            symbol: "arrow.clockwise"
             running: page.health ? page.health.refreshing : false
             enabled: page.health !== null && !running
             onClicked: page.health.refresh()
