@@ -286,6 +286,15 @@ private Q_SLOTS:
         QVERIFY(!exists(home(QStringLiteral(".npm"))));
         QVERIFY(!exists(home(QStringLiteral(".cargo/registry"))));
         QVERIFY(exists(home(QStringLiteral("Documents/keep"))));
+
+        // The creator's rows follow the persona; the Mac-only editors say so.
+        machine->preferences->setWorkspacePersona(QStringLiteral("Content Creator"));
+        QObject *creator = child(page, "creatorCard");
+        QVERIFY(shown(creator));
+        QVERIFY(!shown(developer));
+        QCOMPARE(text(row(creator, QStringLiteral("Final Cut Pro Cache")), "cacheSize"), QStringLiteral("macOS only"));
+        QVERIFY(row(creator, QStringLiteral("DaVinci Resolve Render Cache")));
+        QCOMPARE(child(creator, "purgeAllButton")->property("text").toString(), QStringLiteral("Purge All Render Caches"));
     }
 
     // The junk clean deletes only after its question; the model sweeper of the AI persona
@@ -324,6 +333,30 @@ private Q_SLOTS:
         QVERIFY(shown(child(page, "junkSuccess")));
 
         QVERIFY(shown(child(page, "huggingFaceCard")));
+        write(QStringLiteral(".cache/huggingface/hub/models--a--b/blobs/0"), 5000);
+        QSignalSpy measured(stats.get(), &SystemStatsProvider::huggingFaceCacheSizeMeasured);
+        QObject *hfScan = child(page, "hfScanButton");
+        click(hfScan);
+        QCOMPARE(label(hfScan), QStringLiteral("Analyzing Model Hub..."));
+        QVERIFY(measured.wait(10000));
+        QCOMPARE(label(hfScan), QStringLiteral("Scan HF Cache"));
+        QObject *hfPurge = child(page, "hfPurgeButton");
+        click(hfPurge);
+        QTRY_VERIFY(confirm->property("opened").toBool());
+        QCOMPARE(confirm->property("question").toString(),
+                 QStringLiteral("Delete %1 in %2?").arg(Format::size(5000), home(QStringLiteral(".cache/huggingface/hub"))));
+        answer(confirm, false);
+        QVERIFY(exists(home(QStringLiteral(".cache/huggingface/hub/models--a--b/blobs/0"))));
+        QCOMPARE(text(child(page, "huggingFaceCard"), "badgeText"), QStringLiteral("AI Local Hub"));
+        QSignalSpy hfPurged(stats.get(), &SystemStatsProvider::huggingFaceCachePurged);
+        click(hfPurge);
+        answer(confirm, true);
+        QCOMPARE(label(hfPurge), QStringLiteral("Erasing Heavy Model Weights..."));
+        QVERIFY(hfPurged.wait(10000));
+        QVERIFY(!exists(home(QStringLiteral(".cache/huggingface/hub/models--a--b"))));
+        QCOMPARE(text(child(page, "huggingFaceCard"), "badgeText"), QStringLiteral("Cleared"));
+        QVERIFY(exists(home(QStringLiteral(".ollama/models/blobs/sha256-1"))));
+
         QObject *ollama = child(page, "ollamaPurgeButton");
         click(ollama);
         QTRY_VERIFY(confirm->property("opened").toBool());
