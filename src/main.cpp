@@ -1,6 +1,7 @@
 #include "app/QuillmoorApp.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QQuickWindow>
 #include <QSystemTrayIcon>
 
@@ -20,7 +21,16 @@ int main(int argc, char **argv)
     // back from: then closing the dashboard ends it.
     QApplication::setQuitOnLastWindowClosed(!QSystemTrayIcon::isSystemTrayAvailable());
 
+    QCommandLineParser options;
+    options.setApplicationDescription(QStringLiteral("A system monitor and optimiser for developers and local AI."));
+    options.addHelpOption();
+    options.addVersionOption();
+    const QCommandLineOption page(QStringLiteral("page"), QStringLiteral("Open the dashboard on the page <title>, e.g. Sensors."),
+                                  QStringLiteral("title"));
+    options.addOption(page);
+    options.process(app);
+
     QuillmoorApp quillmoor;
-    quillmoor.launch();
+    quillmoor.launch(options.value(page));
     return app.exec();
 }

@@ -1,8 +1,10 @@
 // Renders Quillmoor's windows offscreen to PNG files, so screens can be looked at (and
 // pictured in the README) without a display.
 //
-//   quillmoor-screenshot OUTDIR [--theme NAME] [--persona NAME]
+//   quillmoor-screenshot OUTDIR [--theme NAME] [--persona NAME] [--page TITLE] [--full]
 //
+// --page renders only that dashboard page (and no popover); --full makes each dashboard
+// window as tall as its page, so a page that scrolls is pictured whole.
 // Writes tray.png and tray-compact.png (the two tray icon layouts), popover-<tab>.png for each popover tab, dashboard-<page>.png for
 // every sidebar page of every persona, and advisory.png (a preset advisory without a terminal).
 
@@ -28,6 +30,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -40,6 +43,21 @@ QString slug(QString title)
     while (title.contains(QLatin1String("--")))
         title.replace(QLatin1String("--"), QLatin1String("-"));
     return title;
+}
+
+// The height of the scrolling page the dashboard shows, or 0 when it has none.
+qreal pageHeight(QQuickItem *root)
+{
+    QList<QQuickItem *> queue{root};
+    while (!queue.isEmpty()) {
+        QQuickItem *item = queue.takeFirst();
+        if (item->objectName() == QLatin1String("pageContent")) {
+            QObject *page = item->property("item").value<QObject *>();
+            return page ? page->property("contentHeight").toReal() : 0;
+        }
+        queue += item->childItems();
+    }
+    return 0;
 }
 
 bool save(QQuickWindow *window, const QString &path)
@@ -74,6 +92,8 @@ int main(int argc, char **argv)
     QDir().mkpath(outDir);
     const QString theme = args.contains(QStringLiteral("--theme")) ? args.value(args.indexOf(QStringLiteral("--theme")) + 1) : QString();
     const QString persona = args.contains(QStringLiteral("--persona")) ? args.value(args.indexOf(QStringLiteral("--persona")) + 1) : QString();
+    const QString onlyPage = args.contains(QStringLiteral("--page")) ? args.value(args.indexOf(QStringLiteral("--page")) + 1) : QString();
+    const bool full = args.contains(QStringLiteral("--full"));
 
     // A private settings file, so the user's own preferences are neither read nor changed.
     QTemporaryDir settingsDir;
@@ -113,12 +133,14 @@ int main(int argc, char **argv)
 
     const QStringList tabs{QStringLiteral("cpu"), QStringLiteral("network"), QStringLiteral("disk"),
                            QStringLiteral("memory"), QStringLiteral("ai")};
-    delegate.handleOpenPopover();
-    for (int i = 0; i < tabs.size(); ++i) {
-        delegate.popover()->rootObject()->setProperty("selectedTab", i);
-        ok &= save(delegate.popover(), outDir + QStringLiteral("/popover-%1.png").arg(tabs[i]));
+    if (onlyPage.isEmpty()) {
+        delegate.handleOpenPopover();
+        for (int i = 0; i < tabs.size(); ++i) {
+            delegate.popover()->rootObject()->setProperty("selectedTab", i);
+            ok &= save(delegate.popover(), outDir + QStringLiteral("/popover-%1.png").arg(tabs[i]));
+        }
+        delegate.handleClosePopover();
     }
-    delegate.handleClosePopover();
 
     QStringList titles;
     for (const WorkspacePersona &p : WorkspacePersona::allCases())
@@ -126,10 +148,24 @@ int main(int argc, char **argv)
             for (const SidebarEntry &entry : list)
                 if (!titles.contains(entry.title))
                     titles << entry.title;
+    if (!onlyPage.isEmpty())
+        titles = QStringList{onlyPage};
     for (const QString &title : titles) {
         delegate.showSettings({{QStringLiteral("tab"), title}});
-        ok &= save(delegate.dashboardWindow(), outDir + QStringLiteral("/dashboard-%1.png").arg(slug(title)));
+        QQuickView *window = delegate.dashboardWindow();
+        if (full) {
+            QEventLoop layout;   // let the page lay itself out before it is measured
+            QTimer::singleShot(100, &layout, &QEventLoop::quit);
+            layout.exec();
+            // The page starts below the title; 130 points hold the title and the margins.
+            const int height = int(pageHeight(window->rootObject())) + 130;
+            if (height > window->height())
+                window->resize(window->width(), std::min(height, 4000));
+        }
+        ok &= save(window, outDir + QStringLiteral("/dashboard-%1.png").arg(slug(title)));
     }
+    if (!onlyPage.isEmpty())
+        return ok ? 0 : 1;
 
     delegate.showAdvisoryWindow(PresetManager::developerAdvisoryLines());
     ok &= save(delegate.advisoryWindow(), outDir + QStringLiteral("/advisory.png"));

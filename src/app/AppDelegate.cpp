@@ -93,7 +93,7 @@ void AppDelegate::setUpEngine(Preferences &preferences, NotificationCenter &cent
     QmlServices::install(*m_engine, std::move(set));
 }
 
-void AppDelegate::applicationDidFinishLaunching()
+void AppDelegate::applicationDidFinishLaunching(const QString &firstPage)
 {
     NotificationCenter &center = m_services.notifications ? *m_services.notifications : NotificationCenter::shared();
     Preferences &preferences = m_services.preferences ? *m_services.preferences : Preferences::shared();
@@ -195,7 +195,10 @@ void AppDelegate::applicationDidFinishLaunching()
     center.observe(NotificationCenter::ClosePopover, this, [this](const QVariantMap &) { handleClosePopover(); });
 
     // 10. The dashboard opens at every launch.
-    showSettings();
+    if (firstPage.isEmpty())
+        showSettings();
+    else
+        showSettings({{QStringLiteral("tab"), firstPage}});
 }
 
 void AppDelegate::openApplication(const QString &path)

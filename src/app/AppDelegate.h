@@ -65,7 +65,8 @@ public:
     explicit AppDelegate(AppServices services = {}, QObject *parent = nullptr);
     ~AppDelegate() override;
 
-    void applicationDidFinishLaunching();
+    // `firstPage`: the page the launch dashboard opens on; empty for the usual one.
+    void applicationDidFinishLaunching(const QString &firstPage = {});
 
     // A click on the telemetry tray icon. The tray host shows the context menu on a right
     // click itself; every other activation toggles the popover.

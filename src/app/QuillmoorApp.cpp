@@ -23,7 +23,7 @@ QMenu *QuillmoorApp::presetMenu() const
     return m_presetMenuView ? m_presetMenuView->menu() : nullptr;
 }
 
-void QuillmoorApp::launch()
+void QuillmoorApp::launch(const QString &firstPage)
 {
     m_presetMenuView = std::make_unique<PresetMenuView>(m_presetManager);
     QMenu *menu = m_presetMenuView->menu();
@@ -40,7 +40,7 @@ void QuillmoorApp::launch()
     if (QSystemTrayIcon::isSystemTrayAvailable())
         m_presetItem->show();
 
-    m_appDelegate->applicationDidFinishLaunching();
+    m_appDelegate->applicationDidFinishLaunching(firstPage);
 }
 
 void QuillmoorApp::updatePresetItem()

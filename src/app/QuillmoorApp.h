@@ -22,7 +22,8 @@ public:
     explicit QuillmoorApp(AppServices services = {}, QObject *parent = nullptr);
     ~QuillmoorApp() override;
 
-    void launch();
+    // `firstPage`: the dashboard page to open at launch ("quillmoor --page Sensors").
+    void launch(const QString &firstPage = {});
 
     AppDelegate *appDelegate() const { return m_appDelegate.get(); }
     QMenu *presetMenu() const;

@@ -74,7 +74,8 @@ QList<SidebarEntry> WorkspacePersona::personaTools() const
 
 QList<SidebarEntry> WorkspacePersona::systemMonitorItems() const
 {
-    const SidebarEntry sensors = entry("cpu", "Sensors");
+    // The thermometer, not the chip: AI Hardware shows the chip in the same sidebar.
+    const SidebarEntry sensors = entry("thermometer.medium", "Sensors");
     const SidebarEntry memory = entry("memorychip", "Memory");
     const SidebarEntry network = entry("link", "Network");
     const SidebarEntry fans = entry("fanblades.fill", "Fans");

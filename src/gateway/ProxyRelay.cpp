@@ -91,7 +91,9 @@ bool ProxyRelay::acceptOne(Listener &listener)
         // which keeps the queue moving; without it, accepting rests, since the listener
         // would report the same waiting client on every turn and the thread would spin.
         const char *reply = RelayedConnection::busyReply().constData();
-        if (!listener.socket.refuse(m_spare, reply, std::size_t(RelayedConnection::busyReply().size())))
+        if (listener.socket.refuse(m_spare, reply, std::size_t(RelayedConnection::busyReply().size())))
+            noteRefused(QStringLiteral("the process has no descriptor left"));
+        else
             pauseAccepting();
         return true;
     }
@@ -100,13 +102,26 @@ bool ProxyRelay::acceptOne(Listener &listener)
         (void)client.write(reply.constData(), std::size_t(reply.size()));
         client.shutdownWrite();
         client.discardInput();
+        noteRefused(QStringLiteral("%1 connections are open, the most it takes").arg(m_target.maxConnections));
         return true;
+    }
+    if (m_refused > 0) {
+        log(QStringLiteral("✅ Proxy accepting again after turning away %1 client(s)").arg(m_refused));
+        m_refused = 0;
     }
     ++m_newRequests;
     auto *connection = new RelayedConnection(*this, std::move(client));
     m_connections.insert(connection);
     connection->start();
     return true;
+}
+
+void ProxyRelay::noteRefused(const QString &why)
+{
+    // One line when refusing starts and one when it ends: a flood of clients would
+    // otherwise bury every other line of the log.
+    if (m_refused++ == 0)
+        log(QStringLiteral("⚠️ Proxy busy, turning clients away: ") + why);
 }
 
 void ProxyRelay::pauseAccepting()

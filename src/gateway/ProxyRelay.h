@@ -67,6 +67,7 @@ private:
 
     void acceptPending(Listener &listener);
     bool acceptOne(Listener &listener);
+    void noteRefused(const QString &why);
     void pauseAccepting();
     void resumeAccepting();
     void sweep();
@@ -88,6 +89,7 @@ private:
     QTimer m_resume;
     int m_spare = -1;          // given up to refuse a client when the table is full
     bool m_paused = false;
+    int m_refused = 0;   // clients turned away since accepting last went normally
     int m_newRequests = 0;
     QString m_model;
     bool m_routed = false;

@@ -181,7 +181,7 @@ void RelayedConnection::upstreamConnected()
     m_stage = Stage::Relaying;
     m_relay.setDeadline(this, Deadline::None);
     if (m_request.ended())
-        beginClose();
+        forwardClientEnd();
 }
 
 void RelayedConnection::failOver(const QString &error)
@@ -216,8 +216,11 @@ void RelayedConnection::relay(Side side, std::uint32_t events)
             abort();
             return;
         }
-        if (side == Upstream && !toward.holding())
+        if (side == Upstream && !toward.holding()) {
             m_firstForwarded = true;
+            if (m_eof[Client])
+                forwardClientEnd();
+        }
     }
     if (!(events & (kIn | EpollLoop::kError | EpollLoop::kHangup)) || !from.canRead())
         return;
@@ -225,6 +228,10 @@ void RelayedConnection::relay(Side side, std::uint32_t events)
     case RelayDirection::Step::Open:
         return;
     case RelayDirection::Step::Ended:
+        if (side == Client && m_sockets[Upstream].isValid()) {
+            forwardClientEnd();
+            return;
+        }
         m_eof[side] = true;
         beginClose();
         return;
@@ -232,6 +239,18 @@ void RelayedConnection::relay(Side side, std::uint32_t events)
         abort();   // a reset on either side: the other is cut off too
         return;
     }
+}
+
+void RelayedConnection::forwardClientEnd()
+{
+    // A client that has said all it will say (a half-close, as `nc -N` or a shell pipe
+    // does) still waits for the reply: the upstream hears the same end once every byte
+    // before it has gone, and its reply keeps coming back until it ends the stream itself.
+    m_eof[Client] = true;
+    if (m_request.holding() || m_shut[Upstream] || !m_sockets[Upstream].isValid())
+        return;
+    m_sockets[Upstream].shutdownWrite();
+    m_shut[Upstream] = true;
 }
 
 void RelayedConnection::beginClose()

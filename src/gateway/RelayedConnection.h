@@ -84,6 +84,7 @@ private:
     void upstreamConnected();
     void failOver(const QString &error);
     void relay(Side side, std::uint32_t events);
+    void forwardClientEnd();
     void beginClose();
     void progressClose();
     void abort();

@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 
 QList<LocalAIModel> LocalAIModel::samples(const QDateTime &now)
@@ -90,6 +91,15 @@ std::optional<QList<LocalAIModel>> LocalAIModel::decodeListing(const QByteArray 
             model.format = format.value_or(QStringLiteral("gguf"));
         }
 
+        // Newer servers say how much sits in video memory and the context they loaded it
+        // with; an older one says neither, which reads as none and unknown.
+        const QJsonValue vram = object.value(QStringLiteral("size_vram"));
+        if (!vram.isUndefined() && !vram.isNull() && !integerValue(vram, model.sizeVram))
+            return std::nullopt;
+        const QJsonValue context = object.value(QStringLiteral("context_length"));
+        if (!context.isUndefined() && !context.isNull() && !integerValue(context, model.contextLength))
+            return std::nullopt;
+
         std::optional<QString> expires;
         if (!optionalText(object, QStringLiteral("expires_at"), expires))
             return std::nullopt;
@@ -138,4 +148,40 @@ QJsonObject LocalAIModel::toJson() const
     if (expiresAt)
         object.insert(QStringLiteral("expiresAt"), expiresAt->toUTC().toString(Qt::ISODateWithMs));
     return object;
+}
+
+QString LocalAIModel::residency() const
+{
+    if (size <= 0)
+        return {};
+    if (sizeVram <= 0)
+        return QStringLiteral("100% CPU");
+    if (sizeVram >= size)
+        return QStringLiteral("100% GPU");
+    // Rounded as Ollama's client rounds it; both halves stay off 0 and 100 so a split
+    // never reads as all on one side.
+    const double cpuShare = double(size - sizeVram) / double(size) * 100.0;
+    const int cpu = std::clamp(int(std::lround(cpuShare)), 1, 99);
+    return QStringLiteral("%1% / %2% CPU/GPU").arg(cpu).arg(100 - cpu);
+}
+
+QString LocalAIModel::expiryText(const QDateTime &expiresAt, const QDateTime &now)
+{
+    if (!expiresAt.isValid())
+        return {};
+    if (expiresAt > now.addYears(20))
+        return QStringLiteral("Forever");
+    const qint64 left = now.secsTo(expiresAt);
+    if (left <= 0)
+        return QStringLiteral("Stopping…");
+    const auto plural = [](qint64 n, const char *unit) {
+        return QStringLiteral("in %1 %2%3").arg(n).arg(QLatin1String(unit)).arg(n == 1 ? "" : "s");
+    };
+    if (left < 60)
+        return plural(left, "second");
+    if (left < 3600)
+        return plural(left / 60, "minute");
+    if (left < 48 * 3600)
+        return plural(left / 3600, "hour");
+    return plural(left / 86400, "day");
 }

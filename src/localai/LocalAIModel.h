@@ -21,6 +21,9 @@ struct LocalAIModel
     Q_PROPERTY(QString format MEMBER format)
     Q_PROPERTY(double sizeInGB READ sizeInGB)
     Q_PROPERTY(QDateTime expiresAt READ expiry)
+    Q_PROPERTY(qint64 sizeVram MEMBER sizeVram)
+    Q_PROPERTY(qint64 contextLength MEMBER contextLength)
+    Q_PROPERTY(QString residency READ residency)
 
 public:
     QString name;                       // the tag, "llama3:8b"; also the identity
@@ -29,11 +32,20 @@ public:
     QString quantization = QStringLiteral("Unknown");
     QString format = QStringLiteral("gguf");
     std::optional<QDateTime> expiresAt; // when the server will unload it
+    qint64 sizeVram = 0;                // bytes of it in the GPU's memory
+    qint64 contextLength = 0;           // tokens; 0 when the server did not say
 
     QString id() const { return name; }
     // When the server will unload it; a null time when it did not say.
     QDateTime expiry() const { return expiresAt.value_or(QDateTime()); }
     double sizeInGB() const { return static_cast<double>(size) / 1024.0 / 1024.0 / 1024.0; }
+    // Where the weights live, as Ollama's own client says it: "100% GPU", "100% CPU", or
+    // the split, "48% / 52% CPU/GPU"; empty for a model of no size.
+    QString residency() const;
+    // The expiry as Ollama's client shows it, from `now`: "Forever" for a keep-alive
+    // beyond 20 years (a negative one), "Stopping…" once passed, else the time left
+    // ("in 4 minutes"); empty when the server gave no expiry.
+    static QString expiryText(const QDateTime &expiresAt, const QDateTime &now);
 
     // The two sample models, their expiries counted from `now`.
     static QList<LocalAIModel> samples(const QDateTime &now);

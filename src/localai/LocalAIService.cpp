@@ -142,6 +142,14 @@ void LocalAIService::ejectModel(const QString &name, Done done)
     });
 }
 
+void LocalAIService::ejectAll(Done done)
+{
+    QList<QString> names;
+    for (const LocalAIModel &model : m_activeModels)
+        names.append(model.name);
+    ejectEach(std::move(names), std::move(done));
+}
+
 void LocalAIService::ejectEach(QList<QString> names, Done done)
 {
     if (names.isEmpty()) {

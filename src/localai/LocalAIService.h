@@ -98,6 +98,9 @@ public:
     void updateModels(Done done = {});
     Q_INVOKABLE void ejectModel(const QString &name) { ejectModel(name, {}); }
     void ejectModel(const QString &name, Done done);
+    // Every model loaded now, each asked once, one after the other.
+    Q_INVOKABLE void ejectAll() { ejectAll({}); }
+    void ejectAll(Done done);
 
     // Protections, run by every pass.
     void checkAndApplyAutoSuspend();

@@ -22,10 +22,15 @@ SensorReading SensorSampler::sample(double lastSocTemperature, bool forceCooling
     m_monitor.refresh();
     r.socTemperature = m_monitor.readTemperature(QStringLiteral("Tp09"));
     const double soc = r.socTemperature.value_or(lastSocTemperature);
+    // The estimates follow the package (a GPU sharing its die or its cooler) or sit at an
+    // idle drive's usual figure. Before any package reading the jitter alone could go
+    // below freezing, which no running machine is.
     const std::optional<double> gpu = m_monitor.readTemperature(QStringLiteral("Tg05"));
-    r.gpuTemperature = gpu ? *gpu : soc * 0.9 + draw(-2.0, 2.0);
+    r.gpuTemperatureMeasured = gpu.has_value();
+    r.gpuTemperature = gpu ? *gpu : std::max(soc * 0.9 + draw(-2.0, 2.0), 0.0);
     const std::optional<double> ssd = m_monitor.readTemperature(QStringLiteral("Ts01"));
-    r.ssdTemperature = ssd ? *ssd : 35.0 + draw(-1.0, 3.0);
+    r.ssdTemperatureMeasured = ssd.has_value();
+    r.ssdTemperature = ssd ? *ssd : std::max(35.0 + draw(-1.0, 3.0), 0.0);
 
     // The kernel counts throttle events per CPU where it can; the share of CPUs that
     // throttled since the last tick beats guessing from the temperature.

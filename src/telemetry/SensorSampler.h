@@ -19,8 +19,11 @@ class ProcessTableReader;
 struct SensorReading
 {
     std::optional<double> socTemperature;   // absent: the last figure stands
+    // Without their own sensor these two are estimates, never below 0 °C.
     double gpuTemperature = 0;
+    bool gpuTemperatureMeasured = false;
     double ssdTemperature = 0;
+    bool ssdTemperatureMeasured = false;
     double throttling = 0;                  // 0...100
     GpuLoad gpu;
     bool fanRPMsMeasured = false;

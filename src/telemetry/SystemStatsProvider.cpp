@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 #include <unistd.h>
 
 namespace {
@@ -169,6 +170,7 @@ void SystemStatsProvider::updateStats()
     m_addresses.poll();
     m_connections.poll();
     updateEstimates();
+    recordHistories();
 
     const qint64 cores = static_cast<qint64>(m_eCoreCount + m_pCoreCount) * 2;
     assign(m_gpuCoreCount, cores < 1 ? qint64(16) : cores, &SystemStatsProvider::gpuCoreCountChanged);
@@ -374,6 +376,13 @@ void SystemStatsProvider::updateSensors()
     assign(m_gpuTemperature, r.gpuTemperature, &SystemStatsProvider::gpuTemperatureChanged);
     assign(m_ssdTemperature, r.ssdTemperature, &SystemStatsProvider::ssdTemperatureChanged);
     assign(m_throttlingStatus, r.throttling, &SystemStatsProvider::throttlingStatusChanged);
+    const bool sources[] = {r.socTemperature.has_value(), r.gpuTemperatureMeasured, r.ssdTemperatureMeasured};
+    bool *const fields[] = {&m_socTemperatureMeasured, &m_gpuTemperatureMeasured, &m_ssdTemperatureMeasured};
+    bool sourcesChanged = false;
+    for (int i = 0; i < 3; ++i)
+        sourcesChanged |= std::exchange(*fields[i], sources[i]) != sources[i];
+    if (sourcesChanged)
+        Q_EMIT temperatureSourcesChanged();
 
     assign(m_gpuUsageMeasured, r.gpu.usagePercent.has_value(), &SystemStatsProvider::gpuUsageMeasuredChanged);
     if (r.gpu.usagePercent)
@@ -385,9 +394,21 @@ void SystemStatsProvider::updateSensors()
     assign(m_fanRPMs, r.fanRPMs, &SystemStatsProvider::fanRPMsChanged);
 }
 
+void SystemStatsProvider::recordHistories()
+{
+    m_temperatureHistory.append(m_socTemperature);
+    m_fanHistory.append(m_fanRPMs.isEmpty() ? 0.0 : *std::max_element(m_fanRPMs.begin(), m_fanRPMs.end()));
+    m_uploadHistory.append(m_networkUpload);
+    m_downloadHistory.append(m_networkDownload);
+    Q_EMIT historiesChanged();
+}
+
 void SystemStatsProvider::setForceTurboCooling(bool on)
 {
-    if (on && !m_sensors.findFanControl()) {
+    const bool wasAvailable = m_sensors.fanControlAvailable();
+    if (on && m_sensors.findFanControl() != wasAvailable)
+        Q_EMIT turboCoolingAvailableChanged();   // outputs found since start-up
+    if (on && !m_sensors.fanControlAvailable()) {
         // Nothing can drive the fans: the switch stays off rather than claim they spin.
         Q_EMIT turboCoolingAvailableChanged();
         Q_EMIT forceTurboCoolingChanged();

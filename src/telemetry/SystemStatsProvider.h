@@ -9,6 +9,7 @@
 #include "HuggingFaceHub.h"
 #include "MachineHardwareInfo.h"
 #include "MaintenanceActions.h"
+#include "SampleHistory.h"
 #include "SensorSampler.h"
 #include "platform/CpuFrequencyReader.h"
 #include "platform/CpuTimesReader.h"
@@ -519,4 +520,45 @@ private:
     MaintenanceActions m_maintenance;
     CpuAlert m_cpuAlert;
     std::unique_ptr<LowPowerMode> m_lowPowerMode;
+
+    // ---- Where the temperatures come from, and the charts' histories -------------------
+    // One block, so the sensors, fans and network pages read from one place.
+    Q_PROPERTY(bool socTemperatureMeasured READ socTemperatureMeasured NOTIFY temperatureSourcesChanged)
+    Q_PROPERTY(bool gpuTemperatureMeasured READ gpuTemperatureMeasured NOTIFY temperatureSourcesChanged)
+    Q_PROPERTY(bool ssdTemperatureMeasured READ ssdTemperatureMeasured NOTIFY temperatureSourcesChanged)
+    Q_PROPERTY(QList<double> temperatureHistory READ temperatureHistory NOTIFY historiesChanged)
+    Q_PROPERTY(QList<double> fanHistory READ fanHistory NOTIFY historiesChanged)
+    Q_PROPERTY(QList<double> uploadHistory READ uploadHistory NOTIFY historiesChanged)
+    Q_PROPERTY(QList<double> downloadHistory READ downloadHistory NOTIFY historiesChanged)
+
+public:
+    // Two minutes at one sample a tick.
+    static constexpr int kChartHistoryLength = 120;
+
+    // Whether this tick's figure came from a sensor. Not measured, the GPU and SSD figures
+    // are estimates and the SoC figure is the last reading standing (0 before any).
+    bool socTemperatureMeasured() const { return m_socTemperatureMeasured; }
+    bool gpuTemperatureMeasured() const { return m_gpuTemperatureMeasured; }
+    bool ssdTemperatureMeasured() const { return m_ssdTemperatureMeasured; }
+    // One sample a tick, oldest first, up to kChartHistoryLength: the SoC temperature, the
+    // fastest fan (RPM) and the network rates (KiB per second), as published that tick.
+    QList<double> temperatureHistory() const { return m_temperatureHistory.values(); }
+    QList<double> fanHistory() const { return m_fanHistory.values(); }
+    QList<double> uploadHistory() const { return m_uploadHistory.values(); }
+    QList<double> downloadHistory() const { return m_downloadHistory.values(); }
+
+Q_SIGNALS:
+    void temperatureSourcesChanged();
+    void historiesChanged();
+
+private:
+    void recordHistories();
+
+    bool m_socTemperatureMeasured = false;
+    bool m_gpuTemperatureMeasured = false;
+    bool m_ssdTemperatureMeasured = false;
+    SampleHistory m_temperatureHistory{kChartHistoryLength};
+    SampleHistory m_fanHistory{kChartHistoryLength};
+    SampleHistory m_uploadHistory{kChartHistoryLength};
+    SampleHistory m_downloadHistory{kChartHistoryLength};
 };

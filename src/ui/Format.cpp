@@ -1,6 +1,9 @@
 #include "Format.h"
 
+#include "localai/LocalAIModel.h"
 #include "platform/UserPaths.h"
+
+#include <QDateTime>
 
 #include <algorithm>
 #include <cmath>
@@ -76,4 +79,9 @@ QString Format::homeRelative(const QString &path)
     if (home.length() > 1 && (path == home || path.startsWith(home + QLatin1Char('/'))))
         return QLatin1Char('~') + path.mid(home.length());
     return path;
+}
+
+QString Format::modelExpiry(const QDateTime &expiresAt)
+{
+    return LocalAIModel::expiryText(expiresAt, QDateTime::currentDateTimeUtc());
 }

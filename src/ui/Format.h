@@ -43,6 +43,9 @@ public:
     // A size in the unit a person would say it in: "512 bytes", "48 KB", "3.4 MB", "230 MB",
     // "3.2 GB" (binary multiples, as du -h and file managers count).
     Q_INVOKABLE static QString size(double bytes);
+    // A loaded model's expiry from now, as Ollama's client shows it ("Forever", "Stopping…",
+    // "in 4 minutes"); screens call it again as the clock moves.
+    Q_INVOKABLE static QString modelExpiry(const QDateTime &expiresAt);
     // A path under the user's home written from "~", as people write it.
     Q_INVOKABLE static QString homeRelative(const QString &path);
 };

@@ -37,7 +37,88 @@ void drawGlyph(QPainter &p, const QString &symbol, const QColor &color)
     const QPen pen(color, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     p.setPen(pen);
     p.setBrush(Qt::NoBrush);
-    if (symbol.startsWith(QLatin1String("bolt"))) {
+    if (symbol.startsWith(QLatin1String("bolt.shield"))) {
+        // The presets: a shield outline carrying a bolt, unlike Power's bare bolt.
+        QPainterPath shield;
+        shield.moveTo(12, 2);
+        shield.lineTo(20, 5);
+        shield.cubicTo(20, 13, 17, 19, 12, 22);
+        shield.cubicTo(7, 19, 4, 13, 4, 5);
+        shield.closeSubpath();
+        p.drawPath(shield);
+        QPainterPath bolt;
+        bolt.moveTo(13, 6);
+        bolt.lineTo(8.5, 13);
+        bolt.lineTo(11.5, 13);
+        bolt.lineTo(10.5, 18);
+        bolt.lineTo(15.5, 11);
+        bolt.lineTo(12.5, 11);
+        bolt.closeSubpath();
+        p.fillPath(bolt, color);
+    } else if (symbol.startsWith(QLatin1String("bolt.horizontal"))) {
+        // The API relay: a ring with a bolt lying across it, as traffic passing through.
+        p.drawEllipse(QPointF(12, 12), 9.5, 9.5);
+        QPainterPath bolt;
+        bolt.moveTo(5, 11);
+        bolt.lineTo(11, 8);
+        bolt.lineTo(11, 11);
+        bolt.lineTo(19, 13);
+        bolt.lineTo(13, 16);
+        bolt.lineTo(13, 13);
+        bolt.closeSubpath();
+        p.fillPath(bolt, color);
+    } else if (symbol == QLatin1String("memorychip")) {
+        // A memory module: a long board with its contacts along the bottom and a notch.
+        p.drawRoundedRect(QRectF(2, 6, 20, 10), 1.5, 1.5);
+        for (int i = 0; i < 3; ++i)
+            p.drawRect(QRectF(5 + i * 5.5, 9.5, 3, 3));
+        for (int i = 0; i < 6; ++i)
+            p.drawLine(QPointF(4 + i * 3.2, 16), QPointF(4 + i * 3.2, 19));
+    } else if (symbol.startsWith(QLatin1String("lightbulb"))) {
+        p.drawEllipse(QRectF(6, 2, 12, 12));
+        p.drawLine(QPointF(9, 14), QPointF(9.5, 17));
+        p.drawLine(QPointF(15, 14), QPointF(14.5, 17));
+        p.drawLine(QPointF(9.5, 18), QPointF(14.5, 18));
+        p.drawLine(QPointF(10.5, 21), QPointF(13.5, 21));
+    } else if (symbol.startsWith(QLatin1String("doc.on.doc"))) {
+        p.drawRoundedRect(QRectF(8, 6, 12, 16), 2, 2);
+        p.drawPolyline(QPolygonF({QPointF(5, 17), QPointF(4, 17), QPointF(4, 2), QPointF(15, 2), QPointF(15, 4)}));
+    } else if (symbol.startsWith(QLatin1String("square.and.arrow.up"))) {
+        p.drawPolyline(QPolygonF({QPointF(8, 9), QPointF(5, 9), QPointF(5, 21), QPointF(19, 21), QPointF(19, 9), QPointF(16, 9)}));
+        p.drawLine(QPointF(12, 15), QPointF(12, 2));
+        p.drawPolyline(QPolygonF({QPointF(8, 6), QPointF(12, 2), QPointF(16, 6)}));
+    } else if (symbol == QLatin1String("wind")) {
+        QPainterPath gusts;
+        gusts.moveTo(3, 8);
+        gusts.lineTo(15, 8);
+        gusts.cubicTo(19, 8, 19, 3, 15.5, 3.5);
+        gusts.moveTo(3, 13);
+        gusts.lineTo(19, 13);
+        gusts.cubicTo(23, 13, 23, 18, 19.5, 18);
+        gusts.moveTo(3, 18);
+        gusts.lineTo(12, 18);
+        p.drawPath(gusts);
+    } else if (symbol.startsWith(QLatin1String("trash"))) {
+        p.drawLine(QPointF(3, 6), QPointF(21, 6));
+        p.drawPolyline(QPolygonF({QPointF(9, 6), QPointF(9, 3), QPointF(15, 3), QPointF(15, 6)}));
+        p.drawPolyline(QPolygonF({QPointF(5, 6), QPointF(6.5, 21), QPointF(17.5, 21), QPointF(19, 6)}));
+        p.drawLine(QPointF(10, 10), QPointF(10, 17));
+        p.drawLine(QPointF(14, 10), QPointF(14, 17));
+    } else if (symbol.startsWith(QLatin1String("xmark"))) {
+        if (symbol.contains(QLatin1String("circle")))
+            p.drawEllipse(QPointF(12, 12), 10, 10);
+        p.drawLine(QPointF(8, 8), QPointF(16, 16));
+        p.drawLine(QPointF(16, 8), QPointF(8, 16));
+    } else if (symbol.startsWith(QLatin1String("battery"))) {
+        p.drawRoundedRect(QRectF(2, 7, 17, 10), 2.5, 2.5);
+        p.drawLine(QPointF(21.5, 10.5), QPointF(21.5, 13.5));
+        p.fillRect(QRectF(4.5, 9.5, 9, 5), color);
+    } else if (symbol.startsWith(QLatin1String("gauge"))) {
+        p.drawArc(QRectF(3, 4, 18, 18), -30 * 16, 240 * 16);
+        p.drawLine(QPointF(12, 13), QPointF(16.5, 8.5));
+        p.setBrush(color);
+        p.drawEllipse(QPointF(12, 13), 1.5, 1.5);
+    } else if (symbol.startsWith(QLatin1String("bolt"))) {
         QPainterPath bolt;
         bolt.moveTo(14, 2);
         bolt.lineTo(4, 14);
@@ -47,7 +128,7 @@ void drawGlyph(QPainter &p, const QString &symbol, const QColor &color)
         bolt.lineTo(13, 10);
         bolt.closeSubpath();
         p.fillPath(bolt, color);
-    } else if (symbol.startsWith(QLatin1String("cpu")) || symbol == QLatin1String("memorychip")) {
+    } else if (symbol.startsWith(QLatin1String("cpu"))) {
         p.drawRoundedRect(QRectF(6, 6, 12, 12), 2, 2);
         for (int i = 0; i < 3; ++i) {
             const double c = 9 + i * 3;

@@ -119,6 +119,19 @@ private Q_SLOTS:
         QCOMPARE(delegate->popover()->size(), AppDelegate::kPopoverSize);
     }
 
+    // "quillmoor --page Sensors": the launch dashboard opens on the page asked for.
+    void launchOpensTheAskedPage()
+    {
+        AppServices services{stats.get(), themes.get(), prefs.get(), center.get()};
+        services.localAI = localAI.get();
+        services.ping = ping.get();
+        services.presets = presets.get();
+        AppDelegate own(services);
+        own.applicationDidFinishLaunching(QStringLiteral("Sensors"));
+        QVERIFY(own.dashboardWindow());
+        QCOMPARE(pageTitle(own), QStringLiteral("Sensors"));
+    }
+
     void advisoryWithoutTerminalOpensItsWindow()
     {
         PresetSources sources;

@@ -11,6 +11,10 @@
 
 #include <cstring>
 #include <memory>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -293,6 +297,68 @@ private Q_SLOTS:
         else
             QTRY_VERIFY_WITH_TIMEOUT(clientClosed, 5000);
         QTRY_COMPARE(proxy.openConnections(), 0);
+    }
+
+    // A client that half-closes after its request (as `nc -N`, curl's upload from a pipe or
+    // a shell script do) still gets the whole reply, from an upstream that waits for the
+    // end of the request before it answers, as simple servers do.
+    void halfClosedClientStillGetsItsReply()
+    {
+        const QByteArray reply = jsonReply(R"({"model":"llama3:8b","done":true})");
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        QVERIFY(listener >= 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        QCOMPARE(::listen(listener, 4), 0);
+        QCOMPARE(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
+        QByteArray heard;
+        std::thread upstream([&] {
+            const int peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (peer < 0)
+                return;
+            const timeval limit{5, 0};
+            ::setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+            char buffer[4096];
+            ssize_t n;
+            while ((n = ::read(peer, buffer, sizeof buffer)) > 0)   // to the end of the request
+                heard.append(buffer, n);
+            if (n == 0)
+                (void)!::write(peer, reply.constData(), size_t(reply.size()));
+            ::close(peer);
+        });
+
+        RelayTarget target;
+        target.port = ntohs(address.sin_port);
+        LocalAPIProxyService proxy(target);
+        QVERIFY(startOn(proxy));
+        const QByteArray request = post("/api/generate", R"({"model": "llama3:8b"})");
+        const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        to.sin_port = htons(proxy.listeningPort());
+        QCOMPARE(::connect(client, reinterpret_cast<sockaddr *>(&to), sizeof to), 0);
+        QCOMPARE(::write(client, request.constData(), size_t(request.size())), ssize_t(request.size()));
+        QCOMPARE(::shutdown(client, SHUT_WR), 0);
+        const timeval limit{5, 0};
+        ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        QByteArray got;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(client, buffer, sizeof buffer)) > 0)
+            got.append(buffer, n);
+        ::close(client);
+        upstream.join();
+        ::close(listener);
+
+        QCOMPARE(n, ssize_t(0));   // the stream ended, it did not time out
+        QCOMPARE(heard, request);
+        QCOMPARE(got, reply);
+        QTRY_COMPARE(proxy.openConnections(), 0);
+        QTRY_COMPARE(proxy.lastRoutedModel(), QStringLiteral("llama3:8b"));
     }
 };
 

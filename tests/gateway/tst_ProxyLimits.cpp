@@ -119,6 +119,8 @@ private Q_SLOTS:
         target.port = upstream.port();
         target.maxConnections = 3;
         LocalAPIProxyService proxy(target);
+        QStringList logs;
+        connect(&proxy, &LocalAPIProxyService::logged, this, [&](const QString &line) { logs << line; });
         QVERIFY(startOn(proxy));
 
         std::vector<std::unique_ptr<QTcpSocket>> held;
@@ -134,6 +136,13 @@ private Q_SLOTS:
         extra.write("GET /api/tags HTTP/1.1\r\n\r\n");
         QCOMPARE(receiveUntilClosed(extra), kBusyReply);
         QCOMPARE(RelayedConnection::busyReply(), kBusyReply);
+        QTcpSocket another;   // a second refusal in the same spell adds no line
+        another.connectToHost(QHostAddress::LocalHost, proxy.listeningPort());
+        QVERIFY(another.waitForConnected(2000));
+        QCOMPARE(receiveUntilClosed(another), kBusyReply);
+        const auto busyLines = [&] { return logs.filter(QStringLiteral("Proxy busy")); };
+        QTRY_COMPARE(busyLines().size(), 1);
+        QVERIFY(busyLines().first().contains(QStringLiteral("3 connections")));
 
         // The three within the limit were not disturbed, and a freed place is taken again.
         for (auto &client : held)
@@ -144,6 +153,8 @@ private Q_SLOTS:
         next.connectToHost(QHostAddress::LocalHost, proxy.listeningPort());
         QVERIFY(next.waitForConnected(2000));
         QVERIFY(echoes(next, "GET / HTTP/1.1\r\n\r\n"));
+        QTRY_VERIFY(logs.contains(QStringLiteral("✅ Proxy accepting again after turning away 2 client(s)")));
+        QCOMPARE(busyLines().size(), 1);
         QCOMPARE(proxy.requestCount(), 4);   // three held and the next; the refused one is not counted
         held.clear();
         next.disconnectFromHost();

@@ -250,6 +250,57 @@ private Q_SLOTS:
         QCOMPARE(gone.statusText(), QStringLiteral("Offline"));
     }
 
+    // Where a loaded model lives and how long it stays, in the words Ollama's own client
+    // uses, from the fields its listing gives.
+    void residencyAndExpiryAsOllamaSaysThem()
+    {
+        const auto models = LocalAIModel::decodeListing(R"({"models": [
+            {"name": "cpu", "size": 1000, "size_vram": 0, "context_length": 4096},
+            {"name": "split", "size": 1000, "size_vram": 520},
+            {"name": "gpu", "size": 1000, "size_vram": 1000, "context_length": 131072},
+            {"name": "sliver", "size": 100000, "size_vram": 1},
+            {"name": "old server", "size": 1000}]})");
+        QVERIFY(models);
+        QCOMPARE(models->at(0).residency(), QStringLiteral("100% CPU"));
+        QCOMPARE(models->at(0).contextLength, 4096);
+        QCOMPARE(models->at(1).residency(), QStringLiteral("48% / 52% CPU/GPU"));
+        QCOMPARE(models->at(2).residency(), QStringLiteral("100% GPU"));
+        QCOMPARE(models->at(2).contextLength, 131072);
+        QCOMPARE(models->at(3).residency(), QStringLiteral("99% / 1% CPU/GPU"));   // a sliver is not "100% CPU"
+        QCOMPARE(models->at(4).residency(), QStringLiteral("100% CPU"));
+        QCOMPARE(models->at(4).contextLength, 0);
+        QVERIFY(!LocalAIModel::decodeListing(R"({"models": [{"name": "x", "size": 1, "size_vram": "lots"}]})"));
+
+        // A negative keep-alive: Ollama sets the expiry centuries ahead.
+        const auto forever = LocalAIModel::decodeListing(R"({"models": [{"name": "x", "size": 1, "expires_at": "2318-08-25T10:15:31.5+01:00"}]})");
+        QVERIFY(forever && forever->first().expiresAt);
+        QCOMPARE(LocalAIModel::expiryText(*forever->first().expiresAt, clock), QStringLiteral("Forever"));
+        QCOMPARE(LocalAIModel::expiryText(clock.addSecs(-1), clock), QStringLiteral("Stopping…"));
+        QCOMPARE(LocalAIModel::expiryText(clock, clock), QStringLiteral("Stopping…"));
+        QCOMPARE(LocalAIModel::expiryText(clock.addSecs(1), clock), QStringLiteral("in 1 second"));
+        QCOMPARE(LocalAIModel::expiryText(clock.addSecs(250), clock), QStringLiteral("in 4 minutes"));
+        QCOMPARE(LocalAIModel::expiryText(clock.addSecs(3 * 3600 + 5), clock), QStringLiteral("in 3 hours"));
+        QCOMPARE(LocalAIModel::expiryText(clock.addDays(19 * 365), clock), QStringLiteral("in 6935 days"));
+        QCOMPARE(LocalAIModel::expiryText(QDateTime(), clock), QString());
+    }
+
+    void ejectAllAsksForEachLoadedModelOnce()
+    {
+        FakeHttpServer server;
+        server.reply(200, R"({"models": [{"name": "llama3:8b", "size": 5}, {"name": "qwen2:7b", "size": 6}]})");
+        LocalAIService service(liveSources(server.url()), LocalAIService::Polling::Manual);
+        service.setDemoMode(false);
+        await([&](auto done) { service.updateModels(done); });
+        QCOMPARE(service.activeModels().size(), 2);
+        const qsizetype before = server.requests().size();
+        await([&](auto done) { service.ejectAll(done); });
+        QStringList ejected;
+        for (qsizetype i = before; i < server.requests().size(); ++i)
+            if (server.requests()[i].method == "POST")
+                ejected << QJsonDocument::fromJson(server.requests()[i].body).object().value("model").toString();
+        QCOMPARE(ejected, (QStringList{"llama3:8b", "qwen2:7b"}));
+    }
+
     // A pass waiting on a slow server is not overlapped by the next tick.
     void passesDoNotOverlap()
     {

@@ -2,6 +2,7 @@
 #include "ui/Format.h"
 #include "ui/PersonaCatalog.h"
 #include "ui/QmlServices.h"
+#include "ui/SymbolIcon.h"
 #include "ui/SymbolImageProvider.h"
 #include "app/WorkspacePersona.h"
 
@@ -427,6 +428,28 @@ private Q_SLOTS:
         chart->setProperty("values2", QVariantList{});
         chart->setProperty("maximum", 0.0);
         QVERIFY(chart->property("scaleTop").toDouble() > 0);   // an empty chart never divides by zero
+    }
+
+    // Each sidebar shows a glyph per entry that no other entry of the same sidebar shares:
+    // the chip is AI Hardware's, not also Sensors' and Memory's; the presets' bolt is not the
+    // relay's.
+    void sidebarGlyphsAreDistinct()
+    {
+        for (const WorkspacePersona &persona : WorkspacePersona::allCases()) {
+            const QList<SidebarEntry> entries = persona.personaTools() + persona.systemMonitorItems()
+                                              + WorkspacePersona::utilityItems();
+            QHash<QByteArray, QString> seen;
+            QSet<QString> symbols;
+            for (const SidebarEntry &entry : entries) {
+                if (symbols.contains(entry.symbol))
+                    continue;   // one page under two titles may share its glyph
+                symbols.insert(entry.symbol);
+                const QImage image = SymbolIcon::drawn(entry.symbol, 24, 1.0, Qt::white).toImage();
+                const QByteArray key(reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes());
+                QVERIFY2(!seen.contains(key), qPrintable(persona.rawValue() + ": " + entry.title + " looks like " + seen.value(key)));
+                seen.insert(key, entry.title);
+            }
+        }
     }
 
     void presetsScreenLogsAndModifiers()

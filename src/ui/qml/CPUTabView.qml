@@ -83,7 +83,7 @@ ColumnLayout {
         HardwareRow {
             objectName: "gpuTempRow"
             symbol: "cpu.fill"; title: "GPU Temp"
-            value: Format.degrees(root.stats.gpuTemperature)
+            value: Format.estimate(Format.degrees(root.stats.gpuTemperature), root.stats.gpuTemperatureMeasured)
         }
     }
 

@@ -15,6 +15,11 @@ ColumnLayout {
     // The top of the scale; 0 scales to the largest sample (at least 1).
     property real maximum: 0
     property string unit
+    // A second series in another unit (fan RPM beside °C) gets its own scale: set unit2.
+    // Empty, both series share the first scale.
+    property string unit2
+    property real maximum2: 0
+    readonly property bool twoScales: unit2.length > 0
     property string spanText
     property int plotHeight: 110
 
@@ -25,6 +30,17 @@ ColumnLayout {
         let m = 1
         for (let i = 0; i < values.length; ++i)
             if (isFinite(values[i])) m = Math.max(m, values[i])
+        if (!twoScales)
+            for (let j = 0; j < values2.length; ++j)
+                if (isFinite(values2[j])) m = Math.max(m, values2[j])
+        return m * 1.1
+    }
+    readonly property real scaleTop2: {
+        if (!twoScales)
+            return scaleTop
+        if (maximum2 > 0)
+            return maximum2
+        let m = 1
         for (let j = 0; j < values2.length; ++j)
             if (isFinite(values2[j])) m = Math.max(m, values2[j])
         return m * 1.1
@@ -52,7 +68,15 @@ ColumnLayout {
         Text {
             objectName: "chartTop"
             text: Format.fixed(root.scaleTop, root.scaleTop >= 10 ? 0 : 1) + root.unit
-            color: root.theme.secondaryTextColor
+            color: root.twoScales ? root.color : root.theme.secondaryTextColor
+            font.pixelSize: 10
+            font.family: "monospace"
+        }
+        Text {
+            objectName: "chartTop2"
+            visible: root.twoScales
+            text: Format.fixed(root.scaleTop2, root.scaleTop2 >= 10 ? 0 : 1) + root.unit2
+            color: root.color2
             font.pixelSize: 10
             font.family: "monospace"
         }
@@ -80,20 +104,21 @@ ColumnLayout {
             function onValuesChanged() { plot.refresh() }
             function onValues2Changed() { plot.refresh() }
             function onScaleTopChanged() { plot.refresh() }
+            function onScaleTop2Changed() { plot.refresh() }
             function onColorChanged() { plot.refresh() }
             function onColor2Changed() { plot.refresh() }
             function onVisibleChanged() { if (root.visible && plot.stale) plot.requestPaint() }
         }
 
-        function line(ctx, samples, colour) {
+        function line(ctx, samples, colour, top) {
             if (samples.length < 2)
                 return
             const usable = height - 2
             ctx.beginPath()
             for (let i = 0; i < samples.length; ++i) {
-                const v = isFinite(samples[i]) ? Math.max(0, Math.min(samples[i], root.scaleTop)) : 0
+                const v = isFinite(samples[i]) ? Math.max(0, Math.min(samples[i], top)) : 0
                 const x = i * width / (samples.length - 1)
-                const y = 1 + usable - v / root.scaleTop * usable
+                const y = 1 + usable - v / top * usable
                 if (i === 0) ctx.moveTo(x, y)
                 else ctx.lineTo(x, y)
             }
@@ -122,8 +147,8 @@ ColumnLayout {
                 ctx.lineTo(width, y)
                 ctx.stroke()
             }
-            line(ctx, root.values, root.color)
-            line(ctx, root.values2, root.color2)
+            line(ctx, root.values, root.color, root.scaleTop)
+            line(ctx, root.values2, root.color2, root.scaleTop2)
         }
     }
 
