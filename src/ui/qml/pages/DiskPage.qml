@@ -50,6 +50,12 @@ DashboardPage {
 
     ConfirmDeleteDialog { id: confirm }
 
+    // Space presses a button already; Enter does the same here.
+    component PageButton: RunningButton {
+        Keys.onReturnPressed: if (enabled) clicked()
+        Keys.onEnterPressed: if (enabled) clicked()
+    }
+
     // ---- Junk --------------------------------------------------------------------------
     Card {
         objectName: "junkCard"
@@ -65,7 +71,7 @@ DashboardPage {
         }
         RowLayout {
             spacing: 10
-            RunningButton {
+            PageButton {
                 objectName: "junkScanButton"
                 text: "Scan Junk"
                 runningText: "Scanning System..."
@@ -73,7 +79,7 @@ DashboardPage {
                 enabled: page.stats !== null && !running && !(page.stats && page.stats.isCleaningJunk)
                 onClicked: page.stats.scanJunk()
             }
-            RunningButton {
+            PageButton {
                 objectName: "junkCleanButton"
                 visible: page.junkScanned
                 text: "Clean " + Format.gb(page.stats ? page.stats.junkFoundInGB : 0, 2)
@@ -116,7 +122,7 @@ DashboardPage {
         }
         RowLayout {
             spacing: 10
-            RunningButton {
+            PageButton {
                 objectName: "hfScanButton"
                 text: "Scan HF Cache"
                 runningText: "Analyzing Model Hub..."
@@ -124,7 +130,7 @@ DashboardPage {
                 enabled: page.stats !== null && !running
                 onClicked: { page.hfScanning = true; page.stats.refreshHuggingFaceCacheSize() }
             }
-            RunningButton {
+            PageButton {
                 objectName: "hfPurgeButton"
                 readonly property real gb: page.stats ? page.stats.huggingFaceCacheSizeInGB : 0
                 text: "Purge " + Format.gb(gb, 2) + " of Models"
@@ -162,7 +168,7 @@ DashboardPage {
             font.pixelSize: 12
             wrapMode: Text.WordWrap
         }
-        RunningButton {
+        PageButton {
             objectName: "ollamaPurgeButton"
             readonly property real gb: page.caches ? page.caches.ollamaCacheSizeGB : 0
             text: "Purge " + Format.gb(gb, 2)
@@ -207,7 +213,7 @@ DashboardPage {
                 onPurge: confirm.ask(location, sizeBytes, () => page.caches.purgeCacheRow(key))
             }
         }
-        RunningButton {
+        PageButton {
             objectName: "purgeAllButton"
             Layout.topMargin: 4
             text: groupCard.purgeAllText
@@ -336,7 +342,7 @@ DashboardPage {
             font.pixelSize: 11
             wrapMode: Text.WordWrap
         }
-        RunningButton {
+        PageButton {
             objectName: "checkDriveButton"
             text: "Check Drive"
             runningText: "Asking udisks..."
