@@ -8,6 +8,7 @@
 #include "platform/ApplicationLauncher.h"
 #include "localai/LocalAIService.h"
 #include "presets/PresetManager.h"
+#include "telemetry/DriveHealthMonitor.h"
 #include "telemetry/PingService.h"
 #include "processes/ProcessMonitor.h"
 #include "telemetry/SystemStatsProvider.h"
@@ -88,6 +89,7 @@ void AppDelegate::setUpEngine(Preferences &preferences, NotificationCenter &cent
     set.proxy = m_services.proxy.orElse([] { return &LocalAPIProxyService::shared(); });
     set.updater = m_services.updater.orElse([] { return &AutoUpdater::shared(); });
     set.launchAtLogin = m_services.launchAtLogin.orElse([] { return &LaunchAtLoginManager::shared(); });
+    set.driveHealth = m_services.driveHealth.orElse([] { return &DriveHealthMonitor::shared(); });
     QmlServices::install(*m_engine, std::move(set));
 }
 

@@ -49,6 +49,7 @@ struct AppServices
     QmlServices::Ref<LocalAPIProxyService> proxy = {};
     QmlServices::Ref<AutoUpdater> updater = {};
     QmlServices::Ref<LaunchAtLoginManager> launchAtLogin = {};
+    QmlServices::Ref<DriveHealthMonitor> driveHealth = {};
 };
 
 // Builds the telemetry tray icon, the popover and the dashboard window, and routes clicks

@@ -14,6 +14,7 @@
 #include "presets/PresetManager.h"
 #include "support/AutoUpdater.h"
 #include "support/LaunchAtLoginManager.h"
+#include "telemetry/DriveHealthMonitor.h"
 #include "telemetry/SystemStatsProvider.h"
 
 #include <QCoreApplication>
@@ -122,5 +123,11 @@ LocalAPILatencyService &LocalAPILatencyService::shared()
 LocalAPIProxyService &LocalAPIProxyService::shared()
 {
     static auto *instance = new LocalAPIProxyService;
+    return *instance;
+}
+
+DriveHealthMonitor &DriveHealthMonitor::shared()
+{
+    static auto *instance = new DriveHealthMonitor(DriveHealthSources::forThisMachine());
     return *instance;
 }

@@ -245,13 +245,63 @@ void BuildCacheService::deleteThenScan(std::function<QStringList()> work, Done d
     });
 }
 
-void BuildCacheService::purgeCacheRow(const QString &key)
+void BuildCacheService::purgeRows(const QStringList &keys, Done done)
 {
-    for (const CacheRow &row : std::as_const(m_table))
-        if (row.key == key) {
-            purge(row.cache);
-            return;
+    QList<Cache> caches;
+    QStringList found;
+    QList<PurgeTarget> targets;
+    for (const QString &key : keys)
+        for (const CacheRow &row : std::as_const(m_table))
+            if (row.key == key && !caches.contains(row.cache)) {
+                caches.append(row.cache);
+                found.append(key);
+                targets += row.purges;
+            }
+    done = track(found, std::move(done));
+    if (demoMode()) {
+        for (const Cache cache : std::as_const(caches))
+            setSize(cache, 0);
+        done();
+        return;
+    }
+    if (targets.isEmpty()) {
+        QTimer::singleShot(0, this, done);
+        return;
+    }
+    deleteThenScan(
+        [targets, home = m_sources.homePath] { return CachePurger::purge(targets, DeletionGuard(home)); },
+        std::move(done));
+}
+
+BuildCacheService::Done BuildCacheService::track(const QStringList &keys, Done done)
+{
+    QStringList listed;
+    for (const QString &key : keys)
+        if (!key.isEmpty())
+            listed.append(key);
+    if (!listed.isEmpty()) {
+        m_purging += listed;
+        Q_EMIT purgingChanged();
+    }
+    return [this, listed, done = std::move(done)] {
+        if (!listed.isEmpty()) {
+            for (const QString &key : listed)
+                m_purging.removeOne(key);
+            Q_EMIT purgingChanged();
+            Q_EMIT purgeFinished(listed);
         }
+        if (done)
+            done();
+    };
+}
+
+QString BuildCacheService::modelFolderKey(const QString &path)
+{
+    if (path.contains(QLatin1String("huggingface")))
+        return QStringLiteral("huggingface");
+    if (path.contains(QLatin1String("ollama")))
+        return QStringLiteral("ollama");
+    return {};
 }
 
 void BuildCacheService::purge(Cache cache, Done done)

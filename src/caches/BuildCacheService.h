@@ -57,6 +57,12 @@ class BuildCacheService : public QObject
     Q_PROPERTY(double huggingfaceCacheSizeGB READ huggingfaceCacheSizeGB NOTIFY huggingfaceCacheSizeGBChanged)
     Q_PROPERTY(double ollamaCacheSizeGB READ ollamaCacheSizeGB NOTIFY ollamaCacheSizeGBChanged)
     Q_PROPERTY(bool scanning READ isScanning NOTIFY scanningChanged)
+    // The rows (by key) and model folders ("huggingface", "ollama") whose purge the screens
+    // started and that have not finished yet, re-measuring included.
+    Q_PROPERTY(QStringList purging READ purging NOTIFY purgingChanged)
+    // The two model folders, for the question asked before they are emptied.
+    Q_PROPERTY(QString huggingFaceHubPath READ huggingFaceHubPath CONSTANT)
+    Q_PROPERTY(QString ollamaModelsPath READ ollamaModelsPath CONSTANT)
 
 public:
     enum class Polling { Start, Manual };
@@ -116,15 +122,19 @@ public:
     Q_INVOKABLE void purgeFinalCutCache() { purge(Cache::FinalCut); }
     Q_INVOKABLE void purgeDavinciCache() { purge(Cache::Davinci); }
     Q_INVOKABLE void purgeAdobeCache() { purge(Cache::Adobe); }
-    // Any row by its key ("pipCacheSize"...).
-    Q_INVOKABLE void purgeCacheRow(const QString &key);
+    // Any row by its key ("pipCacheSize"...), listed in `purging` until done.
+    Q_INVOKABLE void purgeCacheRow(const QString &key) { purgeRows({key}); }
+    // Several rows at once: every folder they name is deleted, then one pass re-measures
+    // them all. Keys of no row are passed over. Listed in `purging` until done.
+    Q_INVOKABLE void purgeRows(const QStringList &keys) { purgeRows(keys, {}); }
+    void purgeRows(const QStringList &keys, Done done);
     // Deletes one cache as its row says, then runs a pass; `done` after it.
     void purge(Cache cache, Done done = {});
 
     // The model folder a path names: one containing "huggingface" is the Hugging Face hub,
     // else one containing "ollama" is Ollama's model store; its contents are deleted and
     // the folders measured again. Any other path changes nothing.
-    Q_INVOKABLE void purgeCache(const QString &path) { purgeCache(path, {}); }
+    Q_INVOKABLE void purgeCache(const QString &path) { purgeCache(path, track({modelFolderKey(path)}, {})); }
     void purgeCache(const QString &path, Done done);
 
     // Deletes one runtime version, which must be a version folder inside nvm's, mise's or
@@ -185,6 +195,9 @@ public:
     double ollamaCacheSizeGB() const { return m_ollamaCacheSizeGB; }
     // Every row of the cache table with its current size, in table order.
     QList<CacheRowInfo> cacheRows() const;
+    QStringList purging() const { return m_purging; }
+    // "huggingface" or "ollama" for a path purgeCache() acts on; empty for any other.
+    static QString modelFolderKey(const QString &path);
 
 Q_SIGNALS:
     void derivedDataSizeChanged();
@@ -211,6 +224,9 @@ Q_SIGNALS:
     void huggingfaceCacheSizeGBChanged();
     void ollamaCacheSizeGBChanged();
     void scanningChanged();
+    void purgingChanged();
+    // A purge the screens started has deleted what it could and re-measured.
+    void purgeFinished(const QStringList &keys);
     void passFinished();
     void logged(const QString &line);
 
@@ -228,6 +244,8 @@ private:
     void setOllamaCacheSizeGB(double gb);
     void setFoundSDKVersions(const QList<SDKVersionInfo> &rows);
     void setScanning(bool on);
+    // Lists `keys` in `purging` until the returned callback runs, which then calls `done`.
+    Done track(const QStringList &keys, Done done);
     // Deletes on a worker, then runs a pass; `done` after it.
     void deleteThenScan(std::function<QStringList()> work, Done done);
     template<typename T>
@@ -240,6 +258,7 @@ private:
     QList<QFuture<void>> m_workers;
 
     bool m_scanning = false;
+    QStringList m_purging;
     bool m_passQueued = false;
     QList<Done> m_running;   // called when the running pass ends
     QList<Done> m_queued;    // called when the queued pass ends

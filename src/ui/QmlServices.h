@@ -39,6 +39,7 @@ class QmlServices : public QObject
     Q_PROPERTY(AutoUpdater *updater READ updater CONSTANT)
     Q_PROPERTY(LaunchAtLoginManager *launchAtLogin READ launchAtLogin CONSTANT)
     Q_PROPERTY(PingService *ping READ ping CONSTANT)
+    Q_PROPERTY(DriveHealthMonitor *driveHealth READ driveHealth CONSTANT)
     Q_PROPERTY(MachineHardwareInfo machine READ machine CONSTANT)
 
     Q_PROPERTY(RecordListModelBase *activeConnections READ activeConnections CONSTANT)
@@ -99,6 +100,7 @@ public:
         Ref<AutoUpdater> updater;
         Ref<LaunchAtLoginManager> launchAtLogin;
         Ref<PingService> ping;
+        Ref<DriveHealthMonitor> driveHealth;
     };
 
     explicit QmlServices(Set services, QObject *parent = nullptr);
@@ -126,6 +128,7 @@ public:
     AutoUpdater *updater() const { return m_set.updater.get(); }
     LaunchAtLoginManager *launchAtLogin() const { return m_set.launchAtLogin.get(); }
     PingService *ping() const { return m_set.ping.get(); }
+    DriveHealthMonitor *driveHealth() const { return m_set.driveHealth.get(); }
     // The machine's description, read once; empty without a telemetry service.
     MachineHardwareInfo machine() const;
 

@@ -30,6 +30,7 @@
 #include "support/AutoUpdater.h"
 #include "support/LaunchAtLoginManager.h"
 #include "telemetry/ActiveConnection.h"
+#include "telemetry/DriveHealthMonitor.h"
 #include "telemetry/MachineHardwareInfo.h"
 #include "telemetry/PingService.h"
 #include "telemetry/SystemStatsProvider.h"
@@ -149,6 +150,14 @@ struct PingServiceForeign
     QML_FOREIGN(PingService)
     QML_NAMED_ELEMENT(PingService)
     QML_UNCREATABLE("Reach PingService through Services.")
+};
+
+struct DriveHealthMonitorForeign
+{
+    Q_GADGET
+    QML_FOREIGN(DriveHealthMonitor)
+    QML_NAMED_ELEMENT(DriveHealthMonitor)
+    QML_UNCREATABLE("Reach DriveHealthMonitor through Services.")
 };
 
 struct ProcessInfoDataForeign

@@ -231,6 +231,60 @@ private Q_SLOTS:
         QCOMPARE(logged.count(), 0);
     }
 
+    // The game page's rows: shader caches go, the model folders beside them stay; the rows
+    // are listed as purging until the re-measure is in, and then reported done once.
+    void gamingRowsPurgeShaderCachesOnly()
+    {
+        write(QStringLiteral(".local/share/Steam/steamapps/shadercache/730/fozpipelinesv6/a"), 10);
+        write(QStringLiteral(".cache/mesa_shader_cache/index"), 10);
+        write(QStringLiteral(".cache/mesa_shader_cache_db/part0"), 10);
+        write(QStringLiteral(".cache/nvidia/GLCache/ab/cd"), 10);
+        write(QStringLiteral(".ollama/models/blobs/sha256-1"), 20);
+        write(QStringLiteral(".cache/huggingface/hub/models--a--b/blobs/0"), 20);
+        write(QStringLiteral(".cache/pip/http/1"), 10);
+
+        auto caches = service();
+        scan(*caches);
+        QStringList gaming;
+        for (const CacheRowInfo &row : caches->cacheRows())
+            if (row.group == QLatin1String("gaming"))
+                gaming.append(row.key);
+        QCOMPARE(gaming, (QStringList{QStringLiteral("mesaShaderCacheSize"), QStringLiteral("nvidiaShaderCacheSize"),
+                                      QStringLiteral("steamShaderCacheSize")}));
+        QCOMPARE(caches->mesaShaderCacheSize(), 20);
+
+        QSignalSpy finished(caches.get(), &BuildCacheService::purgeFinished);
+        QStringList whileRunning;
+        await([&](auto done) {
+            caches->purgeRows(gaming + QStringList{QStringLiteral("noSuchRow")}, done);
+            whileRunning = caches->purging();
+        });
+        QCOMPARE(whileRunning, gaming);
+        QCOMPARE(caches->purging(), QStringList{});
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.first().first().toStringList(), gaming);
+
+        QVERIFY(QFileInfo(home(QStringLiteral(".local/share/Steam/steamapps/shadercache"))).isDir());
+        QVERIFY(!exists(home(QStringLiteral(".local/share/Steam/steamapps/shadercache/730"))));
+        QVERIFY(!exists(home(QStringLiteral(".cache/mesa_shader_cache"))));
+        QVERIFY(!exists(home(QStringLiteral(".cache/mesa_shader_cache_db"))));
+        QVERIFY(!exists(home(QStringLiteral(".cache/nvidia/GLCache"))));
+        QCOMPARE(caches->steamShaderCacheSize() + caches->mesaShaderCacheSize() + caches->nvidiaShaderCacheSize(), 0);
+        QVERIFY(QFileInfo(home(QStringLiteral(".ollama/models/blobs/sha256-1"))).isFile());
+        QVERIFY(QFileInfo(home(QStringLiteral(".cache/huggingface/hub/models--a--b/blobs/0"))).isFile());
+        QVERIFY(QFileInfo(home(QStringLiteral(".cache/pip/http/1"))).isFile());
+        QCOMPARE(caches->pipCacheSize(), 10);
+
+        // The model folders' own purge is tracked under their names.
+        QSignalSpy purging(caches.get(), &BuildCacheService::purgingChanged);
+        caches->purgeCache(QStringLiteral("~/.ollama/models"));
+        QCOMPARE(caches->purging(), QStringList{QStringLiteral("ollama")});
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(caches->purging(), QStringList{});
+        QVERIFY(!exists(home(QStringLiteral(".ollama/models/blobs"))));
+        QVERIFY(QFileInfo(home(QStringLiteral(".cache/huggingface/hub/models--a--b/blobs/0"))).isFile());
+    }
+
     void refusesToDeleteTheHomeOrAboveIt()
     {
         write(QStringLiteral("Documents/keep"), 10);

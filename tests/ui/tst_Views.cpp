@@ -427,7 +427,9 @@ private Q_SLOTS:
         chart->setProperty("values", QVariantList{});
         chart->setProperty("values2", QVariantList{});
         chart->setProperty("maximum", 0.0);
-        QVERIFY(chart->property("scaleTop").toDouble() > 0);   // an empty chart never divides by zero
+        QCOMPARE(chart->property("scaleTop").toDouble(), 1.0);   // an empty chart never divides by zero
+        chart->setProperty("values", QVariantList{0.0, 0.0});
+        QCOMPARE(chart->property("scaleTop").toDouble(), 1.0);   // nor does a flat zero line
     }
 
     // Each sidebar shows a glyph per entry that no other entry of the same sidebar shares:

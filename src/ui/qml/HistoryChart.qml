@@ -12,7 +12,7 @@ ColumnLayout {
     property var values2: []
     property color color2: "#30d158"
     property string label2
-    // The top of the scale; 0 scales to the largest sample (at least 1).
+    // The top of the scale; 0 scales to the largest sample, or to 1 while every sample is 0.
     property real maximum: 0
     property string unit
     // A second series in another unit (fan RPM beside °C) gets its own scale: set unit2.
@@ -27,23 +27,23 @@ ColumnLayout {
     readonly property real scaleTop: {
         if (maximum > 0)
             return maximum
-        let m = 1
+        let m = 0
         for (let i = 0; i < values.length; ++i)
             if (isFinite(values[i])) m = Math.max(m, values[i])
         if (!twoScales)
             for (let j = 0; j < values2.length; ++j)
                 if (isFinite(values2[j])) m = Math.max(m, values2[j])
-        return m * 1.1
+        return m > 0 ? m * 1.1 : 1   // a flat zero line still has a scale
     }
     readonly property real scaleTop2: {
         if (!twoScales)
             return scaleTop
         if (maximum2 > 0)
             return maximum2
-        let m = 1
+        let m = 0
         for (let j = 0; j < values2.length; ++j)
             if (isFinite(values2[j])) m = Math.max(m, values2[j])
-        return m * 1.1
+        return m > 0 ? m * 1.1 : 1   // a flat zero line still has a scale
     }
     spacing: 4
     Accessible.role: Accessible.Chart

@@ -56,6 +56,27 @@ RowLayout {
         enabled: root.available
         checked: root.checked
         Accessible.name: root.text
+        // Drawn in the theme, so it reads the same in every style and shows keyboard focus.
+        indicator: Rectangle {
+            implicitWidth: 40
+            implicitHeight: 22
+            x: toggle.leftPadding
+            y: toggle.topPadding + (toggle.availableHeight - height) / 2
+            radius: 11
+            color: toggle.checked ? root.theme.accentColor : root.theme.dividerColor
+            opacity: toggle.enabled ? 1 : 0.45
+            border.width: toggle.visualFocus ? 2 : 0
+            border.color: root.theme.textColor
+            Rectangle {
+                x: toggle.checked ? parent.width - width - 3 : 3
+                y: 3
+                width: 16
+                height: 16
+                radius: 8
+                color: "white"
+                Behavior on x { NumberAnimation { duration: 120 } }
+            }
+        }
         onToggled: {
             root.toggled(checked)
             // The service owns the state: a refused change springs back to what it reports.

@@ -34,7 +34,11 @@ DashboardPage {
             Text { text: "Fan Speed: "; color: page.theme.secondaryTextColor; font.pixelSize: 13 }
             Text {
                 objectName: "fanSpeedText"
-                text: Format.estimate(Format.fixed(page.fanSpeed, 0) + " RPM", page.stats.fanRPMsMeasured)
+                // An estimate needs something to follow: with neither a fan nor a CPU
+                // sensor there is no figure to give.
+                text: !page.stats.fanRPMsMeasured && !page.stats.socTemperatureMeasured
+                      ? "no sensor"
+                      : Format.estimate(Format.fixed(page.fanSpeed, 0) + " RPM", page.stats.fanRPMsMeasured)
                 color: page.theme.textColor
                 font.pixelSize: 13; font.weight: Font.Bold; font.family: "monospace"
             }
@@ -44,7 +48,8 @@ DashboardPage {
             objectName: "fanSensorNote"
             visible: !page.stats.fanRPMsMeasured || page.stats.fanRPMs.length > 1
             text: !page.stats.fanRPMsMeasured
-                  ? "no fan sensor: the figure is estimated from the CPU temperature"
+                  ? (page.stats.socTemperatureMeasured ? "no fan sensor: the figure is estimated from the CPU temperature"
+                                                       : "no fan sensor and no CPU temperature to estimate it from")
                   : page.stats.fanRPMs.length + " fans: " + page.stats.fanRPMs.map(function(rpm) { return Format.fixed(rpm, 0) }).join(", ") + " RPM"
             color: page.theme.secondaryTextColor
             font.pixelSize: 10
