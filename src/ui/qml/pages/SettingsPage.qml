@@ -53,6 +53,59 @@ DashboardPage {
         }
     }
 
+    // An alert kind and the status it is in, which the user cannot change here.
+    component AlertRow: RowLayout {
+        id: alert
+        property string text
+        property string caption
+        property string status
+        property bool active
+        Layout.fillWidth: true
+        spacing: 10
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text + ": " + status
+        ColumnLayout {
+            Layout.fillWidth: true
+            spacing: 2
+            Text {
+                Layout.fillWidth: true
+                text: alert.text
+                color: page.theme.textColor
+                font.pixelSize: 13
+                font.weight: Font.DemiBold
+                wrapMode: Text.WordWrap
+            }
+            Text {
+                Layout.fillWidth: true
+                text: alert.caption
+                color: page.theme.secondaryTextColor
+                font.pixelSize: 11
+                wrapMode: Text.WordWrap
+            }
+        }
+        Rectangle {
+            // Beside the title: a wrapped caption settles its height a pass later, and a
+            // centred badge would sit a row too low until it did.
+            Layout.alignment: Qt.AlignTop
+            Layout.topMargin: 2
+            implicitWidth: stateText.implicitWidth + 16
+            implicitHeight: stateText.implicitHeight + 6
+            radius: height / 2
+            color: alert.active ? Qt.rgba(0.19, 0.82, 0.35, 0.18) : page.theme.cardBackground
+            border.width: 1
+            border.color: alert.active ? "#30d158" : page.theme.dividerColor
+            Text {
+                id: stateText
+                objectName: "alertState"
+                anchors.centerIn: parent
+                text: alert.status
+                color: alert.active ? "#30d158" : page.theme.secondaryTextColor
+                font.pixelSize: 11
+                font.weight: Font.DemiBold
+            }
+        }
+    }
+
     Card {
         Layout.fillWidth: true
         title: "General"
@@ -101,30 +154,26 @@ DashboardPage {
         symbol: "gauge"
 
         // The CPU alert cannot be switched off; the threshold below is what controls it. The
-        // other two kinds of alert are not watched for by this version, and say so.
-        ToggleRow {
-            objectName: "cpuAlertsToggle"
-            Layout.fillWidth: true
+        // other two kinds of alert are not watched for by this version. Neither is a switch
+        // that would do nothing: each row states what holds.
+        AlertRow {
+            objectName: "cpuAlertsRow"
             text: "High CPU Alerts"
-            checked: true
-            available: false
-            unavailableText: "Always on: a desktop notification whenever CPU use is above the threshold below."
+            status: "Always on"
+            active: true
+            caption: "A desktop notification whenever CPU use is above the threshold below."
         }
-        ToggleRow {
-            objectName: "connectionAlertsToggle"
-            Layout.fillWidth: true
+        AlertRow {
+            objectName: "connectionAlertsRow"
             text: "New Network Connection Alerts"
-            checked: false
-            available: false
-            unavailableText: "Not available in this version: nothing watches for new connections yet."
+            status: "Not available"
+            caption: "Not available in this version: nothing watches for new connections yet."
         }
-        ToggleRow {
-            objectName: "diskAlertsToggle"
-            Layout.fillWidth: true
+        AlertRow {
+            objectName: "diskAlertsRow"
             text: "Disk Space Low Alerts"
-            checked: false
-            available: false
-            unavailableText: "Not available in this version: nothing watches free disk space yet."
+            status: "Not available"
+            caption: "Not available in this version: nothing watches free disk space yet."
         }
         RowLayout {
             Layout.fillWidth: true
