@@ -9,6 +9,8 @@
 #include "HuggingFaceHub.h"
 #include "MachineHardwareInfo.h"
 #include "MaintenanceActions.h"
+#include "PagingMonitor.h"
+#include "PowerMeter.h"
 #include "SensorSampler.h"
 #include "platform/CpuFrequencyReader.h"
 #include "platform/CpuTimesReader.h"
@@ -142,6 +144,23 @@ class SystemStatsProvider : public QObject
     Q_PROPERTY(double efficiencyRatio READ efficiencyRatio NOTIFY efficiencyRatioChanged)
     Q_PROPERTY(double baselineCpuUsage READ baselineCpuUsage NOTIFY sampled)
     Q_PROPERTY(double baselineTemp READ baselineTemp NOTIFY sampled)
+    // Memory and power figures of the dashboard's memory and power pages.
+    Q_PROPERTY(double memoryKernel READ memoryKernel NOTIFY memoryKernelChanged)
+    Q_PROPERTY(double memorySwapTotal READ memorySwapTotal NOTIFY memorySwapTotalChanged)
+    Q_PROPERTY(QList<double> memoryPressureHistory READ memoryPressureHistory NOTIFY memoryPressureHistoryChanged)
+    Q_PROPERTY(bool pagingMeasured READ pagingMeasured NOTIFY pagingChanged)
+    Q_PROPERTY(bool swapPagingMeasured READ swapPagingMeasured NOTIFY pagingChanged)
+    Q_PROPERTY(double pageInRate READ pageInRate NOTIFY pagingChanged)
+    Q_PROPERTY(double pageOutRate READ pageOutRate NOTIFY pagingChanged)
+    Q_PROPERTY(double swapInRate READ swapInRate NOTIFY pagingChanged)
+    Q_PROPERTY(double swapOutRate READ swapOutRate NOTIFY pagingChanged)
+    Q_PROPERTY(qint64 pagedInBytes READ pagedInBytes NOTIFY pagingChanged)
+    Q_PROPERTY(qint64 pagedOutBytes READ pagedOutBytes NOTIFY pagingChanged)
+    Q_PROPERTY(qint64 swappedInBytes READ swappedInBytes NOTIFY pagingChanged)
+    Q_PROPERTY(qint64 swappedOutBytes READ swappedOutBytes NOTIFY pagingChanged)
+    Q_PROPERTY(bool powerDrawMeasured READ powerDrawMeasured NOTIFY powerDrawMeasuredChanged)
+    Q_PROPERTY(QString powerDrawSource READ powerDrawSource NOTIFY powerDrawMeasuredChanged)
+    Q_PROPERTY(bool hasBattery READ hasBattery NOTIFY hasBatteryChanged)
 
 public:
     enum class Polling { Start, Manual };
@@ -324,6 +343,28 @@ public:
     double baselineCpuUsage() const;
     double baselineTemp() const;
 
+    // Memory and power: the kernel's own memory (Slab + KernelStack + PageTables, GB), the
+    // swap size (GB), the last kMemoryPressureHistoryLength pressure samples (oldest first,
+    // growing from none at start), the paging counters and rates (PagingMonitor), and
+    // whether powerDraw is a measurement and of what (PowerMeter): without one, it is 0.
+    static constexpr int kMemoryPressureHistoryLength = 120;
+    double memoryKernel() const { return m_memoryKernel; }
+    double memorySwapTotal() const { return m_memorySwapTotal; }
+    QList<double> memoryPressureHistory() const { return m_memoryPressureHistory; }
+    bool pagingMeasured() const { return m_paging.measured; }
+    bool swapPagingMeasured() const { return m_paging.swapMeasured; }
+    double pageInRate() const { return m_paging.pageInRate; }
+    double pageOutRate() const { return m_paging.pageOutRate; }
+    double swapInRate() const { return m_paging.swapInRate; }
+    double swapOutRate() const { return m_paging.swapOutRate; }
+    qint64 pagedInBytes() const { return m_paging.pagedInBytes; }
+    qint64 pagedOutBytes() const { return m_paging.pagedOutBytes; }
+    qint64 swappedInBytes() const { return m_paging.swappedInBytes; }
+    qint64 swappedOutBytes() const { return m_paging.swappedOutBytes; }
+    bool powerDrawMeasured() const { return m_power.measured; }
+    QString powerDrawSource() const { return m_power.source; }
+    bool hasBattery() const { return m_hasBattery; }
+
 Q_SIGNALS:
     void cpuUsageChanged();
     void cpuHistoryChanged();
@@ -394,13 +435,20 @@ Q_SIGNALS:
     void huggingFaceCachePurged(double freedGB);
     // Emitted once at the end of every pass, after all fields are assigned.
     void sampled();
+    void memoryKernelChanged();
+    void memorySwapTotalChanged();
+    void memoryPressureHistoryChanged();
+    void pagingChanged();
+    void powerDrawMeasuredChanged();
+    void hasBatteryChanged();
 
 private:
     void determineCoreCounts();
     void startPolling();
 
     void updateCPU();
-    void updateMemory();
+    // False when the memory figures could not be read (they keep their values).
+    bool updateMemory();
     void updateNetwork();
     void updateSensors();
     void updateBattery();
@@ -508,6 +556,14 @@ private:
     bool m_isScanningJunk = false;
     bool m_isCleaningJunk = false;
     bool m_isPurgingHuggingFaceCache = false;
+    double m_memoryKernel = 0;
+    double m_memorySwapTotal = 0;
+    QList<double> m_memoryPressureHistory;
+    PagingFigures m_paging;
+    PowerFigure m_power;
+    bool m_hasBattery = false;
+    PagingMonitor m_pagingMonitor;
+    PowerMeter m_powerMeter;
 
     // The helpers publish into the fields above, so they come after them: they are made
     // once those exist and gone (their workers waited for) before those are.
