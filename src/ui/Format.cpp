@@ -1,5 +1,7 @@
 #include "Format.h"
 
+#include "platform/UserPaths.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -49,4 +51,29 @@ QString Format::degrees(double value)
 QString Format::estimate(const QString &text, bool measured)
 {
     return measured ? text : QStringLiteral("≈ ") + text;
+}
+
+QString Format::size(double bytes)
+{
+    if (!std::isfinite(bytes))
+        return QStringLiteral("–");
+    const double b = std::max(bytes, 0.0);
+    constexpr double kib = 1024.0, mib = kib * 1024.0, gib = mib * 1024.0;
+    if (b < kib)
+        return QString::number(qint64(b)) + QStringLiteral(" bytes");
+    if (b < mib)
+        return withUnit(b / kib, 0, " KB");
+    if (b < 10 * mib)
+        return withUnit(b / mib, 1, " MB");
+    if (b < gib)
+        return withUnit(b / mib, 0, " MB");
+    return withUnit(b / gib, 1, " GB");
+}
+
+QString Format::homeRelative(const QString &path)
+{
+    const QString home = UserPaths().home();
+    if (home.length() > 1 && (path == home || path.startsWith(home + QLatin1Char('/'))))
+        return QLatin1Char('~') + path.mid(home.length());
+    return path;
 }

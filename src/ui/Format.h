@@ -40,4 +40,9 @@ public:
     Q_INVOKABLE static QString degrees(double value);
     // An estimate is marked so nobody takes it for a measurement: "≈ 1200 RPM".
     Q_INVOKABLE static QString estimate(const QString &text, bool measured);
+    // A size in the unit a person would say it in: "512 bytes", "48 KB", "3.4 MB", "230 MB",
+    // "3.2 GB" (binary multiples, as du -h and file managers count).
+    Q_INVOKABLE static QString size(double bytes);
+    // A path under the user's home written from "~", as people write it.
+    Q_INVOKABLE static QString homeRelative(const QString &path);
 };

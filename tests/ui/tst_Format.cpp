@@ -1,5 +1,7 @@
 #include "ui/Format.h"
 
+#include <QDir>
+
 #include <QTest>
 
 class TestFormat : public QObject
@@ -28,6 +30,26 @@ private Q_SLOTS:
         QCOMPARE(Format::percent(qInf()), QStringLiteral("–"));
         QCOMPARE(Format::estimate(QStringLiteral("2150 RPM"), false), QStringLiteral("≈ 2150 RPM"));
         QCOMPARE(Format::estimate(QStringLiteral("2150 RPM"), true), QStringLiteral("2150 RPM"));
+    }
+
+    // What a deletion dialog names: a size in the unit a person would say, never "0.0 GB"
+    // for a 40 MB cache, and a folder under home written from "~".
+    void sizesAndFolders()
+    {
+        QCOMPARE(Format::size(0), QStringLiteral("0 bytes"));
+        QCOMPARE(Format::size(1023), QStringLiteral("1023 bytes"));
+        QCOMPARE(Format::size(48 * 1024), QStringLiteral("48 KB"));
+        QCOMPARE(Format::size(3.4 * 1048576), QStringLiteral("3.4 MB"));
+        QCOMPARE(Format::size(40.0 * 1048576), QStringLiteral("40 MB"));
+        QCOMPARE(Format::size(3.2 * 1073741824), QStringLiteral("3.2 GB"));
+        QCOMPARE(Format::size(-5), QStringLiteral("0 bytes"));
+        QCOMPARE(Format::size(qQNaN()), QStringLiteral("–"));
+
+        const QString home = QDir::homePath();
+        QCOMPARE(Format::homeRelative(home + "/.cache/pip"), QStringLiteral("~/.cache/pip"));
+        QCOMPARE(Format::homeRelative(home), QStringLiteral("~"));
+        QCOMPARE(Format::homeRelative(home + "x/.cache"), home + "x/.cache");   // a sibling, not home
+        QCOMPARE(Format::homeRelative("/var/cache/apt"), QStringLiteral("/var/cache/apt"));
     }
 };
 

@@ -12,7 +12,10 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QSignalSpy>
 #include <QTest>
+#include <QJSEngine>
+#include <QDir>
 
 namespace {
 // Every warning QML prints while a test runs: a misspelt binding, a TypeError, an
@@ -367,6 +370,63 @@ private Q_SLOTS:
         QCOMPARE(ring->property("fraction").toDouble(), 1.0);
         ring->setProperty("percentage", -5.0);
         QCOMPARE(ring->property("fraction").toDouble(), 0.0);
+    }
+
+    // The pieces every dashboard page is made of: the deletion question runs its action only
+    // on "Delete" and only once; a switch the service refuses springs back; a chart scales
+    // to its data unless told a top.
+    void dashboardPiecesAskScaleAndSpringBack()
+    {
+        QQuickItem *confirm = load(QStringLiteral("ConfirmDeleteDialog"));
+        QVERIFY(confirm);
+        QJSEngine *js = qjsEngine(confirm);
+        QJSValue ran = js->evaluate(QStringLiteral("({ count: 0 })"));
+        const QJSValue action = js->evaluate(QStringLiteral("(function (state) { return function () { ++state.count } })")).call({ran});
+        const QString pip = QDir::homePath() + QStringLiteral("/.cache/pip");
+        const auto ask = [&] {
+            QMetaObject::invokeMethod(confirm, "ask", Q_ARG(QVariant, pip), Q_ARG(QVariant, 3.2 * 1073741824),
+                                      Q_ARG(QVariant, QVariant::fromValue(action)));
+        };
+        ask();
+        QTRY_VERIFY(confirm->property("opened").toBool());
+        QCOMPARE(confirm->property("question").toString(), QStringLiteral("Delete 3.2 GB in ~/.cache/pip?"));
+        QMetaObject::invokeMethod(confirm, "reject");
+        QTRY_VERIFY(!confirm->property("opened").toBool());
+        QCOMPARE(ran.property("count").toInt(), 0);
+        ask();
+        QTRY_VERIFY(confirm->property("opened").toBool());
+        QMetaObject::invokeMethod(confirm, "accept");
+        QTRY_VERIFY(!confirm->property("opened").toBool());
+        QCOMPARE(ran.property("count").toInt(), 1);
+        QMetaObject::invokeMethod(confirm, "accept");   // a second answer to the same question deletes nothing more
+        QCOMPARE(ran.property("count").toInt(), 1);
+
+        QQuickItem *toggle = load(QStringLiteral("ToggleRow"), {{"text", "Low Power"}, {"checked", false}});
+        QVERIFY(toggle);
+        QObject *control = child(toggle, "toggleSwitch");
+        QVERIFY(control);
+        QSignalSpy toggled(toggle, SIGNAL(toggled(bool)));
+        QMetaObject::invokeMethod(control, "toggle");
+        QMetaObject::invokeMethod(control, "toggled");
+        QCOMPARE(toggled.size(), 1);
+        QCOMPARE(toggled.at(0).at(0).toBool(), true);
+        QCOMPARE(control->property("checked").toBool(), false);   // nobody took it up: back to off
+        toggle->setProperty("checked", true);
+        QCOMPARE(control->property("checked").toBool(), true);   // and it still follows the service
+        toggle->setProperty("available", false);
+        QVERIFY(!control->property("enabled").toBool());
+
+        QQuickItem *chart = load(QStringLiteral("HistoryChart"), {{"values", QVariantList{2.0, 40.0, 8.0}}});
+        QVERIFY(chart);
+        QCOMPARE(chart->property("scaleTop").toDouble(), 44.0);
+        chart->setProperty("values2", QVariantList{100.0});
+        QCOMPARE(chart->property("scaleTop").toDouble(), 110.0);
+        chart->setProperty("maximum", 100.0);
+        QCOMPARE(chart->property("scaleTop").toDouble(), 100.0);
+        chart->setProperty("values", QVariantList{});
+        chart->setProperty("values2", QVariantList{});
+        chart->setProperty("maximum", 0.0);
+        QVERIFY(chart->property("scaleTop").toDouble() > 0);   // an empty chart never divides by zero
     }
 
     void presetsScreenLogsAndModifiers()

@@ -1,0 +1,65 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Quillmoor
+
+// A labelled switch with a caption. Where the service cannot do what the switch asks, the
+// switch is disabled and says why instead of pretending.
+RowLayout {
+    id: root
+    property string text
+    property string caption
+    property string symbol
+    property bool checked
+    property bool available: true
+    property string unavailableText
+    signal toggled(bool on)
+
+    readonly property ThemeManager theme: Services.theme
+    readonly property alias control: toggle
+    spacing: 10
+
+    SymbolImage {
+        Layout.alignment: Qt.AlignTop
+        Layout.topMargin: 2
+        visible: root.symbol.length > 0
+        symbol: root.symbol
+        tint: root.theme.accentColor
+        side: 16
+    }
+    ColumnLayout {
+        Layout.fillWidth: true
+        spacing: 2
+        Text {
+            Layout.fillWidth: true
+            text: root.text
+            color: root.theme.textColor
+            opacity: root.available ? 1 : 0.6
+            font.pixelSize: 13
+            font.weight: Font.DemiBold
+            wrapMode: Text.WordWrap
+        }
+        Text {
+            objectName: "toggleCaption"
+            Layout.fillWidth: true
+            text: root.available || root.unavailableText.length === 0 ? root.caption : root.unavailableText
+            visible: text.length > 0
+            color: root.theme.secondaryTextColor
+            font.pixelSize: 11
+            wrapMode: Text.WordWrap
+        }
+    }
+    Switch {
+        id: toggle
+        objectName: "toggleSwitch"
+        Layout.alignment: Qt.AlignVCenter
+        enabled: root.available
+        checked: root.checked
+        Accessible.name: root.text
+        onToggled: {
+            root.toggled(checked)
+            // The service owns the state: a refused change springs back to what it reports.
+            checked = Qt.binding(() => root.checked)
+        }
+    }
+}
