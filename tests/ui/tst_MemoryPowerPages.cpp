@@ -279,15 +279,15 @@ private Q_SLOTS:
         QVERIFY(captionOf(page, "batteryCard").startsWith(QStringLiteral("Discharging")));
         QCOMPARE(valueOf(page, "powerDrawCard"), QStringLiteral("9.50 W"));
         QCOMPARE(captionOf(page, "powerDrawCard"), QStringLiteral("Measured at the battery"));
-        QCOMPARE(valueOf(page, "efficiencyCard"),
-                 QStringLiteral("Efficiency: ") + Format::fixed(machine->stats->efficiencyRatio()) + QStringLiteral(" ops/W"));
+        QCOMPARE(property(page, "efficiencyCard", "title"), QStringLiteral("Efficiency:"));
+        QCOMPARE(valueOf(page, "efficiencyCard"), Format::fixed(machine->stats->efficiencyRatio()) + QStringLiteral(" ops/W"));
 
         // Charging on mains: the battery's figure is not the draw, and nothing else measures it.
         machine->tree.write("sys/class/power_supply/BAT0/status", "Charging\n");
         machine->stats->updateStats();
         QVERIFY(captionOf(page, "batteryCard").startsWith(QStringLiteral("Charging")));
         QCOMPARE(valueOf(page, "powerDrawCard"), QStringLiteral("Not measured"));
-        QVERIFY(valueOf(page, "efficiencyCard").startsWith(QStringLiteral("Efficiency: ≈ ")));
+        QVERIFY(valueOf(page, "efficiencyCard").startsWith(QStringLiteral("≈ ")));
 
         // RAPL counters readable: the package's draw, over the time between two readings.
         // (A fresh machine without a battery, whose telemetry finds the zone at once.)

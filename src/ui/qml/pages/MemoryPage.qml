@@ -142,7 +142,7 @@ DashboardPage {
         objectName: "pagingCard"
         Layout.fillWidth: true
         title: "Paging Since Boot"
-        symbol: "arrow.up.arrow.down"
+        symbol: "arrow.down"
         visible: page.stats.pagingMeasured
         SensorRow {
             objectName: "pagedInRow"

@@ -25,7 +25,7 @@ DashboardPage {
                                          : stats.isUnplugged ? "Discharging" : "On mains, not charging"
     readonly property string drawSource: stats.powerDrawSource === "battery" ? "Measured at the battery"
                                        : stats.powerDrawSource === "rapl" ? "Processor package (RAPL counters)"
-                                       : "No discharging battery or readable RAPL counter"
+                                       : "No battery or RAPL reading"
 
     // The five names with the largest accumulated drain, largest first.
     readonly property var shameRows: {
@@ -74,7 +74,7 @@ DashboardPage {
         MemoryCard {
             objectName: "batteryCard"
             Layout.fillWidth: true
-            title: "BATTERY"
+            title: "Battery"
             value: page.stats.hasBattery ? Format.percent(page.stats.batteryPercentage) : "No battery"
             caption: page.stats.hasBattery
                      ? page.batteryState + (page.stats.batteryTimeToEmpty > 0
@@ -95,10 +95,10 @@ DashboardPage {
         MemoryCard {
             objectName: "efficiencyCard"
             Layout.fillWidth: true
-            title: "Efficiency"
-            value: "Efficiency: " + Format.estimate(Format.fixed(page.stats.efficiencyRatio) + " ops/W",
+            title: "Efficiency:"
+            value: Format.estimate(Format.fixed(page.stats.efficiencyRatio) + " ops/W",
                                                     page.stats.powerDrawMeasured)
-            caption: page.stats.powerDrawMeasured ? "CPU use per measured watt" : "Estimate: no measured draw to divide by"
+            caption: page.stats.powerDrawMeasured ? "CPU use per measured watt" : "Estimate: no measured draw"
             color: "#64d2ff"
         }
     }
