@@ -1,8 +1,11 @@
+#include "support/PrivateBus.h"
 #include "support/ScreenFixture.h"
 #include "ui/Format.h"
 #include "ui/QmlServices.h"
 #include "ui/SymbolImageProvider.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -40,6 +43,32 @@ QByteArray meminfo(quint64 availableMiB = 8192)
         .arg(64 * kMiB).arg(8192 * kMiB).arg(6144 * kMiB).toUtf8();
 }
 }
+
+// power-profiles-daemon, switching as asked and announcing it as the daemon does.
+class FakeProfileDaemon : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "net.hadess.PowerProfiles")
+    Q_PROPERTY(QString ActiveProfile READ activeProfile WRITE setActiveProfile)
+
+public:
+    explicit FakeProfileDaemon(QDBusConnection bus) : m_bus(bus) {}
+    QString activeProfile() const { return m_profile; }
+    void setActiveProfile(const QString &profile)
+    {
+        m_profile = profile;
+        QDBusMessage changed = QDBusMessage::createSignal(QStringLiteral("/net/hadess/PowerProfiles"),
+                                                          QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                          QStringLiteral("PropertiesChanged"));
+        changed << QStringLiteral("net.hadess.PowerProfiles") << QVariantMap{{QStringLiteral("ActiveProfile"), m_profile}}
+                << QStringList{};
+        m_bus.send(changed);
+    }
+
+private:
+    QDBusConnection m_bus;
+    QString m_profile = QStringLiteral("balanced");
+};
 
 class TestMemoryPowerPages : public QObject
 {
@@ -322,6 +351,50 @@ private Q_SLOTS:
         QVERIFY(!toggle->property("checked").toBool());
         QVERIFY(text(page, "toggleCaption").contains(QStringLiteral("power-profiles-daemon")));
         QVERIFY(!shown(page, "lowPowerActive"));
+    }
+
+    // With the daemon there, the switch works and its on-state claims no invented hours.
+    void lowPowerToggleSwitchesTheProfile()
+    {
+        PrivateBus bus;
+        QVERIFY2(bus.start(), qPrintable(bus.error()));
+        QDBusConnection server = QDBusConnection::connectToBus(bus.address(), QStringLiteral("pages-server"));
+        FakeProfileDaemon daemon(server);
+        QVERIFY(server.registerObject(QStringLiteral("/net/hadess/PowerProfiles"), &daemon, QDBusConnection::ExportAllProperties));
+        QVERIFY(server.registerService(QStringLiteral("net.hadess.PowerProfiles")));
+        use([&](TelemetrySources &sources) {
+            sources.powerProfilesBus = QDBusConnection::connectToBus(bus.address(), QStringLiteral("pages-client"));
+        });
+        QSignalSpy available(machine->stats.get(), &SystemStatsProvider::lowPowerModeAvailableChanged);
+        QVERIFY(machine->stats->lowPowerModeAvailable() || available.wait(5000));
+
+        QQuickItem *page = load(QStringLiteral("PowerPage"));
+        QVERIFY(page);
+        QObject *toggle = child(page, "toggleSwitch");
+        QVERIFY(toggle->property("enabled").toBool());
+        QVERIFY(!shown(page, "lowPowerActive"));
+
+        QSignalSpy switched(machine->stats.get(), &SystemStatsProvider::isLowPowerModeEnabledChanged);
+        QVERIFY(QMetaObject::invokeMethod(child(page, "lowPowerToggle"), "toggled", Q_ARG(bool, true)));
+        QVERIFY(switched.wait(5000));
+        QCOMPARE(daemon.activeProfile(), QStringLiteral("power-saver"));
+        QVERIFY(toggle->property("checked").toBool());
+        QVERIFY(shown(page, "lowPowerActive"));
+        QVERIFY(text(page, "lowPowerActive").startsWith(QStringLiteral("Low Power Mode Active.")));
+        QVERIFY(!text(page, "lowPowerActive").contains(QStringLiteral("Hours")));
+
+        // Back off: the profile from before returns.
+        switched.clear();
+        QVERIFY(QMetaObject::invokeMethod(child(page, "lowPowerToggle"), "toggled", Q_ARG(bool, false)));
+        QVERIFY(switched.wait(5000));
+        QCOMPARE(daemon.activeProfile(), QStringLiteral("balanced"));
+        QVERIFY(!shown(page, "lowPowerActive"));
+
+        window.reset();
+        engine.reset();
+        machine.reset();
+        QDBusConnection::disconnectFromBus(QStringLiteral("pages-client"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("pages-server"));
     }
 
     // The wall of shame lists the heaviest names first, each marked as an estimate; the
