@@ -18,17 +18,20 @@ double ratePerSecond(std::uint64_t now, std::uint64_t before, double kibPerUnit,
 }
 }
 
-PagingMonitor::PagingMonitor(const std::string &procRoot, Clock clock, std::uint64_t pageSize)
+PagingMonitor::PagingMonitor(const std::string &procRoot, int intervalMs, Clock clock, std::uint64_t pageSize)
     : m_reader(procRoot)
     , m_clock(clock ? std::move(clock) : Clock(steadyMilliseconds))
     , m_pageSize(pageSize ? pageSize : ProcessTableReader::pageSize())
+    , m_intervalMs(intervalMs)
 {
 }
 
 PagingFigures PagingMonitor::sample()
 {
-    const VmStat now = m_reader.read();
     const qint64 at = m_clock();
+    if (m_last && at - m_lastAt < m_intervalMs)
+        return m_figures;
+    const VmStat now = m_reader.read();
     if (!now.valid) {
         // Unreadable: nothing is claimed, and the next reading starts a fresh interval.
         m_last.reset();

@@ -12,7 +12,7 @@
 // The kernel's paging since boot and its pace: what moved between memory and disk (page
 // cache reads and write-back as well as swap), and what moved to and from swap alone.
 // The totals are kept as they are so any window can be taken of them; the rates are per
-// second over the time between two samples, 0 on the first.
+// second over the time between two readings, 0 on the first.
 struct PagingFigures
 {
     bool measured = false;        // the kernel's counters could be read
@@ -35,8 +35,15 @@ public:
     // Milliseconds on a clock that never goes back.
     using Clock = std::function<qint64()>;
 
-    // pageSize 0: this machine's.
-    explicit PagingMonitor(const std::string &procRoot, Clock clock = {}, std::uint64_t pageSize = 0);
+    // Reading /proc/vmstat costs tens of microseconds (the kernel sums every CPU's
+    // counters), several times the rest of a memory reading, so by default it is read
+    // every fifth second, not every pass.
+    static constexpr int kDefaultIntervalMs = 5000;
+
+    // pageSize 0: this machine's. Samples less than intervalMs after the last reading
+    // return that reading's figures.
+    explicit PagingMonitor(const std::string &procRoot, int intervalMs = kDefaultIntervalMs, Clock clock = {},
+                           std::uint64_t pageSize = 0);
 
     PagingFigures sample();
 
@@ -44,6 +51,7 @@ private:
     VmStatReader m_reader;
     Clock m_clock;
     std::uint64_t m_pageSize;
+    qint64 m_intervalMs;
     std::optional<VmStat> m_last;
     qint64 m_lastAt = 0;
     PagingFigures m_figures;

@@ -58,7 +58,7 @@ SystemStatsProvider::SystemStatsProvider(Preferences &preferences, TelemetrySour
     , m_diskStatsReader(sources.procRoot, sources.sysRoot)
     , m_homeFileSystem(m_homePath)
     , m_cpuHistory(kHistoryLength, 0.0)
-    , m_pagingMonitor(sources.procRoot)
+    , m_pagingMonitor(sources.procRoot, sources.pagingIntervalMs)
     , m_powerMeter(sources.sysRoot)
     , m_sensors(sources.sysRoot, sources.procRoot, sources.nvmlLibrary)
     , m_battery(sources.sysRoot)

@@ -53,6 +53,9 @@ struct TelemetrySources
     QString pkexecPath;
     std::optional<bool> elevateMemoryPurge;
     std::string etcRoot = "/etc";
+    // How often the paging counters are read: /proc/vmstat makes the kernel add up every
+    // CPU's counters, which costs more than the rest of the memory reading.
+    int pagingIntervalMs = PagingMonitor::kDefaultIntervalMs;
     // Everything below reaches beyond the file system and is off unless set, so a
     // provider built for a test never leaves the machine: forThisMachine() sets them.
     QUrl publicAddressUrl;                           // a plain-text address echo over HTTPS

@@ -51,6 +51,7 @@ class TestMemoryPower : public QObject
         sources.procRoot = tree->root("proc");
         sources.sysRoot = tree->root("sys");
         sources.homePath = tree->root("");
+        sources.pagingIntervalMs = 0;
         return std::make_unique<SystemStatsProvider>(*prefs, sources, SystemStatsProvider::Polling::Manual);
     }
 
@@ -67,7 +68,7 @@ private Q_SLOTS:
     void pagingRatesAndTotals()
     {
         tree->write("proc/vmstat", vmstat(1000, 2000, 10, 20));
-        PagingMonitor monitor(tree->root("proc"), [this] { return nowMs; }, 4096);
+        PagingMonitor monitor(tree->root("proc"), 0, [this] { return nowMs; }, 4096);
         PagingFigures f = monitor.sample();
         QVERIFY(f.measured && f.swapMeasured);
         QCOMPARE(f.pagedInBytes, qint64(1000) * 1024);
@@ -95,9 +96,25 @@ private Q_SLOTS:
         QCOMPARE(f.pagedInBytes, qint64(10) * 1024);
     }
 
+    // Between readings the last figures stand and the file is not read; the next reading's
+    // rates cover the whole interval.
+    void pagingReadEveryInterval()
+    {
+        tree->write("proc/vmstat", vmstat(1000, 2000, 0, 0));
+        PagingMonitor monitor(tree->root("proc"), 5000, [this] { return nowMs; }, 4096);
+        const PagingFigures first = monitor.sample();
+        nowMs += 2000;
+        tree->write("proc/vmstat", vmstat(6000, 2000, 0, 0));
+        QCOMPARE(monitor.sample(), first);
+        nowMs += 3000;
+        const PagingFigures next = monitor.sample();
+        QCOMPARE(next.pagedInBytes, qint64(6000) * 1024);
+        QCOMPARE(next.pageInRate, 1000.0);
+    }
+
     void pagingUnreadableIsNotMeasured()
     {
-        PagingMonitor monitor(tree->root("proc"), [this] { return nowMs; }, 4096);
+        PagingMonitor monitor(tree->root("proc"), 0, [this] { return nowMs; }, 4096);
         QCOMPARE(monitor.sample(), PagingFigures{});
 
         // No swap counters: paging is measured, swap is not, and claims no rate.

@@ -87,16 +87,17 @@ class TestMemoryPowerPages : public QObject
         machine = std::make_unique<ScreenFixture>();
         machine->tree.write("proc/meminfo", meminfo());
         machine->tree.write("proc/vmstat", "pgpgin 4096\npgpgout 2048000\npswpin 10\npswpout 300\n");
-        if (adjust) {
-            TelemetrySources sources;
-            sources.procRoot = machine->tree.root("proc");
-            sources.sysRoot = machine->tree.root("sys");
-            sources.homePath = machine->tree.root("");
+        // Paging is read on every pass here, so two passes give a rate.
+        TelemetrySources sources;
+        sources.procRoot = machine->tree.root("proc");
+        sources.sysRoot = machine->tree.root("sys");
+        sources.homePath = machine->tree.root("");
+        sources.pagingIntervalMs = 0;
+        if (adjust)
             adjust(sources);
-            machine->stats = std::make_unique<SystemStatsProvider>(*machine->preferences, sources,
-                                                                   SystemStatsProvider::Polling::Manual);
-            machine->stats->setUniformSource([](double low, double) { return low; });
-        }
+        machine->stats = std::make_unique<SystemStatsProvider>(*machine->preferences, sources,
+                                                               SystemStatsProvider::Polling::Manual);
+        machine->stats->setUniformSource([](double low, double) { return low; });
         machine->stats->updateStats();
         qmlWarnings.clear();
         engine = std::make_unique<QQmlEngine>();
