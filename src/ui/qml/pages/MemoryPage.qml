@@ -16,7 +16,7 @@ DashboardPage {
     property bool purgeSucceeded: false
 
     heading: "Memory Management & Optimization"
-    caption: "Figures from the kernel's own counters, refreshed every second."
+    caption: "Figures from the kernel's own counters: memory every second, paging every five."
     tipsTitle: "Active Memory Optimization Tips"
     tips: [
         "Close browser tabs and editors you are not using: each keeps its pages resident even when idle.",
