@@ -96,9 +96,10 @@ DashboardPage {
             objectName: "efficiencyCard"
             Layout.fillWidth: true
             title: "Efficiency:"
-            value: Format.estimate(Format.fixed(page.stats.efficiencyRatio) + " ops/W",
-                                                    page.stats.powerDrawMeasured)
-            caption: page.stats.powerDrawMeasured ? "CPU use per measured watt" : "Estimate: no measured draw"
+            // Work per watt needs the watts: without a measured draw there is no ratio to
+            // give, only the CPU load over a guess.
+            value: page.stats.powerDrawMeasured ? Format.fixed(page.stats.efficiencyRatio) + " ops/W" : "n/a"
+            caption: page.stats.powerDrawMeasured ? "CPU use per measured watt" : "Needs a measured draw"
             color: "#64d2ff"
         }
     }
