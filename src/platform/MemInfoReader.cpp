@@ -36,8 +36,13 @@ MemInfo MemInfoReader::parse(std::string_view text)
         } else if (key == "MemAvailable") {
             info.available = bytes;
             haveAvailable = true;
-        } else if (key == "Unevictable" || key == "SUnreclaim" || key == "KernelStack" || key == "PageTables") {
+        } else if (key == "Unevictable" || key == "SUnreclaim") {
             info.wired += bytes;
+        } else if (key == "KernelStack" || key == "PageTables") {
+            info.wired += bytes;
+            info.kernel += bytes;
+        } else if (key == "Slab") {
+            info.kernel += bytes;
         } else if (key == "Zswap") {
             zswap = bytes;
         } else if (key == "SwapTotal") {

@@ -13,6 +13,7 @@ struct MemInfo
     std::uint64_t available = 0;
     std::uint64_t wired = 0;        // Unevictable + SUnreclaim + KernelStack + PageTables
     std::uint64_t compressed = 0;   // zswap pool + zram compressed data
+    std::uint64_t kernel = 0;       // the kernel's own: Slab + KernelStack + PageTables
 
     bool swapValid = false;         // SwapTotal and SwapFree were both read
     std::uint64_t swapTotal = 0;

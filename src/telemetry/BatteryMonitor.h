@@ -15,6 +15,8 @@ public:
 
     // The internal battery; absent on a machine without one.
     std::optional<BatteryInfo> read() const { return infoFrom(m_supplies.read()); }
+    // Every power supply, for a caller that reads more of them than the battery record.
+    std::vector<PowerSupply> supplies() const { return m_supplies.read(); }
     static std::optional<BatteryInfo> infoFrom(const std::vector<PowerSupply> &supplies);
 
 private:

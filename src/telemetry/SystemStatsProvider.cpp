@@ -59,6 +59,8 @@ SystemStatsProvider::SystemStatsProvider(Preferences &preferences, TelemetrySour
     , m_diskStatsReader(sources.procRoot, sources.sysRoot)
     , m_homeFileSystem(m_homePath)
     , m_cpuHistory(kHistoryLength, 0.0)
+    , m_pagingMonitor(sources.procRoot, sources.pagingIntervalMs)
+    , m_powerMeter(sources.sysRoot)
     , m_sensors(sources.sysRoot, sources.procRoot, sources.nvmlLibrary)
     , m_battery(sources.sysRoot)
     , m_addresses(sources.procRoot, std::move(sources.interfaceAddresses), sources.publicAddressUrl,
@@ -162,7 +164,13 @@ void SystemStatsProvider::updateStats()
     const double efficiencyBefore = efficiencyRatio();
 
     updateCPU();
-    updateMemory();
+    if (updateMemory()) {
+        m_memoryPressureHistory.append(m_memoryPressure);
+        if (m_memoryPressureHistory.size() > kMemoryPressureHistoryLength)
+            m_memoryPressureHistory.removeFirst();
+        Q_EMIT memoryPressureHistoryChanged();
+    }
+    assign(m_paging, m_pagingMonitor.sample(), &SystemStatsProvider::pagingChanged);
     updateNetwork();
     updateSensors();
     updateBattery();
@@ -252,7 +260,7 @@ void SystemStatsProvider::updateCPU()
     m_cpuPrimed = true;
 }
 
-void SystemStatsProvider::updateMemory()
+bool SystemStatsProvider::updateMemory()
 {
     const MemInfo info = m_memReader.read();
     if (info.valid) {
@@ -273,6 +281,7 @@ void SystemStatsProvider::updateMemory()
         assign(m_memoryTotal, total, &SystemStatsProvider::memoryTotalChanged);
         assign(m_memoryUsed, used, &SystemStatsProvider::memoryUsedChanged);
         assign(m_memoryPressure, pressure, &SystemStatsProvider::memoryPressureChanged);
+        assign(m_memoryKernel, toGB(info.kernel), &SystemStatsProvider::memoryKernelChanged);
 
         qint64 loadedBytes = 0;
         if (m_loadedModelSizes)
@@ -288,7 +297,9 @@ void SystemStatsProvider::updateMemory()
     if (info.swapValid) {
         const std::uint64_t swapUsed = info.swapTotal > info.swapFree ? info.swapTotal - info.swapFree : 0;
         assign(m_memorySwap, toGB(swapUsed), &SystemStatsProvider::memorySwapChanged);
+        assign(m_memorySwapTotal, toGB(info.swapTotal), &SystemStatsProvider::memorySwapTotalChanged);
     }
+    return info.valid;
 }
 
 void SystemStatsProvider::updateNetwork()
@@ -423,13 +434,19 @@ void SystemStatsProvider::setForceTurboCooling(bool on)
 
 void SystemStatsProvider::updateBattery()
 {
-    const std::optional<BatteryInfo> info = m_battery.read();
+    const std::vector<PowerSupply> supplies = m_battery.supplies();
+    const std::optional<BatteryInfo> info = BatteryMonitor::infoFrom(supplies);
+    assign(m_hasBattery, info.has_value(), &SystemStatsProvider::hasBatteryChanged);
+    // The draw is what a discharging battery or the RAPL counters measure, else 0 and
+    // marked unmeasured: a charging battery's figure is what goes into it.
+    const PowerFigure power = m_powerMeter.sample(supplies);
+    assign(m_powerDraw, power.watts, &SystemStatsProvider::powerDrawChanged);
+    assign(m_power, power, &SystemStatsProvider::powerDrawMeasuredChanged);
     if (!info)
         return;
     assign(m_batteryPercentage, static_cast<int>(info->percentage), &SystemStatsProvider::batteryPercentageChanged);
     assign(m_batteryIsCharging, info->isCharging, &SystemStatsProvider::batteryIsChargingChanged);
     assign(m_batteryTimeToEmpty, static_cast<int>(info->timeToEmpty), &SystemStatsProvider::batteryTimeToEmptyChanged);
-    assign(m_powerDraw, info->wattage, &SystemStatsProvider::powerDrawChanged);
     assign(m_isUnplugged, info->isUnplugged, &SystemStatsProvider::isUnpluggedChanged);
 }
 

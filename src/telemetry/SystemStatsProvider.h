@@ -9,6 +9,8 @@
 #include "HuggingFaceHub.h"
 #include "MachineHardwareInfo.h"
 #include "MaintenanceActions.h"
+#include "PagingMonitor.h"
+#include "PowerMeter.h"
 #include "SampleHistory.h"
 #include "SensorSampler.h"
 #include "platform/CpuFrequencyReader.h"
@@ -52,6 +54,9 @@ struct TelemetrySources
     QString pkexecPath;
     std::optional<bool> elevateMemoryPurge;
     std::string etcRoot = "/etc";
+    // How often the paging counters are read: /proc/vmstat makes the kernel add up every
+    // CPU's counters, which costs more than the rest of the memory reading.
+    int pagingIntervalMs = PagingMonitor::kDefaultIntervalMs;
     // Everything below reaches beyond the file system and is off unless set, so a
     // provider built for a test never leaves the machine: forThisMachine() sets them.
     QUrl publicAddressUrl;                           // a plain-text address echo over HTTPS
@@ -143,6 +148,23 @@ class SystemStatsProvider : public QObject
     Q_PROPERTY(double efficiencyRatio READ efficiencyRatio NOTIFY efficiencyRatioChanged)
     Q_PROPERTY(double baselineCpuUsage READ baselineCpuUsage NOTIFY sampled)
     Q_PROPERTY(double baselineTemp READ baselineTemp NOTIFY sampled)
+    // Memory and power figures of the dashboard's memory and power pages.
+    Q_PROPERTY(double memoryKernel READ memoryKernel NOTIFY memoryKernelChanged)
+    Q_PROPERTY(double memorySwapTotal READ memorySwapTotal NOTIFY memorySwapTotalChanged)
+    Q_PROPERTY(QList<double> memoryPressureHistory READ memoryPressureHistory NOTIFY memoryPressureHistoryChanged)
+    Q_PROPERTY(bool pagingMeasured READ pagingMeasured NOTIFY pagingChanged)
+    Q_PROPERTY(bool swapPagingMeasured READ swapPagingMeasured NOTIFY pagingChanged)
+    Q_PROPERTY(double pageInRate READ pageInRate NOTIFY pagingChanged)
+    Q_PROPERTY(double pageOutRate READ pageOutRate NOTIFY pagingChanged)
+    Q_PROPERTY(double swapInRate READ swapInRate NOTIFY pagingChanged)
+    Q_PROPERTY(double swapOutRate READ swapOutRate NOTIFY pagingChanged)
+    Q_PROPERTY(qint64 pagedInBytes READ pagedInBytes NOTIFY pagingChanged)
+    Q_PROPERTY(qint64 pagedOutBytes READ pagedOutBytes NOTIFY pagingChanged)
+    Q_PROPERTY(qint64 swappedInBytes READ swappedInBytes NOTIFY pagingChanged)
+    Q_PROPERTY(qint64 swappedOutBytes READ swappedOutBytes NOTIFY pagingChanged)
+    Q_PROPERTY(bool powerDrawMeasured READ powerDrawMeasured NOTIFY powerDrawMeasuredChanged)
+    Q_PROPERTY(QString powerDrawSource READ powerDrawSource NOTIFY powerDrawMeasuredChanged)
+    Q_PROPERTY(bool hasBattery READ hasBattery NOTIFY hasBatteryChanged)
 
 public:
     enum class Polling { Start, Manual };
@@ -174,32 +196,14 @@ public:
 
     // The internal battery; absent on a machine without one.
     std::optional<BatteryInfo> getBatteryInfo() const { return m_battery.read(); }
-    static std::optional<BatteryInfo> batteryInfoFrom(const std::vector<PowerSupply> &supplies)
-    { return BatteryMonitor::infoFrom(supplies); }
 
     // Whether a compiler runs: a substring test of every process name. Never in demo mode.
     bool isCompilerRunning() { return m_sensors.isCompilerRunning(); }
-    static bool namesContainCompiler(const std::string &names) { return SensorSampler::namesContainCompiler(names); }
-    static const std::vector<std::string> &compilerSubstrings() { return SensorSampler::compilerSubstrings(); }
 
     // SIGKILL to a connection's owner (the pid text of its row), then a rescan. Text that is
     // not a positive number, pid 1 and Quillmoor itself are refused.
     Q_INVOKABLE void killConnectionProcess(const QString &pid);
-    // Established TCP connections as rows, loopback on either end left out, at most 15.
-    static QList<ActiveConnection> connectionRows(const std::vector<SocketEntry> &entries,
-                                                  const std::unordered_map<std::uint64_t, std::pair<int, QString>> &owners)
-    { return ConnectionScanner::rows(entries, owners); }
-    static bool isLoopbackAddress(const std::string &address) { return ConnectionScanner::isLoopbackAddress(address); }
-    // Established, and loopback on neither end: the rows the list is made of.
-    static bool isListedConnection(const SocketEntry &entry) { return ConnectionScanner::isListed(entry); }
-    static QString renderEndpointPair(const SocketEntry &entry) { return ConnectionScanner::renderEndpointPair(entry); }
-    static ActiveConnection placeholderConnection() { return ConnectionScanner::placeholder(); }
-    static constexpr int kMaxConnections = ConnectionScanner::kMaxConnections;
 
-    // The address of the default route's interface; without one the last non-loopback
-    // IPv4 address; "127.0.0.1" when there is none.
-    static QString pickLocalIP(const std::vector<InterfaceAddress> &addresses, const std::string &defaultInterface)
-    { return AddressWatcher::pickLocal(addresses, defaultInterface); }
     // Starts a public-address fetch unless one is out; tests call it to skip the pacing.
     void fetchPublicIP() { m_addresses.fetchPublic(); }
 
@@ -221,13 +225,6 @@ public:
     // Writes the last minute of CPU history to a CSV file in the temporary folder and
     // returns its path; empty when the file could not be written.
     Q_INVOKABLE QString exportHistoryToCSV();
-    // The file's name and text for a history exported at `now`.
-    static QString historyFileName(const QDateTime &now) { return MaintenanceActions::historyFileName(now); }
-    static QByteArray historyCsv(const QList<double> &history, const QDateTime &now)
-    { return MaintenanceActions::historyCsv(history, now); }
-    // A double in its shortest round-trip form, always with a decimal point or exponent
-    // ("0.0", "37.51234").
-    static QString shortestDecimal(double value) { return MaintenanceActions::shortestDecimal(value); }
 
     // Drops the kernel's clean caches and compacts memory, then publishes how much more
     // memory is available (optimizedMemoryReleased) or, when that could not be done, why
@@ -245,12 +242,6 @@ public:
     // $HF_HUB_CACHE, else $HF_HOME/hub, else $XDG_CACHE_HOME/huggingface/hub, else
     // ~/.cache/huggingface/hub.
     QString huggingFaceHubPath() const { return m_hub.path(); }
-    // Where the Hugging Face libraries keep their hub under `homePath`, unless the variables
-    // above, read through `environment` (unset: this process's), say otherwise. Relative
-    // values are ignored, as the libraries' own XDG lookup does.
-    static QString huggingFaceHubFor(const QString &homePath,
-                                     const std::function<QString(const char *)> &environment = {})
-    { return HuggingFaceHub::pathFor(homePath, environment); }
 
     int eCoreCount() const { return m_eCoreCount; }
     int pCoreCount() const { return m_pCoreCount; }
@@ -325,6 +316,28 @@ public:
     double baselineCpuUsage() const;
     double baselineTemp() const;
 
+    // Memory and power: the kernel's own memory (Slab + KernelStack + PageTables, GB), the
+    // swap size (GB), the last kMemoryPressureHistoryLength pressure samples (oldest first,
+    // growing from none at start), the paging counters and rates (PagingMonitor), and
+    // whether powerDraw is a measurement and of what (PowerMeter): without one, it is 0.
+    static constexpr int kMemoryPressureHistoryLength = 120;
+    double memoryKernel() const { return m_memoryKernel; }
+    double memorySwapTotal() const { return m_memorySwapTotal; }
+    QList<double> memoryPressureHistory() const { return m_memoryPressureHistory; }
+    bool pagingMeasured() const { return m_paging.measured; }
+    bool swapPagingMeasured() const { return m_paging.swapMeasured; }
+    double pageInRate() const { return m_paging.pageInRate; }
+    double pageOutRate() const { return m_paging.pageOutRate; }
+    double swapInRate() const { return m_paging.swapInRate; }
+    double swapOutRate() const { return m_paging.swapOutRate; }
+    qint64 pagedInBytes() const { return m_paging.pagedInBytes; }
+    qint64 pagedOutBytes() const { return m_paging.pagedOutBytes; }
+    qint64 swappedInBytes() const { return m_paging.swappedInBytes; }
+    qint64 swappedOutBytes() const { return m_paging.swappedOutBytes; }
+    bool powerDrawMeasured() const { return m_power.measured; }
+    QString powerDrawSource() const { return m_power.source; }
+    bool hasBattery() const { return m_hasBattery; }
+
 Q_SIGNALS:
     void cpuUsageChanged();
     void cpuHistoryChanged();
@@ -395,13 +408,20 @@ Q_SIGNALS:
     void huggingFaceCachePurged(double freedGB);
     // Emitted once at the end of every pass, after all fields are assigned.
     void sampled();
+    void memoryKernelChanged();
+    void memorySwapTotalChanged();
+    void memoryPressureHistoryChanged();
+    void pagingChanged();
+    void powerDrawMeasuredChanged();
+    void hasBatteryChanged();
 
 private:
     void determineCoreCounts();
     void startPolling();
 
     void updateCPU();
-    void updateMemory();
+    // False when the memory figures could not be read (they keep their values).
+    bool updateMemory();
     void updateNetwork();
     void updateSensors();
     void updateBattery();
@@ -509,6 +529,14 @@ private:
     bool m_isScanningJunk = false;
     bool m_isCleaningJunk = false;
     bool m_isPurgingHuggingFaceCache = false;
+    double m_memoryKernel = 0;
+    double m_memorySwapTotal = 0;
+    QList<double> m_memoryPressureHistory;
+    PagingFigures m_paging;
+    PowerFigure m_power;
+    bool m_hasBattery = false;
+    PagingMonitor m_pagingMonitor;
+    PowerMeter m_powerMeter;
 
     // The helpers publish into the fields above, so they come after them: they are made
     // once those exist and gone (their workers waited for) before those are.

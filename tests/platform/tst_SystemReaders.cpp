@@ -14,6 +14,7 @@ const QByteArray kMeminfo =
     "MemFree:         2000000 kB\n"
     "MemAvailable:    9000000 kB\n"
     "Unevictable:        1000 kB\n"
+    "Slab:             500000 kB\n"
     "SUnreclaim:       200000 kB\n"
     "KernelStack:       20000 kB\n"
     "PageTables:        50000 kB\n"
@@ -42,6 +43,8 @@ private Q_SLOTS:
         QCOMPARE(m.total, 16000000ull * 1024);
         QCOMPARE(m.available, 9000000ull * 1024);
         QCOMPARE(m.wired, (1000ull + 200000 + 20000 + 50000) * 1024);
+        // Slab already holds SUnreclaim; the kernel's share does not count it twice.
+        QCOMPARE(m.kernel, (500000ull + 20000 + 50000) * 1024);
         QCOMPARE(m.compressed, 30000ull * 1024);
         QVERIFY(m.swapValid);
         QCOMPARE(m.swapTotal - m.swapFree, 1000000ull * 1024);

@@ -113,7 +113,7 @@ private Q_SLOTS:
             entry(true, "2001:db8::5", 50002, "2606:4700::1111", 443, 1, 13),
         };
         const std::unordered_map<std::uint64_t, std::pair<int, QString>> owners{{11, {4242, QStringLiteral("firefox")}}};
-        const QList<ActiveConnection> rows = SystemStatsProvider::connectionRows(entries, owners);
+        const QList<ActiveConnection> rows = ConnectionScanner::rows(entries, owners);
         QCOMPARE(rows.size(), 3);
         QCOMPARE(rows[0], (ActiveConnection{QStringLiteral("192.168.1.5:50000->93.184.216.34:443"), QStringLiteral("ESTABLISHED"),
                                             QStringLiteral("firefox"), QStringLiteral("4242")}));
@@ -141,7 +141,7 @@ private Q_SLOTS:
 
         auto stats = makeProvider();
         const QList<ActiveConnection> rows = scan(*stats);
-        QCOMPARE(rows.size(), SystemStatsProvider::kMaxConnections);
+        QCOMPARE(rows.size(), ConnectionScanner::kMaxConnections);
         for (int i = 0; i < rows.size(); ++i)
             QCOMPARE(rows[i].remote, QStringLiteral("192.168.1.5:%1->93.184.216.34:443").arg(50000 + i));
         QCOMPARE(rows[0].processName, QStringLiteral("curl"));
@@ -158,7 +158,7 @@ private Q_SLOTS:
         tree->write("proc/net/tcp", ProcNetTcp::kHeader);
         tree->write("proc/net/tcp6", ProcNetTcp::kHeader);
         const QList<ActiveConnection> idle = scan(*stats);
-        QCOMPARE(idle, QList<ActiveConnection>{SystemStatsProvider::placeholderConnection()});
+        QCOMPARE(idle, QList<ActiveConnection>{ConnectionScanner::placeholder()});
         QCOMPARE(idle[0].remote, QStringLiteral("No external connections"));
         QCOMPARE(idle[0].status, QStringLiteral("IDLE"));
     }
@@ -234,13 +234,13 @@ private Q_SLOTS:
             {"wlan0", true, "fe80::1"},
             {"docker0", false, "172.17.0.1"},
         };
-        QCOMPARE(SystemStatsProvider::pickLocalIP(addresses, "wlan0"), QStringLiteral("192.168.1.21"));
-        QCOMPARE(SystemStatsProvider::pickLocalIP(addresses, "eth0"), QStringLiteral("10.0.0.2"));
+        QCOMPARE(AddressWatcher::pickLocal(addresses, "wlan0"), QStringLiteral("192.168.1.21"));
+        QCOMPARE(AddressWatcher::pickLocal(addresses, "eth0"), QStringLiteral("10.0.0.2"));
         // No default route (or one on an interface without IPv4): the last non-loopback.
-        QCOMPARE(SystemStatsProvider::pickLocalIP(addresses, ""), QStringLiteral("172.17.0.1"));
-        QCOMPARE(SystemStatsProvider::pickLocalIP(addresses, "wwan0"), QStringLiteral("172.17.0.1"));
-        QCOMPARE(SystemStatsProvider::pickLocalIP({{"lo", false, "127.0.0.1"}}, ""), QStringLiteral("127.0.0.1"));
-        QCOMPARE(SystemStatsProvider::pickLocalIP({}, "eth0"), QStringLiteral("127.0.0.1"));
+        QCOMPARE(AddressWatcher::pickLocal(addresses, ""), QStringLiteral("172.17.0.1"));
+        QCOMPARE(AddressWatcher::pickLocal(addresses, "wwan0"), QStringLiteral("172.17.0.1"));
+        QCOMPARE(AddressWatcher::pickLocal({{"lo", false, "127.0.0.1"}}, ""), QStringLiteral("127.0.0.1"));
+        QCOMPARE(AddressWatcher::pickLocal({}, "eth0"), QStringLiteral("127.0.0.1"));
 
         const QByteArray routes =
             "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"

@@ -298,16 +298,16 @@ private Q_SLOTS:
 
     void historyCsvFormat()
     {
-        QCOMPARE(SystemStatsProvider::shortestDecimal(0.0), QStringLiteral("0.0"));
-        QCOMPARE(SystemStatsProvider::shortestDecimal(37.51234), QStringLiteral("37.51234"));
-        QCOMPARE(SystemStatsProvider::shortestDecimal(100.0), QStringLiteral("100.0"));
-        QCOMPARE(SystemStatsProvider::shortestDecimal(0.1 + 0.2), QStringLiteral("0.30000000000000004"));
+        QCOMPARE(MaintenanceActions::shortestDecimal(0.0), QStringLiteral("0.0"));
+        QCOMPARE(MaintenanceActions::shortestDecimal(37.51234), QStringLiteral("37.51234"));
+        QCOMPARE(MaintenanceActions::shortestDecimal(100.0), QStringLiteral("100.0"));
+        QCOMPARE(MaintenanceActions::shortestDecimal(0.1 + 0.2), QStringLiteral("0.30000000000000004"));
 
         const QDateTime now = QDateTime::fromString(QStringLiteral("2026-12-04T20:38:32.250Z"), Qt::ISODateWithMs);
-        QCOMPARE(SystemStatsProvider::historyFileName(now), QStringLiteral("Quillmoor_History_1796416712.25.csv"));
+        QCOMPARE(MaintenanceActions::historyFileName(now), QStringLiteral("Quillmoor_History_1796416712.25.csv"));
         QList<double> history(60, 0.0);
         history.last() = 37.51234;
-        const QList<QByteArray> lines = SystemStatsProvider::historyCsv(history, now).split('\n');
+        const QList<QByteArray> lines = MaintenanceActions::historyCsv(history, now).split('\n');
         QCOMPARE(lines.size(), 62);   // header, 60 samples, and the final newline
         QCOMPARE(lines[0], QByteArray("Timestamp,CPUUsage%"));
         QCOMPARE(lines[1], QByteArray("2026-12-04 20:37:32 +0000,0.0"));

@@ -399,7 +399,7 @@ private Q_SLOTS:
         QFETCH(bool, present);
         QFETCH(BatteryInfo, expected);
         const std::optional<BatteryInfo> info =
-            SystemStatsProvider::batteryInfoFrom(std::vector<PowerSupply>(supplies.begin(), supplies.end()));
+            BatteryMonitor::infoFrom(std::vector<PowerSupply>(supplies.begin(), supplies.end()));
         QCOMPARE(info.has_value(), present);
         if (!info)
             return;

@@ -1,0 +1,117 @@
+#include "platform/RaplReader.h"
+#include "platform/VmStatReader.h"
+#include "support/FixtureTree.h"
+
+#include <QTest>
+
+class TestPowerAndPagingReaders : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void vmstatCounters()
+    {
+        const VmStat s = VmStatReader::parse("nr_free_pages 100\npgpgin 123456\npgpgout 7890\n"
+                                             "pswpin 12\npswpout 345\npgpgin_other 1\npgfault 99999999\n");
+        QVERIFY(s.valid);
+        QCOMPARE(s.pagedInKiB, 123456ull);
+        QCOMPARE(s.pagedOutKiB, 7890ull);
+        QVERIFY(s.swapValid);
+        QCOMPARE(s.swappedInPages, 12ull);
+        QCOMPARE(s.swappedOutPages, 345ull);
+    }
+
+    void vmstatPartialOrGarbled()
+    {
+        // A kernel without swap support has no pswp lines: paging still counts.
+        VmStat s = VmStatReader::parse("pgpgin 10\npgpgout 20\n");
+        QVERIFY(s.valid);
+        QVERIFY(!s.swapValid);
+
+        // One of the pair alone, or a value that is no number, is not a reading.
+        s = VmStatReader::parse("pgpgin 10\npgpgout lots\npswpin 1\n");
+        QVERIFY(!s.valid);
+        QVERIFY(!s.swapValid);
+        QVERIFY(!VmStatReader::parse("").valid);
+    }
+
+    void vmstatFromFile()
+    {
+        FixtureTree tree;
+        VmStatReader missing(tree.root("proc"));
+        QVERIFY(!missing.read().valid);
+
+        tree.write("proc/vmstat", "pgpgin 5\npgpgout 6\npswpin 7\npswpout 8\n");
+        VmStatReader reader(tree.root("proc"));
+        const VmStat s = reader.read();
+        QVERIFY(s.valid && s.swapValid);
+        QCOMPARE(s.pagedOutKiB, 6ull);
+        QCOMPARE(s.swappedOutPages, 8ull);
+    }
+
+    void raplEnergyAcrossWrap_data()
+    {
+        QTest::addColumn<quint64>("before");
+        QTest::addColumn<quint64>("after");
+        QTest::addColumn<quint64>("range");
+        QTest::addColumn<bool>("known");
+        QTest::addColumn<quint64>("energy");
+        QTest::newRow("rising") << quint64(1000) << quint64(4500) << quint64(262143328850) << true << quint64(3500);
+        QTest::newRow("unchanged") << quint64(7) << quint64(7) << quint64(100) << true << quint64(0);
+        QTest::newRow("wrapped") << quint64(262143000000) << quint64(671150) << quint64(262143328850) << true
+                                 << quint64(328850 + 671150);
+        QTest::newRow("wrapped to zero") << quint64(90) << quint64(0) << quint64(100) << true << quint64(10);
+        QTest::newRow("back without a range") << quint64(500) << quint64(100) << quint64(0) << false << quint64(0);
+        QTest::newRow("beyond its range") << quint64(500) << quint64(100) << quint64(400) << false << quint64(0);
+    }
+    void raplEnergyAcrossWrap()
+    {
+        QFETCH(quint64, before);
+        QFETCH(quint64, after);
+        QFETCH(quint64, range);
+        QFETCH(bool, known);
+        QFETCH(quint64, energy);
+        const std::optional<std::uint64_t> uj = RaplReader::energyBetween(before, after, range);
+        QCOMPARE(uj.has_value(), known);
+        if (known)
+            QCOMPARE(quint64(*uj), energy);
+    }
+
+    // Only the top-level zones with a readable counter count; subzones, the MMIO twin of a
+    // package and unreadable counters are left out.
+    void raplZonesFromSysfs()
+    {
+        FixtureTree tree;
+        auto zone = [&](const QString &dir, const QByteArray &name, const QByteArray &energy, const QByteArray &range) {
+            tree.write("sys/class/powercap/" + dir + "/name", name + "\n");
+            if (!energy.isNull())
+                tree.write("sys/class/powercap/" + dir + "/energy_uj", energy + "\n");
+            if (!range.isNull())
+                tree.write("sys/class/powercap/" + dir + "/max_energy_range_uj", range + "\n");
+        };
+        QVERIFY(RaplReader(tree.root("sys")).read().empty());
+
+        zone("intel-rapl:1", "package-1", "2000", "9000");
+        zone("intel-rapl:0", "package-0", "1000", QByteArray());
+        zone("intel-rapl:0:0", "core", "500", "9000");
+        zone("intel-rapl-mmio:0", "package-0", "1000", "9000");
+        zone("intel-rapl:2", "dram", "garbage", "9000");
+        tree.mkdir("sys/class/powercap/intel-rapl");   // the control type itself
+        RaplReader reader(tree.root("sys"));
+        const std::vector<RaplZone> zones = reader.read();
+        QCOMPARE(zones.size(), size_t(2));
+        QCOMPARE(QByteArray::fromStdString(zones[0].zone), QByteArray("intel-rapl:0"));
+        QCOMPARE(QByteArray::fromStdString(zones[0].name), QByteArray("package-0"));
+        QCOMPARE(zones[0].energyUj, 1000ull);
+        QCOMPARE(zones[0].maxRangeUj, 0ull);
+        QCOMPARE(zones[1].energyUj, 2000ull);
+        QCOMPARE(zones[1].maxRangeUj, 9000ull);
+
+        // A counter that can no longer be read (root-only) drops out on the next reading.
+        tree.remove("sys/class/powercap/intel-rapl:1/energy_uj");
+        QCOMPARE(reader.read().size(), size_t(1));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPowerAndPagingReaders)
+#include "tst_PowerAndPagingReaders.moc"
