@@ -223,6 +223,7 @@ private Q_SLOTS:
         QCOMPARE(QmlPageHarness::valueOf(page, "memoryRow"), QStringLiteral("16.0 GB"));
         QCOMPARE(QmlPageHarness::valueOf(page, "gpuCoresRow"), QStringLiteral("≈ 8 Cores"));
         QCOMPARE(QmlPageHarness::valueOf(page, "fanRow"), QStringLiteral("1 fan reported"));
+        QCOMPARE(QmlPageHarness::valueOf(page, "powerSourceRow"), QStringLiteral("External power (no battery)"));
         QStringList titles;
         for (QObject *title : QmlPageHarness::all(page, "cardTitle"))
             titles << title->property("text").toString();

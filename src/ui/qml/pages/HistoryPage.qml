@@ -250,12 +250,10 @@ DashboardPage {
             enabled: Services.aiService !== null && page.stats !== null && !running
             onClicked: {
                 page.analyzing = true
-                // No battery reads as 0 % while neither charging nor unplugged; an empty battery
-                // on the charger would be charging, and one off it unplugged.
+                // A machine without a battery is told so, not that its battery is empty.
                 const s = page.stats
-                const noBattery = s.batteryPercentage === 0 && !s.batteryIsCharging && !s.isUnplugged
                 Services.aiService.generateHealthReport(s.cpuUsage, s.socTemperature, s.memoryPressure,
-                                                        noBattery ? -1 : s.batteryPercentage)
+                                                        s.hasBattery ? s.batteryPercentage : -1)
             }
         }
         Text {

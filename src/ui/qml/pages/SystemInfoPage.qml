@@ -189,8 +189,15 @@ DashboardPage {
             title: "Power Profile"
             symbol: "bolt.fill"
             InfoRow {
+                objectName: "powerSourceRow"
                 title: "Running On"
-                value: page.stats && page.stats.isUnplugged ? "Battery" : "External power"
+                value: !page.stats ? "" : !page.stats.hasBattery ? "External power (no battery)"
+                       : page.stats.isUnplugged ? "Battery" : "External power"
+            }
+            InfoRow {
+                visible: page.stats !== null && page.stats.hasBattery
+                title: "Battery"
+                value: page.stats ? Format.percent(page.stats.batteryPercentage, 0) : ""
             }
             InfoRow {
                 title: "Power Draw"
