@@ -476,8 +476,10 @@ MachineHardwareInfo SystemStatsProvider::getHardwareInfo() const
     info.processor = brand.isEmpty() ? QStringLiteral("Unknown processor") : brand;
     info.physicalMemoryGB = toGB(MemInfoReader(m_procRoot, m_sysRoot).read().total);
     info.cpuCores = CpuTopologyReader(m_sysRoot, m_procRoot).read().cpuCount;
-    info.performanceCores = m_pCoreCount < 1 ? 4 : m_pCoreCount;
-    info.efficiencyCores = m_eCoreCount < 1 ? 4 : m_eCoreCount;
+    // The counts the topology gave: a machine whose cores are all alike has no efficiency
+    // cores, and saying it has four would describe some other machine.
+    info.performanceCores = std::max(m_pCoreCount, 0);
+    info.efficiencyCores = std::max(m_eCoreCount, 0);
     info.gpuCores = static_cast<int>(m_gpuCoreCount);
     info.neuralEngine = MachineHardwareInfo::neuralEngineFor(brand);
     info.memoryBandwidth = MachineHardwareInfo::memoryBandwidthFor(brand);

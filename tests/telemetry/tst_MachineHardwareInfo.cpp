@@ -148,6 +148,21 @@ private Q_SLOTS:
         QVERIFY(info.serialNumber.startsWith(QLatin1String("KTV-")));
         QVERIFY(info.specReport().contains("\nTotal Cores: 8 Cores (Performance: 4 / Efficiency: 4)\n"));
 
+        // Cores all alike: every one is a performance core and none is an efficiency core.
+        FixtureTree uniform;
+        uniform.write("sys/devices/system/cpu/online", "0-1\n");
+        TelemetrySources plain;
+        plain.procRoot = uniform.root("proc");
+        plain.sysRoot = uniform.root("sys");
+        plain.etcRoot = uniform.root("etc");
+        plain.homePath = uniform.root("");
+        SystemStatsProvider plainStats(prefs, plain, SystemStatsProvider::Polling::Manual);
+        const MachineHardwareInfo two = plainStats.getHardwareInfo();
+        QCOMPARE(two.cpuCores, 2);
+        QCOMPARE(two.performanceCores, 2);
+        QCOMPARE(two.efficiencyCores, 0);
+        QVERIFY(two.specReport().contains("\nTotal Cores: 2 Cores (Performance: 2 / Efficiency: 0)\n"));
+
         // An ARM board: the device tree names it, cpuinfo has no model name.
         FixtureTree arm;
         arm.write("sys/firmware/devicetree/base/model", QByteArray("Raspberry Pi 4 Model B Rev 1.4\0", 31));

@@ -48,8 +48,9 @@ Rectangle {
         ColumnLayout {
             id: body
             Layout.fillWidth: true
-            Layout.fillHeight: true
             spacing: 8
         }
+        // A card stretched to its neighbour's height keeps its content at the top.
+        Item { Layout.fillHeight: true }
     }
 }

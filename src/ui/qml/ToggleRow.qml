@@ -52,7 +52,9 @@ RowLayout {
     Switch {
         id: toggle
         objectName: "toggleSwitch"
-        Layout.alignment: Qt.AlignVCenter
+        // Level with the title: centring against a caption that wraps lands it a line low
+        // while the caption's height is still settling.
+        Layout.alignment: Qt.AlignTop
         enabled: root.available
         checked: root.checked
         Accessible.name: root.text
