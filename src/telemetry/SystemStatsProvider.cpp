@@ -407,8 +407,14 @@ void SystemStatsProvider::updateSensors()
 
 void SystemStatsProvider::recordHistories()
 {
-    m_temperatureHistory.append(m_socTemperature);
-    m_fanHistory.append(m_fanRPMs.isEmpty() ? 0.0 : *std::max_element(m_fanRPMs.begin(), m_fanRPMs.end()));
+    // No reading and nothing to estimate from is a gap in the chart, not a 0 °C or 0 RPM.
+    constexpr double noReading = std::numeric_limits<double>::quiet_NaN();
+    const bool temperatureKnown = m_socTemperatureMeasured || m_socTemperature > 0;
+    m_temperatureHistory.append(temperatureKnown ? m_socTemperature : noReading);
+    // Without a tachometer the fan figure is read off the temperature (or the forced duty);
+    // with neither it is nothing.
+    const bool fanKnown = !m_fanRPMs.isEmpty() && (m_fanRPMsMeasured || temperatureKnown || m_forceTurboCooling);
+    m_fanHistory.append(fanKnown ? *std::max_element(m_fanRPMs.begin(), m_fanRPMs.end()) : noReading);
     m_uploadHistory.append(m_networkUpload);
     m_downloadHistory.append(m_networkDownload);
     Q_EMIT historiesChanged();

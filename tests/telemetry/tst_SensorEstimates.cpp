@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <cmath>
 #include <memory>
 
 // Which temperatures are read and which are estimated, that an estimate never reads below
@@ -222,6 +223,23 @@ private Q_SLOTS:
         QVERIFY(!stats->fanRPMsMeasured());
         QCOMPARE(stats->fanHistory().last(), stats->fanRPMs().value(0));
         QCOMPARE(stats->fanHistory().size(), SystemStatsProvider::kChartHistoryLength);
+    }
+
+    // A machine with no temperature and no fan sensor: the chart histories hold gaps, not a
+    // flat 0 °C and 0 RPM that would read as measured.
+    void historiesHoldGapsWithoutAnyReading()
+    {
+        writeNetDev(0, 0);
+        auto stats = makeProvider();
+        stats->updateStats();
+        stats->updateStats();
+        QVERIFY(!stats->socTemperatureMeasured() && !stats->fanRPMsMeasured());
+        QCOMPARE(stats->temperatureHistory().size(), 2);
+        for (double sample : stats->temperatureHistory())
+            QVERIFY(std::isnan(sample));
+        for (double sample : stats->fanHistory())
+            QVERIFY(std::isnan(sample));
+        QCOMPARE(stats->downloadHistory().last(), 0.0);   // no traffic is a reading
     }
 };
 

@@ -6,8 +6,10 @@ import Quillmoor
 Card {
     id: root
     property var tips: []
+    // Yellow on a light card cannot be read: a deeper amber there.
+    readonly property color bulbColor: theme.isLight ? "#b25000" : "#ffd60a"
     symbol: "lightbulb.fill"
-    tint: "#ffd60a"
+    tint: bulbColor
 
     Repeater {
         model: root.tips
@@ -19,7 +21,7 @@ Card {
                 Layout.alignment: Qt.AlignTop
                 Layout.topMargin: 1
                 symbol: "lightbulb.fill"
-                tint: "#ffd60a"
+                tint: root.bulbColor
                 side: 13
             }
             Text {

@@ -3,7 +3,8 @@ import QtQuick.Layouts
 import Quillmoor
 
 // A small line chart of one or two series over the same samples, oldest on the left. It
-// repaints only when its data, size or colours change, and not at all while hidden.
+// repaints only when its data, size or colours change. A sample that is not a number is
+// a gap; with no reading at all the chart says so instead of inventing a scale.
 ColumnLayout {
     id: root
     property var values: []
@@ -24,6 +25,13 @@ ColumnLayout {
     property int plotHeight: 110
 
     readonly property ThemeManager theme: Services.theme
+    readonly property bool hasData: {
+        for (let i = 0; i < values.length; ++i)
+            if (isFinite(values[i])) return true
+        for (let j = 0; j < values2.length; ++j)
+            if (isFinite(values2[j])) return true
+        return false
+    }
     readonly property real scaleTop: {
         if (maximum > 0)
             return maximum
@@ -67,6 +75,7 @@ ColumnLayout {
         Item { Layout.fillWidth: true }
         Text {
             objectName: "chartTop"
+            visible: root.hasData
             text: Format.fixed(root.scaleTop, root.scaleTop >= 10 ? 0 : 1) + root.unit
             color: root.twoScales ? root.color : root.theme.secondaryTextColor
             font.pixelSize: 10
@@ -74,7 +83,7 @@ ColumnLayout {
         }
         Text {
             objectName: "chartTop2"
-            visible: root.twoScales
+            visible: root.twoScales && root.hasData
             text: Format.fixed(root.scaleTop2, root.scaleTop2 >= 10 ? 0 : 1) + root.unit2
             color: root.color2
             font.pixelSize: 10
@@ -82,73 +91,26 @@ ColumnLayout {
         }
     }
 
-    Canvas {
+    HistoryPlot {
         id: plot
         objectName: "chartPlot"
         Layout.fillWidth: true
         Layout.preferredHeight: root.plotHeight
-        renderStrategy: Canvas.Immediate
-        renderTarget: Canvas.Image
-        property bool stale: true
+        values: root.values
+        values2: root.values2
+        scaleTop: root.scaleTop
+        scaleTop2: root.scaleTop2
+        color: root.color
+        color2: root.color2
+        gridColor: root.theme.dividerColor
 
-        function refresh() {
-            stale = true
-            if (root.visible)
-                requestPaint()
-        }
-        onWidthChanged: refresh()
-        onHeightChanged: refresh()
-        onVisibleChanged: if (visible && stale) requestPaint()
-        Connections {
-            target: root
-            function onValuesChanged() { plot.refresh() }
-            function onValues2Changed() { plot.refresh() }
-            function onScaleTopChanged() { plot.refresh() }
-            function onScaleTop2Changed() { plot.refresh() }
-            function onColorChanged() { plot.refresh() }
-            function onColor2Changed() { plot.refresh() }
-            function onVisibleChanged() { if (root.visible && plot.stale) plot.requestPaint() }
-        }
-
-        function line(ctx, samples, colour, top) {
-            if (samples.length < 2)
-                return
-            const usable = height - 2
-            ctx.beginPath()
-            for (let i = 0; i < samples.length; ++i) {
-                const v = isFinite(samples[i]) ? Math.max(0, Math.min(samples[i], top)) : 0
-                const x = i * width / (samples.length - 1)
-                const y = 1 + usable - v / top * usable
-                if (i === 0) ctx.moveTo(x, y)
-                else ctx.lineTo(x, y)
-            }
-            ctx.lineWidth = 1.6
-            ctx.lineJoin = "round"
-            ctx.strokeStyle = colour
-            ctx.stroke()
-            // A faint fill under the line reads as area at a glance.
-            ctx.lineTo(width, height)
-            ctx.lineTo(0, height)
-            ctx.closePath()
-            ctx.fillStyle = Qt.rgba(colour.r, colour.g, colour.b, 0.12)
-            ctx.fill()
-        }
-
-        onPaint: {
-            stale = false
-            const ctx = getContext("2d")
-            ctx.reset()
-            ctx.strokeStyle = root.theme.dividerColor
-            ctx.lineWidth = 1
-            for (let g = 1; g < 4; ++g) {
-                const y = Math.round(g * height / 4) + 0.5
-                ctx.beginPath()
-                ctx.moveTo(0, y)
-                ctx.lineTo(width, y)
-                ctx.stroke()
-            }
-            line(ctx, root.values, root.color, root.scaleTop)
-            line(ctx, root.values2, root.color2, root.scaleTop2)
+        Text {
+            objectName: "chartEmpty"
+            anchors.centerIn: parent
+            visible: !root.hasData
+            text: "No readings yet"
+            color: root.theme.secondaryTextColor
+            font.pixelSize: 11
         }
     }
 

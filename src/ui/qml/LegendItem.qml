@@ -17,11 +17,12 @@ RowLayout {
         text: root.label
         color: root.textColor
         font.pixelSize: 11
-        Layout.fillWidth: true
+        Layout.fillWidth: root.value.length > 0   // pushes a value to the right; alone, it stays by its dot
         elide: Text.ElideRight
     }
     Text {
         objectName: "legendValue"
+        visible: root.value.length > 0
         text: root.value
         color: root.valueColor
         font.pixelSize: 11

@@ -57,10 +57,12 @@ AbstractButton {
 
     SequentialAnimation on scale {
         running: root.selected && root.visible
-        loops: Animation.Infinite
+        // A couple of beats to greet the choice, then still: a card that
+        // pulsed forever would keep the window repainting while it is open.
+        loops: 2
         alwaysRunToEnd: false
-        NumberAnimation { from: 0.98; to: 1.04; duration: 800; easing.type: Easing.InOutQuad }
-        NumberAnimation { from: 1.04; to: 0.98; duration: 800; easing.type: Easing.InOutQuad }
+        NumberAnimation { from: 1; to: 1.04; duration: 800; easing.type: Easing.InOutQuad }
+        NumberAnimation { from: 1.04; to: 1; duration: 800; easing.type: Easing.InOutQuad }
         onRunningChanged: if (!running) root.scale = 1
     }
 }

@@ -55,14 +55,15 @@ Item {
             }
         }
 
-        // Runs only while the badge is active and on screen; back to rest when it stops.
+        // A few beats when the badge turns active, then at rest: an endless
+        // pulse would repaint the window every frame for as long as it is open.
         SequentialAnimation on scale {
             id: pulse
             running: root.active && root.visible
-            loops: Animation.Infinite
+            loops: 3
             alwaysRunToEnd: false
-            NumberAnimation { from: 1.08; to: 0.96; duration: 600; easing.type: Easing.InOutQuad }
-            NumberAnimation { from: 0.96; to: 1.08; duration: 600; easing.type: Easing.InOutQuad }
+            NumberAnimation { from: 1; to: 1.08; duration: 600; easing.type: Easing.InOutQuad }
+            NumberAnimation { from: 1.08; to: 1; duration: 600; easing.type: Easing.InOutQuad }
             onRunningChanged: if (!running) badge.scale = 1
         }
     }

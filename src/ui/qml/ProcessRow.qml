@@ -25,18 +25,19 @@ Item {
     property var aiExplanation: null
     property bool isLoadingAI: false
     property int explanationRequests: 0
-    readonly property bool explanationShown: insight.opened
+    readonly property bool explanationShown: insightLoader.item !== null && insightLoader.item.opened
     readonly property color textColor: theme ? theme.textColor : "white"
 
     implicitHeight: 24
     implicitWidth: 280
 
     function toggleExplanation() {
-        if (insight.opened) {
-            insight.close()
+        if (explanationShown) {
+            insightLoader.item.close()
             return
         }
-        insight.open()
+        insightLoader.active = true
+        insightLoader.item.open()
         if (aiExplanation === null && !isLoadingAI && aiService) {
             isLoadingAI = true
             explanationRequests += 1
@@ -54,8 +55,17 @@ Item {
         }
     }
 
+    // A list view that reuses this row for another process: the old one's answer and
+    // open insight do not belong to the new one.
+    ListView.onReused: {
+        if (explanationShown)
+            insightLoader.item.close()
+        aiExplanation = null
+        isLoadingAI = false
+    }
+
     HoverHandler { id: rowHover }
-    ToolTip.visible: rowHover.hovered && help.length > 0 && !insight.opened
+    ToolTip.visible: rowHover.hovered && help.length > 0 && !root.explanationShown
     ToolTip.text: help
     ToolTip.delay: 1200
 
@@ -110,24 +120,29 @@ Item {
             help: root.suspended ? "Resume Process" : "Freeze Process to save battery"
             onClicked: root.toggleSuspend()
         }
-        Rectangle {
+        // Made only in advanced mode: most rows never show it, and rows come and go as the
+        // ranking changes.
+        Loader {
             objectName: "priorityBadge"
             visible: root.advancedMode
-            implicitWidth: badgeText.implicitWidth + 4
-            implicitHeight: badgeText.implicitHeight + 4
-            radius: 4
-            color: Qt.rgba(1, 1, 1, 0.1)
-            Text {
-                id: badgeText
-                anchors.centerIn: parent
-                text: "P0"
-                color: root.textColor
-                font.pixelSize: 8
-                font.weight: Font.Bold
+            active: root.advancedMode
+            sourceComponent: Rectangle {
+                implicitWidth: badgeText.implicitWidth + 4
+                implicitHeight: badgeText.implicitHeight + 4
+                radius: 4
+                color: Qt.rgba(1, 1, 1, 0.1)
+                Text {
+                    id: badgeText
+                    anchors.centerIn: parent
+                    text: "P0"
+                    color: root.textColor
+                    font.pixelSize: 8
+                    font.weight: Font.Bold
+                }
+                HoverHandler { id: badgeHover }
+                ToolTip.visible: badgeHover.hovered
+                ToolTip.text: "Process Niceness / Priority"
             }
-            HoverHandler { id: badgeHover }
-            ToolTip.visible: badgeHover.hovered
-            ToolTip.text: "Process Niceness / Priority"
         }
         Text {
             objectName: "processValue"
@@ -141,38 +156,46 @@ Item {
         }
     }
 
-    Popup {
-        id: insight
-        objectName: "insightPopup"
-        y: root.height + 2
-        x: Math.max(0, root.width - width)
-        width: Math.min(260, root.width)
-        padding: 10
-        background: Rectangle {
-            radius: 8
-            color: root.theme ? root.theme.cardBackground : "#2c2c2e"
-            border.color: root.theme ? root.theme.dividerColor : "#444"
-        }
-        contentItem: Column {
-            spacing: 6
-            Row {
-                spacing: 4
-                SymbolImage { symbol: "sparkles"; tint: "#bf5af2"; side: 12 }
-                Text { text: "AI Insight"; color: root.textColor; font.pixelSize: 11; font.weight: Font.Bold }
-            }
-            BusyIndicator {
-                visible: root.isLoadingAI
-                running: visible
-                width: 18; height: 18
-            }
-            Text {
-                objectName: "insightText"
-                visible: !root.isLoadingAI && root.aiExplanation !== null
-                width: insight.availableWidth
-                text: root.aiExplanation === null ? "" : root.aiExplanation
-                wrapMode: Text.Wrap
-                color: root.textColor
-                font.pixelSize: 11
+    // The insight popup is made the first time it is asked for, then kept with its answer.
+    Loader {
+        id: insightLoader
+        active: false
+        sourceComponent: Component {
+            Popup {
+                id: insight
+                objectName: "insightPopup"
+                parent: root
+                y: root.height + 2
+                x: Math.max(0, root.width - width)
+                width: Math.min(260, root.width)
+                padding: 10
+                background: Rectangle {
+                    radius: 8
+                    color: root.theme ? root.theme.cardBackground : "#2c2c2e"
+                    border.color: root.theme ? root.theme.dividerColor : "#444"
+                }
+                contentItem: Column {
+                    spacing: 6
+                    Row {
+                        spacing: 4
+                        SymbolImage { symbol: "sparkles"; tint: "#bf5af2"; side: 12 }
+                        Text { text: "AI Insight"; color: root.textColor; font.pixelSize: 11; font.weight: Font.Bold }
+                    }
+                    BusyIndicator {
+                        visible: root.isLoadingAI
+                        running: visible
+                        width: 18; height: 18
+                    }
+                    Text {
+                        objectName: "insightText"
+                        visible: !root.isLoadingAI && root.aiExplanation !== null
+                        width: insight.availableWidth
+                        text: root.aiExplanation === null ? "" : root.aiExplanation
+                        wrapMode: Text.Wrap
+                        color: root.textColor
+                        font.pixelSize: 11
+                    }
+                }
             }
         }
     }

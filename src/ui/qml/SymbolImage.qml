@@ -1,7 +1,9 @@
 import QtQuick
 
-// A symbol glyph drawn in one colour.
-Image {
+// A symbol glyph drawn in one colour, `side` points square. The glyph is rasterised at the
+// screen's scale; the item keeps its size in points, so layouts (which read the implicit
+// size, and an Image's own would be its pixel size) place it the same at 200 %.
+Item {
     id: root
     property string symbol
     property color tint: "white"
@@ -9,7 +11,13 @@ Image {
 
     width: side
     height: side
-    sourceSize: Qt.size(side * Screen.devicePixelRatio, side * Screen.devicePixelRatio)
-    source: symbol.length ? "image://symbol/" + symbol + "?" + String(tint).replace("#", "") : ""
-    smooth: true
+    implicitWidth: side
+    implicitHeight: side
+
+    Image {
+        anchors.fill: parent
+        sourceSize: Qt.size(root.side * Screen.devicePixelRatio, root.side * Screen.devicePixelRatio)
+        source: root.symbol.length ? "image://symbol/" + root.symbol + "?" + String(root.tint).replace("#", "") : ""
+        smooth: true
+    }
 }

@@ -55,6 +55,7 @@ RowLayout {
         // Level with the title: centring against a caption that wraps lands it a line low
         // while the caption's height is still settling.
         Layout.alignment: Qt.AlignTop
+        rightPadding: 0   // flush with the figures at the card's right edge
         enabled: root.available
         checked: root.checked
         Accessible.name: root.text
@@ -65,10 +66,12 @@ RowLayout {
             x: toggle.leftPadding
             y: toggle.topPadding + (toggle.availableHeight - height) / 2
             radius: 11
-            color: toggle.checked ? root.theme.accentColor : root.theme.dividerColor
+            // An off track the colour of a divider vanishes on a light card: a darker grey
+            // there, with an outline, so off and disabled switches still read as switches.
+            color: toggle.checked ? root.theme.accentColor : root.theme.isLight ? "#b4b4bc" : root.theme.dividerColor
             opacity: toggle.enabled ? 1 : 0.45
-            border.width: toggle.visualFocus ? 2 : 0
-            border.color: root.theme.textColor
+            border.width: toggle.visualFocus ? 2 : root.theme.isLight ? 1 : 0
+            border.color: toggle.visualFocus ? root.theme.textColor : "#8e8e93"
             Rectangle {
                 x: toggle.checked ? parent.width - width - 3 : 3
                 y: 3

@@ -11,8 +11,6 @@ DashboardPage {
     readonly property ProcessMonitor processMonitor: Services.processMonitor
     readonly property ThemeManager theme: Services.theme
     readonly property AIService aiService: Services.aiService
-    // Processes listed; the process table keeps the eight busiest plus the frozen ones.
-    readonly property int shownRows: 8
 
     // A temperature: read, estimated ("≈"), or, with nothing to go on, said to be missing.
     function temperatureText(celsius, measured, basis) {
@@ -55,6 +53,7 @@ DashboardPage {
 
         Card {
             Layout.fillWidth: true
+            Layout.preferredWidth: 1   // equal columns, whatever each card's text
             title: "GPU TEMP"
             symbol: "thermometer"
             Text {
@@ -71,6 +70,7 @@ DashboardPage {
         }
         Card {
             Layout.fillWidth: true
+            Layout.preferredWidth: 1   // equal columns, whatever each card's text
             title: "SSD TEMP"
             symbol: "externaldrive.fill"
             Text {
@@ -86,8 +86,9 @@ DashboardPage {
         }
         Card {
             Layout.fillWidth: true
+            Layout.preferredWidth: 1   // equal columns, whatever each card's text
             title: "THROTTLING"
-            symbol: "thermometer.high"
+            symbol: "gauge"
             Text {
                 objectName: "throttlingValue"
                 text: Format.percent(page.stats.throttlingStatus)
@@ -102,6 +103,7 @@ DashboardPage {
         }
         Card {
             Layout.fillWidth: true
+            Layout.preferredWidth: 1   // equal columns, whatever each card's text
             title: "TEMPERATURE"
             symbol: "cpu.fill"
             Text {
@@ -119,6 +121,7 @@ DashboardPage {
         }
         Card {
             Layout.fillWidth: true
+            Layout.preferredWidth: 1   // equal columns, whatever each card's text
             title: "EFFICIENCY"
             symbol: "leaf.fill"
             Text {
@@ -135,6 +138,7 @@ DashboardPage {
         }
         Card {
             Layout.fillWidth: true
+            Layout.preferredWidth: 1   // equal columns, whatever each card's text
             title: "POWER DRAW"
             symbol: "bolt.fill"
             Text {
@@ -185,10 +189,20 @@ DashboardPage {
         Layout.fillWidth: true
         title: "Top Processes"
         symbol: "list.bullet"
-        Repeater {
+        // A list view that hands a departing row's delegate to the next newcomer: the
+        // ranking changes every second, and building rows afresh each time would cost more
+        // than the rest of the page together.
+        ListView {
+            objectName: "processList"
+            Layout.fillWidth: true
+            implicitHeight: contentHeight
+            interactive: false
+            reuseItems: true
+            currentIndex: -1   // no current row, so nothing to follow as rows move
+            highlightFollowsCurrentItem: false
+            spacing: 4
             model: Services.topProcesses
-            ProcessRow {
-                required property int index
+            delegate: ProcessRow {
                 required property var model   // for its id: QML keeps `id` for itself
                 required property string fullPath
                 required property string icon
@@ -196,8 +210,7 @@ DashboardPage {
                 required property double cpuUsage
                 required property string name
                 objectName: "processRow"
-                visible: index < page.shownRows
-                Layout.fillWidth: true
+                width: ListView.view.width
                 processName: name
                 image: icon
                 label: Services.preferences.showFullProcessPath && fullPath.length ? fullPath : name

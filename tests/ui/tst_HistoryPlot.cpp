@@ -1,0 +1,115 @@
+#include "ui/HistoryPlot.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QtTest>
+
+#include <cmath>
+#include <limits>
+
+// The chart's plot painted into an image: where the line lands, and that a missing
+// reading is a gap rather than a drop to zero.
+class TestHistoryPlot : public QObject
+{
+    Q_OBJECT
+
+    static constexpr int kWidth = 101;
+    static constexpr int kHeight = 52;
+
+    static QImage render(HistoryPlot &plot)
+    {
+        plot.setSize(QSizeF(kWidth, kHeight));
+        QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        plot.paint(&painter);
+        return image;
+    }
+
+    // The rows of column x where the line is drawn in `colour` (fill has a low alpha).
+    static QList<int> lineRows(const QImage &image, int x, QColor colour)
+    {
+        QList<int> rows;
+        for (int y = 0; y < image.height(); ++y) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.alpha() > 200 && qAbs(c.red() - colour.red()) < 40 && qAbs(c.green() - colour.green()) < 40
+                && qAbs(c.blue() - colour.blue()) < 40)
+                rows.append(y);
+        }
+        return rows;
+    }
+
+private Q_SLOTS:
+    void lineFollowsTheSamplesAgainstTheTop()
+    {
+        HistoryPlot plot;
+        plot.setGridColor(Qt::transparent);
+        plot.setColor(QColor(255, 0, 0));
+        plot.setScaleTop(100);
+        plot.setValues({100, 100, 50, 50, 0, 0});   // 5 steps of 20 px
+        const QImage image = render(plot);
+        const QList<int> full = lineRows(image, 10, Qt::red);
+        const QList<int> half = lineRows(image, 50, Qt::red);
+        const QList<int> empty = lineRows(image, 90, Qt::red);
+        QVERIFY(!full.isEmpty() && !half.isEmpty() && !empty.isEmpty());
+        // The usable height runs from y = 1 (the top) to y = 51 (zero).
+        QVERIFY(full.first() <= 2);
+        QVERIFY(qAbs(half.first() - 26) <= 2);
+        QVERIFY(empty.last() >= kHeight - 3);
+        // Above the line stays empty; below it the faint fill.
+        QCOMPARE(image.pixelColor(50, 5).alpha(), 0);
+        QVERIFY(image.pixelColor(50, 45).alpha() > 0 && image.pixelColor(50, 45).alpha() < 100);
+    }
+
+    void missingReadingsLeaveAGap()
+    {
+        constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+        HistoryPlot plot;
+        plot.setGridColor(Qt::transparent);
+        plot.setColor(QColor(0, 0, 255));
+        plot.setScaleTop(10);
+        plot.setValues({5, 5, nan, nan, 5, 5});
+        const QImage image = render(plot);
+        QVERIFY(!lineRows(image, 10, Qt::blue).isEmpty());
+        QVERIFY(!lineRows(image, 90, Qt::blue).isEmpty());
+        // Between x = 20 and 80 there is no sample: neither line nor fill, and nothing at 0.
+        for (int x = 30; x <= 70; x += 10)
+            for (int y = 0; y < kHeight; ++y)
+                QCOMPARE(image.pixelColor(x, y).alpha(), 0);
+
+        // Only gaps: nothing drawn at all (not a line along the bottom).
+        plot.setValues({nan, nan, nan});
+        const QImage none = render(plot);
+        for (int x = 0; x < kWidth; x += 5)
+            QVERIFY(lineRows(none, x, Qt::blue).isEmpty());
+    }
+
+    void secondSeriesHasItsOwnScaleAndValuesAboveTheTopAreClamped()
+    {
+        HistoryPlot plot;
+        plot.setGridColor(Qt::transparent);
+        plot.setColor(QColor(255, 0, 0));
+        plot.setColor2(QColor(0, 0, 255));
+        plot.setScaleTop(1000);
+        plot.setScaleTop2(50);
+        plot.setValues({500, 500});
+        plot.setValues2({50, 80});   // 80 is past its top: drawn at the top, not off the plot
+        const QImage image = render(plot);
+        QVERIFY(qAbs(lineRows(image, 50, Qt::red).first() - 26) <= 2);
+        QVERIFY(lineRows(image, 95, Qt::blue).first() <= 2);
+    }
+
+    void repaintsOnlyOnChange()
+    {
+        HistoryPlot plot;
+        QSignalSpy changed(&plot, &HistoryPlot::valuesChanged);
+        plot.setValues({1, 2, 3});
+        plot.setValues({1, 2, 3});
+        QCOMPARE(changed.count(), 1);
+        plot.setValues({1, 2, 4});
+        QCOMPARE(changed.count(), 2);
+    }
+};
+
+QTEST_MAIN(TestHistoryPlot)
+#include "tst_HistoryPlot.moc"
