@@ -22,6 +22,35 @@ ScrollView {
     focusPolicy: Qt.NoFocus
     ScrollBar.horizontal.policy: ScrollBar.AlwaysOff
 
+    // Keyboard focus moving to a control below or above the visible part scrolls it into
+    // view, as in any scrolling form: Tab must not walk the user through controls they
+    // cannot see.
+    function reveal(item) {
+        const flick = root.contentItem
+        if (!item || !flick || !flick.contentItem)
+            return
+        let inside = item.parent
+        while (inside && inside !== flick.contentItem)
+            inside = inside.parent
+        if (!inside)
+            return
+        const margin = 12
+        const top = item.mapToItem(flick.contentItem, 0, 0).y
+        const bottom = top + item.height
+        if (top - margin < flick.contentY)
+            flick.contentY = Math.max(0, top - margin)
+        else if (bottom + margin > flick.contentY + flick.height)
+            flick.contentY = Math.max(0, Math.min(flick.contentHeight - flick.height, bottom + margin - flick.height))
+    }
+    Connections {
+        target: root.Window.window
+        function onActiveFocusItemChanged() {
+            const item = root.Window.window.activeFocusItem
+            if (item && item.activeFocusOnTab !== undefined)
+                root.reveal(item)
+        }
+    }
+
     ColumnLayout {
         width: root.availableWidth - 14
         spacing: 14

@@ -61,8 +61,9 @@ DashboardPage {
             text: row.value
             color: page.theme.textColor
             font.pixelSize: 12
-            font.family: "monospace"
             horizontalAlignment: Text.AlignRight
+            // Proportional: a kernel release or a CPU name in a fixed-width face broke over
+            // four lines in a half-width card.
             wrapMode: Text.WrapAtWordBoundaryOrAnywhere
         }
     }
