@@ -55,7 +55,10 @@ DashboardPage {
     Flow {
         objectName: "presetBadges"
         Layout.fillWidth: true
-        spacing: 8
+        // Room for the active badge's halo and pulse, which reach past its edges and would
+        // be cut by the page's clip at the left.
+        padding: 6
+        spacing: 10
         Repeater {
             model: page.presets.allPresets
             PresetMiniBadge {

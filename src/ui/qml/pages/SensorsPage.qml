@@ -54,6 +54,7 @@ DashboardPage {
         Card {
             Layout.fillWidth: true
             Layout.preferredWidth: 1   // equal columns, whatever each card's text
+            Layout.fillHeight: true    // and equal heights along a row
             title: "GPU TEMP"
             symbol: "thermometer"
             Text {
@@ -71,6 +72,7 @@ DashboardPage {
         Card {
             Layout.fillWidth: true
             Layout.preferredWidth: 1   // equal columns, whatever each card's text
+            Layout.fillHeight: true    // and equal heights along a row
             title: "SSD TEMP"
             symbol: "externaldrive.fill"
             Text {
@@ -87,6 +89,7 @@ DashboardPage {
         Card {
             Layout.fillWidth: true
             Layout.preferredWidth: 1   // equal columns, whatever each card's text
+            Layout.fillHeight: true    // and equal heights along a row
             title: "THROTTLING"
             symbol: "gauge"
             Text {
@@ -104,6 +107,7 @@ DashboardPage {
         Card {
             Layout.fillWidth: true
             Layout.preferredWidth: 1   // equal columns, whatever each card's text
+            Layout.fillHeight: true    // and equal heights along a row
             title: "TEMPERATURE"
             symbol: "cpu.fill"
             Text {
@@ -122,6 +126,7 @@ DashboardPage {
         Card {
             Layout.fillWidth: true
             Layout.preferredWidth: 1   // equal columns, whatever each card's text
+            Layout.fillHeight: true    // and equal heights along a row
             title: "EFFICIENCY"
             symbol: "leaf.fill"
             Text {
@@ -139,6 +144,7 @@ DashboardPage {
         Card {
             Layout.fillWidth: true
             Layout.preferredWidth: 1   // equal columns, whatever each card's text
+            Layout.fillHeight: true    // and equal heights along a row
             title: "POWER DRAW"
             symbol: "bolt.fill"
             Text {
