@@ -85,7 +85,8 @@ private Q_SLOTS:
         service.setCompileAutoSuspendEnabled(true);
         service.checkAndApplyAutoSuspend();   // only clang-17 runs: no compiler
         QVERIFY(service.suspendedPIDs().isEmpty());
-        QCOMPARE(liveState(ollamaA->processId()), 'S');
+        // Not stopped; whether it is asleep yet or still starting ('R') on a busy machine.
+        QVERIFY(liveState(ollamaA->processId()) != 'T');
 
         QProcess *clang = startNamed(tree, QStringLiteral("clang"));
         QVERIFY(clang);
