@@ -1,4 +1,5 @@
 #include "caches/BuildCacheService.h"
+#include "support/QmlPageHarness.h"
 #include "support/ScreenFixture.h"
 #include "telemetry/DriveHealthMonitor.h"
 #include "telemetry/SystemStatsProvider.h"
@@ -14,17 +15,6 @@
 #include <QTest>
 
 namespace {
-// Every warning QML prints while a test runs fails the test that caused it.
-QStringList qmlWarnings;
-QtMessageHandler previousHandler = nullptr;
-
-void recordWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtWarningMsg || type == QtCriticalMsg)
-        qmlWarnings.append(message);
-    previousHandler(type, context, message);
-}
-
 bool exists(const QString &path) { return QFileInfo::exists(path); }
 }
 
@@ -38,56 +28,16 @@ class TestDiskPage : public QObject
     std::unique_ptr<SystemStatsProvider> stats;
     std::unique_ptr<BuildCacheService> caches;
     std::unique_ptr<DriveHealthMonitor> health;
-    std::unique_ptr<QQmlEngine> engine;
-    std::unique_ptr<QQuickWindow> window;
+    // Every warning QML prints while a test runs fails the test that caused it.
+    std::unique_ptr<QmlPageHarness> ui;
 
     QString home(const QString &relative) const { return machine->tree.path(QStringLiteral("home/") + relative); }
     void write(const QString &relative, int bytes) { machine->tree.write(QStringLiteral("home/") + relative, QByteArray(bytes, 'x')); }
 
-    QQuickItem *loadPage()
-    {
-        QQmlComponent component(engine.get(), QUrl(QStringLiteral("qrc:/Quillmoor/DiskPage.qml")));
-        for (int i = 0; i < 500 && component.isLoading(); ++i)
-            QTest::qWait(10);
-        if (!component.isReady()) {
-            qWarning() << component.errors();
-            return nullptr;
-        }
-        auto *item = qobject_cast<QQuickItem *>(component.create());
-        if (!item)
-            return nullptr;
-        item->setParentItem(window->contentItem());
-        item->setSize(QSizeF(560, 900));
-        item->setParent(window.get());
-        return item;
-    }
-    static void collect(QObject *root, const QString &name, QList<QObject *> &found)
-    {
-        if (root->objectName() == name)
-            found.append(root);
-        for (QObject *c : root->children())
-            collect(c, name, found);
-        if (auto *item = qobject_cast<QQuickItem *>(root))
-            for (QQuickItem *c : item->childItems())
-                if (c->parent() != root)
-                    collect(c, name, found);
-    }
-    static QList<QObject *> all(QObject *root, const char *name)
-    {
-        QList<QObject *> found;
-        collect(root, QLatin1String(name), found);
-        return found;
-    }
-    static QObject *child(QObject *root, const char *name)
-    {
-        const QList<QObject *> found = all(root, name);
-        return found.isEmpty() ? nullptr : found.first();
-    }
-    static QString text(QObject *root, const char *name)
-    {
-        QObject *item = child(root, name);
-        return item ? item->property("text").toString() : QStringLiteral("<missing %1>").arg(QLatin1String(name));
-    }
+    QQuickItem *loadPage() { return ui->load(QStringLiteral("DiskPage"), {}, 560); }
+    static QList<QObject *> all(QObject *root, const char *name) { return QmlPageHarness::all(root, name); }
+    static QObject *child(QObject *root, const char *name) { return QmlPageHarness::child(root, name); }
+    static QString text(QObject *root, const char *name) { return QmlPageHarness::text(root, name); }
     static bool shown(QObject *item) { return item && item->property("visible").toBool(); }
     static QList<QObject *> shownRows(QObject *card)
     {
@@ -126,11 +76,8 @@ class TestDiskPage : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase() { previousHandler = qInstallMessageHandler(recordWarnings); }
-
     void init()
     {
-        qmlWarnings.clear();
         machine = std::make_unique<ScreenFixture>();
         machine->tree.mkdir(QStringLiteral("home"));
         machine->tree.mkdir(QStringLiteral("tmp"));
@@ -159,21 +106,17 @@ private Q_SLOTS:
         set.stats = stats.get();
         set.buildCaches = caches.get();
         set.driveHealth = health.get();
-        engine = std::make_unique<QQmlEngine>();
-        engine->addImageProvider(QStringLiteral("symbol"), new SymbolImageProvider);
-        QmlServices::install(*engine, set);
-        window = std::make_unique<QQuickWindow>();
-        window->resize(600, 900);
+        ui = std::make_unique<QmlPageHarness>(set, QSize(600, 900));
     }
     void cleanup()
     {
-        window.reset();
-        engine.reset();
+        const QStringList warnings = QmlPageHarness::warnings();
+        ui.reset();
         caches.reset();
         health.reset();
         stats.reset();
         machine.reset();
-        QVERIFY2(qmlWarnings.isEmpty(), qPrintable(qmlWarnings.join(QLatin1Char('\n'))));
+        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
     }
 
     // The gamer's rows are the real shader caches, with their measured sizes; a purge asks
@@ -207,11 +150,11 @@ private Q_SLOTS:
         QVERIFY(confirm);
         QObject *button = child(steam, "cachePurgeButton");
         // From the keyboard: Enter on the focused button asks the same question.
-        window->show();
+        ui->window->show();
         auto *buttonItem = qobject_cast<QQuickItem *>(button);
         buttonItem->forceActiveFocus();
         QTRY_VERIFY(buttonItem->hasActiveFocus());
-        QTest::keyClick(window.get(), Qt::Key_Return);
+        QTest::keyClick(ui->window.get(), Qt::Key_Return);
         answer(confirm, false);
         QVERIFY(caches->purging().isEmpty());
         QVERIFY(exists(home(QStringLiteral(".local/share/Steam/steamapps/shadercache/730/fozpipelinesv6/a"))));
@@ -317,11 +260,11 @@ private Q_SLOTS:
         QVERIFY(!shown(child(page, "junkCleanButton")));
         QSignalSpy scanned(stats.get(), &SystemStatsProvider::junkScanFinished);
         QObject *scanButton = child(page, "junkScanButton");
-        window->show();
+        ui->window->show();
         auto *scanItem = qobject_cast<QQuickItem *>(scanButton);
         scanItem->forceActiveFocus();
         QTRY_VERIFY(scanItem->hasActiveFocus());
-        QTest::keyClick(window.get(), Qt::Key_Enter);   // a small tree may be scanned before this returns
+        QTest::keyClick(ui->window.get(), Qt::Key_Enter);   // a small tree may be scanned before this returns
         QVERIFY(scanned.count() == 1 || scanned.wait(10000));
         click(scanButton);
         QCOMPARE(label(scanButton), QStringLiteral("Scanning System..."));

@@ -1,4 +1,5 @@
 #include "support/PrivateBus.h"
+#include "support/QmlPageHarness.h"
 #include "support/ScreenFixture.h"
 #include "ui/Format.h"
 #include "ui/QmlServices.h"
@@ -14,17 +15,6 @@
 #include <QTest>
 
 namespace {
-// Every warning QML prints while a test runs fails the test that caused it.
-QStringList qmlWarnings;
-QtMessageHandler previousHandler = nullptr;
-
-void recordWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtWarningMsg || type == QtCriticalMsg)
-        qmlWarnings.append(message);
-    previousHandler(type, context, message);
-}
-
 constexpr quint64 kMiB = 1024;   // in the kB units of meminfo
 
 void writeScript(const FixtureTree &tree, const QString &relative, const QByteArray &body)
@@ -75,15 +65,14 @@ class TestMemoryPowerPages : public QObject
     Q_OBJECT
 
     std::unique_ptr<ScreenFixture> machine;
-    std::unique_ptr<QQmlEngine> engine;
-    std::unique_ptr<QQuickWindow> window;
+    // Every warning QML prints while a test runs fails the test that caused it.
+    std::unique_ptr<QmlPageHarness> ui;
 
     // The fixture's machine, its telemetry rebuilt with `adjust` applied to its sources
     // (the memory purge's helper, say), with the screens' engine over it.
     void use(const std::function<void(TelemetrySources &)> &adjust = {})
     {
-        window.reset();
-        engine.reset();
+        ui.reset();
         machine = std::make_unique<ScreenFixture>();
         machine->tree.write("proc/meminfo", meminfo());
         machine->tree.write("proc/vmstat", "pgpgin 4096\npgpgout 2048000\npswpin 10\npswpout 300\n");
@@ -99,59 +88,12 @@ class TestMemoryPowerPages : public QObject
                                                                SystemStatsProvider::Polling::Manual);
         machine->stats->setUniformSource([](double low, double) { return low; });
         machine->stats->updateStats();
-        qmlWarnings.clear();
-        engine = std::make_unique<QQmlEngine>();
-        engine->addImageProvider(QStringLiteral("symbol"), new SymbolImageProvider);
-        QmlServices::install(*engine, machine->services());
-        window = std::make_unique<QQuickWindow>();
-        window->resize(720, 700);
+        ui = std::make_unique<QmlPageHarness>(machine->services(), QSize(720, 700));
     }
 
-    QQuickItem *load(const QString &view, const QVariantMap &properties = {})
-    {
-        QQmlComponent component(engine.get(), QUrl(QStringLiteral("qrc:/Quillmoor/%1.qml").arg(view)));
-        for (int i = 0; i < 500 && component.isLoading(); ++i)
-            QTest::qWait(10);
-        if (!component.isReady()) {
-            qWarning() << component.errors();
-            return nullptr;
-        }
-        auto *item = qobject_cast<QQuickItem *>(component.createWithInitialProperties(properties));
-        if (!item)
-            return nullptr;
-        item->setParentItem(window->contentItem());
-        item->setSize(QSizeF(720, 700));
-        item->setParent(window.get());
-        return item;
-    }
-    // Items a Repeater makes hang below their visual parent, not always their QObject one.
-    static void collect(QObject *root, const QString &name, QList<QObject *> &found)
-    {
-        if (root->objectName() == name)
-            found.append(root);
-        for (QObject *c : root->children())
-            collect(c, name, found);
-        if (auto *item = qobject_cast<QQuickItem *>(root))
-            for (QQuickItem *c : item->childItems())
-                if (c->parent() != root)
-                    collect(c, name, found);
-    }
-    // Each item once, in the order first met.
-    static QList<QObject *> all(QObject *root, const char *name)
-    {
-        QList<QObject *> found;
-        collect(root, QLatin1String(name), found);
-        QList<QObject *> unique;
-        for (QObject *o : found)
-            if (!unique.contains(o))
-                unique.append(o);
-        return unique;
-    }
-    static QObject *child(QObject *root, const char *name)
-    {
-        const QList<QObject *> found = all(root, name);
-        return found.isEmpty() ? nullptr : found.first();
-    }
+    QQuickItem *load(const QString &view, const QVariantMap &properties = {}) { return ui->load(view, properties); }
+    static QList<QObject *> all(QObject *root, const char *name) { return QmlPageHarness::all(root, name); }
+    static QObject *child(QObject *root, const char *name) { return QmlPageHarness::child(root, name); }
     static QString property(QObject *root, const char *name, const char *property)
     {
         QObject *item = child(root, name);
@@ -175,14 +117,13 @@ class TestMemoryPowerPages : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase() { previousHandler = qInstallMessageHandler(recordWarnings); }
     void init() { use(); }
     void cleanup()
     {
-        window.reset();
-        engine.reset();
+        const QStringList warnings = QmlPageHarness::warnings();
+        ui.reset();
         machine.reset();
-        QVERIFY2(qmlWarnings.isEmpty(), qPrintable(qmlWarnings.join(QLatin1Char('\n'))));
+        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
     }
 
     // The cards carry what /proc says, in the page's formats.
@@ -391,8 +332,7 @@ private Q_SLOTS:
         QCOMPARE(daemon.activeProfile(), QStringLiteral("balanced"));
         QVERIFY(!shown(page, "lowPowerActive"));
 
-        window.reset();
-        engine.reset();
+        ui.reset();
         machine.reset();
         QDBusConnection::disconnectFromBus(QStringLiteral("pages-client"));
         QDBusConnection::disconnectFromBus(QStringLiteral("pages-server"));

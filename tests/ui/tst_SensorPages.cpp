@@ -1,5 +1,6 @@
 #include "app/WorkspacePersona.h"
 #include "support/ProcNetTcp.h"
+#include "support/QmlPageHarness.h"
 #include "support/ScreenFixture.h"
 #include "ui/PersonaCatalog.h"
 #include "ui/QmlServices.h"
@@ -18,17 +19,6 @@
 #include <unistd.h>
 
 namespace {
-// Every warning QML prints while a test runs fails the test that caused it.
-QStringList qmlWarnings;
-QtMessageHandler previousHandler = nullptr;
-
-void recordWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtWarningMsg || type == QtCriticalMsg)
-        qmlWarnings.append(message);
-    previousHandler(type, context, message);
-}
-
 const QString kApprox = QStringLiteral("\u2248 ");
 }
 
@@ -40,56 +30,14 @@ class TestSensorPages : public QObject
     Q_OBJECT
 
     std::unique_ptr<ScreenFixture> machine;
-    std::unique_ptr<QQmlEngine> engine;
-    std::unique_ptr<QQuickWindow> window;
+    // Every warning QML prints while a test runs fails the test that caused it.
+    std::unique_ptr<QmlPageHarness> ui;
     std::vector<std::unique_ptr<QProcess>> sleepers;
 
-    QQuickItem *load(const QString &view, const QVariantMap &properties = {})
-    {
-        QQmlComponent component(engine.get(), QUrl(QStringLiteral("qrc:/Quillmoor/%1.qml").arg(view)));
-        for (int i = 0; i < 500 && component.isLoading(); ++i)
-            QTest::qWait(10);
-        if (!component.isReady()) {
-            qWarning() << component.errors();
-            return nullptr;
-        }
-        auto *item = qobject_cast<QQuickItem *>(component.createWithInitialProperties(properties));
-        if (!item)
-            return nullptr;
-        item->setParentItem(window->contentItem());
-        item->setSize(window->size());
-        item->setParent(window.get());
-        return item;
-    }
-    // Items a Repeater makes hang below their visual parent, not always their QObject one;
-    // a scroll view's content hangs below both, so an object met twice counts once.
-    static void collect(QObject *root, const QString &name, QList<QObject *> &found)
-    {
-        if (root->objectName() == name && !found.contains(root))
-            found.append(root);
-        for (QObject *c : root->children())
-            collect(c, name, found);
-        if (auto *item = qobject_cast<QQuickItem *>(root))
-            for (QQuickItem *c : item->childItems())
-                if (c->parent() != root)
-                    collect(c, name, found);
-    }
-    static QList<QObject *> all(QObject *root, const char *name)
-    {
-        QList<QObject *> found;
-        collect(root, QLatin1String(name), found);
-        return found;
-    }
-    static QObject *child(QObject *root, const char *name)
-    {
-        const QList<QObject *> found = all(root, name);
-        return found.isEmpty() ? nullptr : found.first();
-    }
-    static QString text(QObject *root, const char *name)
-    {
-        QObject *item = child(root, name);
-        return item ? item->property("text").toString() : QStringLiteral("<missing %1>").arg(QLatin1String(name));
-    }
+    QQuickItem *load(const QString &view, const QVariantMap &properties = {}) { return ui->load(view, properties); }
+    static QList<QObject *> all(QObject *root, const char *name) { return QmlPageHarness::all(root, name); }
+    static QObject *child(QObject *root, const char *name) { return QmlPageHarness::child(root, name); }
+    static QString text(QObject *root, const char *name) { return QmlPageHarness::text(root, name); }
     static bool shown(QObject *root, const char *name)
     {
         QObject *item = child(root, name);
@@ -98,15 +46,9 @@ class TestSensorPages : public QObject
 
     void use(std::unique_ptr<ScreenFixture> fixture)
     {
-        window.reset();
-        engine.reset();
-        qmlWarnings.clear();
+        ui.reset();
         machine = std::move(fixture);
-        engine = std::make_unique<QQmlEngine>();
-        engine->addImageProvider(QStringLiteral("symbol"), new SymbolImageProvider);
-        QmlServices::install(*engine, machine->services());
-        window = std::make_unique<QQuickWindow>();
-        window->resize(900, 1400);
+        ui = std::make_unique<QmlPageHarness>(machine->services(), QSize(900, 1400));
     }
     // The fixture machine with more hardware, found by a telemetry service made after it
     // was written (sensors are looked for at start-up and once a minute).
@@ -137,19 +79,18 @@ class TestSensorPages : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase() { previousHandler = qInstallMessageHandler(recordWarnings); }
     void init() { use(std::make_unique<ScreenFixture>()); }
     void cleanup()
     {
-        window.reset();
-        engine.reset();
+        const QStringList warnings = QmlPageHarness::warnings();
+        ui.reset();
         machine.reset();
         for (auto &sleeper : sleepers) {
             sleeper->kill();
             sleeper->waitForFinished();
         }
         sleepers.clear();
-        QVERIFY2(qmlWarnings.isEmpty(), qPrintable(qmlWarnings.join(QLatin1Char('\n'))));
+        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
     }
 
     // The gamer's sidebar names the fans page "Fans & Cooling"; the dashboard opened there
@@ -383,7 +324,7 @@ private Q_SLOTS:
         QTRY_VERIFY(dialog->property("opened").toBool());
         QVERIFY(dialog->property("question").toString().contains(QStringLiteral("sleep (PID %1)").arg(pid)));
         // Shown on screen, in the window's overlay, not merely opened.
-        QObject *question = child(window->contentItem(), "confirmKillQuestion");
+        QObject *question = child(ui->window->contentItem(), "confirmKillQuestion");
         QVERIFY(question);
         QTRY_VERIFY(question->property("visible").toBool());
         QCOMPARE(question->property("text").toString(), dialog->property("question").toString());
@@ -392,11 +333,11 @@ private Q_SLOTS:
         QVERIFY(!sleeper->waitForFinished(300));   // still running
 
         // From the keyboard: the focused button opens the same question on Enter.
-        window->show();
+        ui->window->show();
         auto *killItem = qobject_cast<QQuickItem *>(kill);
         killItem->forceActiveFocus();
         QTRY_VERIFY(killItem->hasActiveFocus());
-        QTest::keyClick(window.get(), Qt::Key_Return);
+        QTest::keyClick(ui->window.get(), Qt::Key_Return);
         QTRY_VERIFY(dialog->property("opened").toBool());
         QMetaObject::invokeMethod(dialog, "accept");
         QVERIFY(sleeper->waitForFinished(5000));
