@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 HistoryPlot::HistoryPlot(QQuickItem *parent)
     : QQuickPaintedItem(parent)
@@ -12,11 +13,20 @@ HistoryPlot::HistoryPlot(QQuickItem *parent)
     setAntialiasing(true);
 }
 
+namespace {
+// Bit for bit, so a gap (NaN) equals the same gap. QList's own == hands memcmp a null
+// pointer when one list has never held data.
+bool sameSamples(const QList<qreal> &a, const QList<qreal> &b)
+{
+    return a.size() == b.size() && (a.isEmpty() || std::memcmp(a.constData(), b.constData(), a.size() * sizeof(qreal)) == 0);
+}
+}
+
 // Each setter repaints only on a real change: a service republishing the same history
 // costs nothing here.
 void HistoryPlot::setValues(const QList<qreal> &values)
 {
-    if (values == m_values)
+    if (sameSamples(values, m_values))
         return;
     m_values = values;
     update();
@@ -25,7 +35,7 @@ void HistoryPlot::setValues(const QList<qreal> &values)
 
 void HistoryPlot::setValues2(const QList<qreal> &values)
 {
-    if (values == m_values2)
+    if (sameSamples(values, m_values2))
         return;
     m_values2 = values;
     update();

@@ -108,6 +108,14 @@ private Q_SLOTS:
         QCOMPARE(changed.count(), 1);
         plot.setValues({1, 2, 4});
         QCOMPARE(changed.count(), 2);
+        // A gap is the same gap on the next sample.
+        constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+        plot.setValues({nan, 2});
+        plot.setValues({nan, 2});
+        QCOMPARE(changed.count(), 3);
+        plot.setValues({});
+        plot.setValues(QList<qreal>());
+        QCOMPARE(changed.count(), 4);
     }
 };
 
