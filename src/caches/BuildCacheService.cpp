@@ -4,6 +4,7 @@
 #include "CachePurger.h"
 #include "CacheTable.h"
 #include "SDKRuntimeAuditor.h"
+#include "WeightDeduplicator.h"
 #include "platform/DeletionGuard.h"
 #include "platform/FileTree.h"
 
@@ -398,6 +399,69 @@ QList<SDKVersionInfo> BuildCacheService::sampleSDKVersions(const QDateTime &now)
     return SDKRuntimeAuditor::samples(now);
 }
 
+// ---- Duplicate weights -----------------------------------------------------------------
+
+QStringList BuildCacheService::ollamaBlobDirs() const
+{
+    QStringList dirs{QDir(ollamaModelsPath()).filePath(QStringLiteral("blobs"))};
+    for (const QString &store : m_sources.ollamaServiceStores)
+        if (!dirs.contains(store))
+            dirs.append(store);
+    return dirs;
+}
+
+void BuildCacheService::findDuplicateWeights()
+{
+    if (m_deduplicating)
+        return;
+    setDeduplicating(true);
+    const auto found = [this](QList<DuplicateWeights> rows) {
+        setDuplicateWeights(rows);
+        setDeduplicationMessage(WeightDeduplicator::foundMessage(rows));
+        setDeduplicating(false);
+        Q_EMIT duplicateWeightsFound();
+    };
+    if (demoMode()) {
+        // The demo touches nothing on disk, so it has no files to pair.
+        QTimer::singleShot(0, this, [found] { found({}); });
+        return;
+    }
+    onWorker<QList<DuplicateWeights>>(
+        [dirs = ollamaBlobDirs(), hub = huggingFaceHubPath()] { return WeightDeduplicator::find(dirs, hub); }, found);
+}
+
+void BuildCacheService::deduplicateWeights()
+{
+    if (m_deduplicating)
+        return;
+    setDeduplicating(true);
+    const auto finished = [this] {
+        setDeduplicating(false);
+        Q_EMIT deduplicationFinished();
+    };
+    if (m_duplicateWeights.isEmpty() || demoMode()) {
+        setDeduplicationMessage(WeightDeduplicator::foundMessage({}));
+        QTimer::singleShot(0, this, finished);
+        return;
+    }
+    onWorker<WeightDeduplicator::Outcome>(
+        [rows = m_duplicateWeights, roots = ollamaBlobDirs() << huggingFaceHubPath(), home = m_sources.homePath] {
+            return WeightDeduplicator::apply(rows, roots, DeletionGuard(home));
+        },
+        [this, finished](WeightDeduplicator::Outcome outcome) {
+            for (const QString &line : std::as_const(outcome.reasons))
+                log(line);
+            setDuplicateWeights(outcome.leftAlone);
+            setDeduplicationMessage(WeightDeduplicator::summary(outcome));
+            scanCaches(finished);
+        });
+}
+
+qint64 BuildCacheService::duplicateBytes() const
+{
+    return WeightDeduplicator::reclaimableBytes(m_duplicateWeights);
+}
+
 // ---- Published state ------------------------------------------------------------------
 
 void BuildCacheService::setSize(Cache cache, qint64 bytes)
@@ -440,6 +504,30 @@ void BuildCacheService::setScanning(bool on)
         return;
     m_scanning = on;
     Q_EMIT scanningChanged();
+}
+
+void BuildCacheService::setDeduplicating(bool on)
+{
+    if (m_deduplicating == on)
+        return;
+    m_deduplicating = on;
+    Q_EMIT deduplicatingChanged();
+}
+
+void BuildCacheService::setDuplicateWeights(const QList<DuplicateWeights> &rows)
+{
+    if (m_duplicateWeights == rows)
+        return;
+    m_duplicateWeights = rows;
+    Q_EMIT duplicateWeightsChanged();
+}
+
+void BuildCacheService::setDeduplicationMessage(const QString &message)
+{
+    if (m_deduplicationMessage == message)
+        return;
+    m_deduplicationMessage = message;
+    Q_EMIT deduplicationMessageChanged();
 }
 
 QList<CacheRowInfo> BuildCacheService::cacheRows() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CacheRowInfo.h"
+#include "DuplicateWeights.h"
 #include "SDKVersionInfo.h"
 #include "platform/UserPaths.h"
 
@@ -24,6 +25,9 @@ struct BuildCacheSources
     std::function<bool()> demoMode;                     // unset: off
     std::function<QDateTime()> now;                     // unset: the clock
     std::function<qint64()> monotonicMs;                // unset: a steady clock
+    // Blob folders of Ollama's system service, searched for duplicate weights beside
+    // <ollamaModelsPath>/blobs; absent ones are passed over.
+    QStringList ollamaServiceStores{QStringLiteral("/usr/share/ollama/.ollama/models/blobs")};
 };
 
 // The sizes of the build, package-manager, shader and media caches in the user's home, the
@@ -63,6 +67,11 @@ class BuildCacheService : public QObject
     // The two model folders, for the question asked before they are emptied.
     Q_PROPERTY(QString huggingFaceHubPath READ huggingFaceHubPath CONSTANT)
     Q_PROPERTY(QString ollamaModelsPath READ ollamaModelsPath CONSTANT)
+    // Weights stored in both model folders (or twice in one), made one file with two names.
+    Q_PROPERTY(bool deduplicating READ isDeduplicating NOTIFY deduplicatingChanged)
+    Q_PROPERTY(QList<DuplicateWeights> duplicateWeights READ duplicateWeights NOTIFY duplicateWeightsChanged)
+    Q_PROPERTY(qint64 duplicateBytes READ duplicateBytes NOTIFY duplicateWeightsChanged)
+    Q_PROPERTY(QString deduplicationMessage READ deduplicationMessage NOTIFY deduplicationMessageChanged)
 
 public:
     enum class Polling { Start, Manual };
@@ -137,6 +146,17 @@ public:
     Q_INVOKABLE void purgeCache(const QString &path) { purgeCache(path, track({modelFolderKey(path)}, {})); }
     void purgeCache(const QString &path, Done done);
 
+    // Looks for weights stored twice, on a worker: duplicateWeights and the message are
+    // replaced, then duplicateWeightsFound(). Ignored while a search or linking runs.
+    Q_INVOKABLE void findDuplicateWeights();
+    // Links every row of duplicateWeights, on a worker: each copy is compared byte for byte
+    // with the kept file first and left alone when they differ. The message then says what
+    // came back and why rows were left; the rows left stay listed; the folders are measured
+    // again; then deduplicationFinished(). Never deletes weights: purgeCache() does that.
+    Q_INVOKABLE void deduplicateWeights();
+    // <ollamaModelsPath>/blobs and the service stores: where Ollama keeps weights.
+    QStringList ollamaBlobDirs() const;
+
     // Deletes one runtime version, which must be a version folder inside nvm's, mise's or
     // asdf's install folder, then runs a pass.
     Q_INVOKABLE void purgeSDKVersion(const QString &path) { purgeSDKVersion(path, {}); }
@@ -196,6 +216,10 @@ public:
     // Every row of the cache table with its current size, in table order.
     QList<CacheRowInfo> cacheRows() const;
     QStringList purging() const { return m_purging; }
+    bool isDeduplicating() const { return m_deduplicating; }
+    QList<DuplicateWeights> duplicateWeights() const { return m_duplicateWeights; }
+    qint64 duplicateBytes() const;
+    QString deduplicationMessage() const { return m_deduplicationMessage; }
     // "huggingface" or "ollama" for a path purgeCache() acts on; empty for any other.
     static QString modelFolderKey(const QString &path);
 
@@ -228,6 +252,11 @@ Q_SIGNALS:
     // A purge the screens started has deleted what it could and re-measured.
     void purgeFinished(const QStringList &keys);
     void passFinished();
+    void deduplicatingChanged();
+    void duplicateWeightsChanged();
+    void deduplicationMessageChanged();
+    void duplicateWeightsFound();
+    void deduplicationFinished();
     void logged(const QString &line);
 
 private:
@@ -244,6 +273,9 @@ private:
     void setOllamaCacheSizeGB(double gb);
     void setFoundSDKVersions(const QList<SDKVersionInfo> &rows);
     void setScanning(bool on);
+    void setDeduplicating(bool on);
+    void setDuplicateWeights(const QList<DuplicateWeights> &rows);
+    void setDeduplicationMessage(const QString &message);
     // Lists `keys` in `purging` until the returned callback runs, which then calls `done`.
     Done track(const QStringList &keys, Done done);
     // Deletes on a worker, then runs a pass; `done` after it.
@@ -273,4 +305,8 @@ private:
     // A model figure reset while the demo switch is on stays at 0 for the demo.
     bool m_demoHuggingfaceCleared = false;
     bool m_demoOllamaCleared = false;
+
+    bool m_deduplicating = false;
+    QList<DuplicateWeights> m_duplicateWeights;
+    QString m_deduplicationMessage;
 };
