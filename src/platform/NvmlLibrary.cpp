@@ -5,6 +5,8 @@
 namespace {
 constexpr int kSuccess = 0;
 constexpr int kTemperatureGpu = 0;
+// NVML_DEVICE_NAME_V2_BUFFER_SIZE: the longest name NVML writes, its NUL included.
+constexpr unsigned kNameBufferSize = 96;
 
 template <typename F>
 F symbol(void *handle, const char *name)
@@ -27,6 +29,8 @@ NvmlLibrary::NvmlLibrary(std::string library)
     m_temperature = symbol<GetTemperature>(m_handle, "nvmlDeviceGetTemperature");
     m_utilisation = symbol<GetUtilisation>(m_handle, "nvmlDeviceGetUtilizationRates");
     m_memory = symbol<GetMemory>(m_handle, "nvmlDeviceGetMemoryInfo");
+    m_name = symbol<GetName>(m_handle, "nvmlDeviceGetName");
+    m_coreCount = symbol<GetCoreCount>(m_handle, "nvmlDeviceGetNumGpuCores");
     if (!init || !count || !handle || init() != kSuccess) {
         m_shutdown = nullptr;
         return;
@@ -67,4 +71,21 @@ std::optional<double> NvmlLibrary::temperature() const
     if (!m_device || !m_temperature || m_temperature(m_device, kTemperatureGpu, &celsius) != kSuccess)
         return std::nullopt;
     return celsius;
+}
+
+std::string NvmlLibrary::name() const
+{
+    char buffer[kNameBufferSize] = {};
+    if (!m_device || !m_name || m_name(m_device, buffer, kNameBufferSize) != kSuccess)
+        return {};
+    buffer[kNameBufferSize - 1] = '\0';   // never trust a foreign library to terminate it
+    return buffer;
+}
+
+std::optional<unsigned> NvmlLibrary::coreCount() const
+{
+    unsigned cores = 0;
+    if (!m_device || !m_coreCount || m_coreCount(m_device, &cores) != kSuccess || cores == 0)
+        return std::nullopt;
+    return cores;
 }

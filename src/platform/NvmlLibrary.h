@@ -27,6 +27,11 @@ public:
     bool available() const { return m_device != nullptr; }
     NvmlSample sample() const;
     std::optional<double> temperature() const;   // degrees Celsius
+    // The product name ("NVIDIA GeForce RTX 4070"); empty when NVML gives none.
+    std::string name() const;
+    // The CUDA core count. Only drivers from about R520 on export nvmlDeviceGetNumGpuCores,
+    // and some boards answer "not supported": absent then.
+    std::optional<unsigned> coreCount() const;
 
 private:
     using Device = void *;
@@ -39,11 +44,15 @@ private:
     using GetUtilisation = int (*)(Device, Utilisation *);
     struct Memory { unsigned long long total; unsigned long long free; unsigned long long used; };
     using GetMemory = int (*)(Device, Memory *);
+    using GetName = int (*)(Device, char *, unsigned);
+    using GetCoreCount = int (*)(Device, unsigned *);
 
     void *m_handle = nullptr;
     Shutdown m_shutdown = nullptr;
     GetTemperature m_temperature = nullptr;
     GetUtilisation m_utilisation = nullptr;
     GetMemory m_memory = nullptr;
+    GetName m_name = nullptr;
+    GetCoreCount m_coreCount = nullptr;
     Device m_device = nullptr;
 };

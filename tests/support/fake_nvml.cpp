@@ -1,4 +1,7 @@
-// Stands in for NVIDIA's libnvidia-ml.so.1: one GPU with fixed figures.
+// Stands in for NVIDIA's libnvidia-ml.so.1: one GPU with fixed figures. Built a second
+// time with FAKE_NVML_LEGACY, it lacks nvmlDeviceGetNumGpuCores, as drivers before R520 do.
+#include <cstring>
+
 extern "C" {
 struct FakeUtilisation { unsigned gpu; unsigned memory; };
 struct FakeMemory { unsigned long long total; unsigned long long free; unsigned long long used; };
@@ -39,4 +42,23 @@ int nvmlDeviceGetMemoryInfo(void *device, FakeMemory *memory)
     memory->free = memory->total - memory->used;
     return 0;
 }
+int nvmlDeviceGetName(void *device, char *name, unsigned length)
+{
+    static const char kName[] = "NVIDIA GeForce RTX 4070";
+    if (device != &g_device)
+        return 2;
+    if (length < sizeof kName)
+        return 7;   // NVML_ERROR_INSUFFICIENT_SIZE
+    std::memcpy(name, kName, sizeof kName);
+    return 0;
+}
+#ifndef FAKE_NVML_LEGACY
+int nvmlDeviceGetNumGpuCores(void *device, unsigned *cores)
+{
+    if (device != &g_device)
+        return 2;
+    *cores = 5888;
+    return 0;
+}
+#endif
 }
