@@ -19,6 +19,10 @@ struct MachineHardwareInfo
     Q_PROPERTY(QString osVersion MEMBER osVersion CONSTANT)
     Q_PROPERTY(QString serialNumber MEMBER serialNumber CONSTANT)
     Q_PROPERTY(QString memoryBandwidth MEMBER memoryBandwidth CONSTANT)
+    Q_PROPERTY(QString gpuName MEMBER gpuName CONSTANT)
+    Q_PROPERTY(QString gpuComputeStack MEMBER gpuComputeStack CONSTANT)
+    Q_PROPERTY(QString gpuDriver MEMBER gpuDriver CONSTANT)
+    Q_PROPERTY(QString npuName MEMBER npuName CONSTANT)
 
 public:
     QString modelName;
@@ -33,6 +37,14 @@ public:
     QString osVersion;
     QString serialNumber;
     QString memoryBandwidth;
+    // The GPU the machine is described by (a discrete one first): its name, "" when there
+    // is none; the stack that runs compute on it, "CUDA", "ROCm" or "Vulkan", "" for none;
+    // and its kernel driver (nvidia, amdgpu, i915…).
+    QString gpuName;
+    QString gpuComputeStack;
+    QString gpuDriver;
+    // The neural processing unit ("Intel NPU"); "" when the machine has none.
+    QString npuName;
 
     // The friendly family name for a model identifier.
     static QString modelNameFor(const QString &identifier);

@@ -61,6 +61,8 @@ SystemStatsProvider::SystemStatsProvider(Preferences &preferences, TelemetrySour
     , m_cpuHistory(kHistoryLength, 0.0)
     , m_pagingMonitor(sources.procRoot, sources.pagingIntervalMs)
     , m_powerMeter(sources.sysRoot)
+    , m_accelerators(sources.sysRoot, sources.accelerators, sources.nvmlLibrary)
+    , m_npu(m_accelerators.npuBusyTimePath(), std::move(sources.steadyMicroseconds))
     , m_sensors(sources.sysRoot, sources.procRoot, sources.nvmlLibrary)
     , m_battery(sources.sysRoot)
     , m_addresses(sources.procRoot, std::move(sources.interfaceAddresses), sources.publicAddressUrl,
@@ -112,15 +114,6 @@ SystemStatsProvider::SystemStatsProvider(Preferences &preferences, TelemetrySour
 // Out of line: LowPowerMode is only declared in the header. The helpers wait for their
 // own workers as they go.
 SystemStatsProvider::~SystemStatsProvider() = default;
-
-TelemetrySources TelemetrySources::forThisMachine()
-{
-    TelemetrySources sources;
-    sources.publicAddressUrl = QUrl(QStringLiteral("https://api.ipify.org"));
-    sources.powerProfilesBus = QDBusConnection::systemBus();
-    sources.nvmlLibrary = "libnvidia-ml.so.1";
-    return sources;
-}
 
 void SystemStatsProvider::determineCoreCounts()
 {
@@ -180,8 +173,9 @@ void SystemStatsProvider::updateStats()
     updateEstimates();
     recordHistories();
 
-    const qint64 cores = static_cast<qint64>(m_eCoreCount + m_pCoreCount) * 2;
+    const qint64 cores = m_accelerators.gpuCoreCount().value_or(static_cast<qint64>(m_eCoreCount + m_pCoreCount) * 2);
     assign(m_gpuCoreCount, cores < 1 ? qint64(16) : cores, &SystemStatsProvider::gpuCoreCountChanged);
+    assign(m_gpuCoreCountMeasured, m_accelerators.gpuCoreCount().has_value(), &SystemStatsProvider::gpuCoreCountMeasuredChanged);
 
     m_cpuAlert.check(m_cpuUsage, m_preferences.cpuAlertThreshold());
 
@@ -353,9 +347,9 @@ void SystemStatsProvider::updateDisk()
 
 void SystemStatsProvider::updateEstimates()
 {
-    // No counter of the neural engine's load exists, and most GPUs expose none either, so
-    // those panels show estimates that follow whether a model is loaded. A GPU whose
-    // driver reports its load keeps the measured figure (updateSensors).
+    // Most machines have no NPU, or one whose driver keeps no busy counter, and most GPUs
+    // report no load either, so those panels show estimates that follow whether a model is
+    // loaded. An NPU or GPU whose driver reports its load keeps the measured figure.
     const bool modelsLoaded = m_loadedModelSizes && !m_loadedModelSizes().isEmpty();
     double ane = 0, anePower = 0, gpu = 0;
     if (!modelsLoaded) {
@@ -371,7 +365,9 @@ void SystemStatsProvider::updateEstimates()
         anePower = std::max(uniform(2.1, 4.8) / 3.0, 0.5);
         gpu = uniform(10.0, 25.0);
     }
-    assign(m_aneUsage, ane, &SystemStatsProvider::aneUsageChanged);
+    const std::optional<double> npuBusy = m_npu.sample();
+    assign(m_aneUsageMeasured, npuBusy.has_value(), &SystemStatsProvider::aneUsageMeasuredChanged);
+    assign(m_aneUsage, npuBusy.value_or(ane), &SystemStatsProvider::aneUsageChanged);
     assign(m_anePowerDraw, anePower, &SystemStatsProvider::anePowerDrawChanged);
     if (!m_gpuUsageMeasured)
         assign(m_gpuUsage, gpu, &SystemStatsProvider::gpuUsageChanged);
@@ -495,6 +491,7 @@ MachineHardwareInfo SystemStatsProvider::getHardwareInfo() const
     if (!kernel.isEmpty())
         info.osVersion += QStringLiteral(", kernel ") + kernel;
     info.serialNumber = MachineHardwareInfo::serialNumberFor(info.modelIdentifier);
+    m_accelerators.describe(info);
     return info;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AcceleratorSurvey.h"
 #include "ActiveConnection.h"
 #include "AddressWatcher.h"
 #include "BatteryInfo.h"
@@ -9,10 +10,12 @@
 #include "HuggingFaceHub.h"
 #include "MachineHardwareInfo.h"
 #include "MaintenanceActions.h"
+#include "NpuMonitor.h"
 #include "PagingMonitor.h"
 #include "PowerMeter.h"
 #include "SampleHistory.h"
 #include "SensorSampler.h"
+#include "TelemetrySources.h"
 #include "platform/CpuFrequencyReader.h"
 #include "platform/CpuTimesReader.h"
 #include "platform/DiskStatsReader.h"
@@ -39,34 +42,6 @@
 class DesktopNotifier;
 class LowPowerMode;
 class Preferences;
-
-// Where the telemetry pass reads the machine from. Tests point these at fixture trees.
-struct TelemetrySources
-{
-    std::string procRoot = "/proc";
-    std::string sysRoot = "/sys";
-    std::string homePath;   // empty: the user's home directory
-    std::string tmpPath = "/tmp";
-    std::string crashPath = "/var/crash";
-    // The memory purge: helper program and polkit launcher; empty: the installed ones.
-    // elevate unset: through pkexec unless running as root.
-    QString memoryPurgeHelper;
-    QString pkexecPath;
-    std::optional<bool> elevateMemoryPurge;
-    std::string etcRoot = "/etc";
-    // How often the paging counters are read: /proc/vmstat makes the kernel add up every
-    // CPU's counters, which costs more than the rest of the memory reading.
-    int pagingIntervalMs = PagingMonitor::kDefaultIntervalMs;
-    // Everything below reaches beyond the file system and is off unless set, so a
-    // provider built for a test never leaves the machine: forThisMachine() sets them.
-    QUrl publicAddressUrl;                           // a plain-text address echo over HTTPS
-    std::optional<QDBusConnection> powerProfilesBus; // where power-profiles-daemon answers
-    std::string nvmlLibrary;                         // NVIDIA's management library
-    // The interface addresses; unset: getifaddrs.
-    std::function<std::vector<InterfaceAddress>()> interfaceAddresses;
-
-    static TelemetrySources forThisMachine();
-};
 
 // The single observable telemetry model. A one-second timer runs updateStats(), which
 // reads the kernel's counters (files only: nothing is spawned on the tick) and publishes
@@ -95,6 +70,7 @@ class SystemStatsProvider : public QObject
     Q_PROPERTY(double pClusterUsage READ pClusterUsage NOTIFY pClusterUsageChanged)
     Q_PROPERTY(double aneUsage READ aneUsage NOTIFY aneUsageChanged)
     Q_PROPERTY(double anePowerDraw READ anePowerDraw NOTIFY anePowerDrawChanged)
+    Q_PROPERTY(bool aneUsageMeasured READ aneUsageMeasured NOTIFY aneUsageMeasuredChanged)
     Q_PROPERTY(double aiVramUsed READ aiVramUsed NOTIFY aiVramUsedChanged)
     Q_PROPERTY(double aiVramTotal READ aiVramTotal NOTIFY aiVramTotalChanged)
     Q_PROPERTY(bool hostVramSplitAlert READ hostVramSplitAlert NOTIFY hostVramSplitAlertChanged)
@@ -103,6 +79,7 @@ class SystemStatsProvider : public QObject
     Q_PROPERTY(double gpuMemoryUsed READ gpuMemoryUsed NOTIFY gpuMemoryUsedChanged)
     Q_PROPERTY(double gpuMemoryTotal READ gpuMemoryTotal NOTIFY gpuMemoryTotalChanged)
     Q_PROPERTY(qint64 gpuCoreCount READ gpuCoreCount NOTIFY gpuCoreCountChanged)
+    Q_PROPERTY(bool gpuCoreCountMeasured READ gpuCoreCountMeasured NOTIFY gpuCoreCountMeasuredChanged)
     Q_PROPERTY(double memoryUsed READ memoryUsed NOTIFY memoryUsedChanged)
     Q_PROPERTY(double memoryTotal READ memoryTotal NOTIFY memoryTotalChanged)
     Q_PROPERTY(double memoryPressure READ memoryPressure NOTIFY memoryPressureChanged)
@@ -257,6 +234,9 @@ public:
     double pClusterUsage() const { return m_pClusterUsage; }
     double aneUsage() const { return m_aneUsage; }
     double anePowerDraw() const { return m_anePowerDraw; }
+    // True while aneUsage is the NPU's busy share over the last tick; false where there is
+    // no NPU or no busy counter, and aneUsage is an estimate. anePowerDraw is always one.
+    bool aneUsageMeasured() const { return m_aneUsageMeasured; }
     double aiVramUsed() const { return m_aiVramUsed; }
     double aiVramTotal() const { return m_aiVramTotal; }
     bool hostVramSplitAlert() const { return m_hostVramSplitAlert; }
@@ -265,6 +245,8 @@ public:
     double gpuMemoryUsed() const { return m_gpuMemoryUsed; }
     double gpuMemoryTotal() const { return m_gpuMemoryTotal; }
     qint64 gpuCoreCount() const { return m_gpuCoreCount; }
+    // True when NVML counted the cores; otherwise gpuCoreCount is twice the CPU count.
+    bool gpuCoreCountMeasured() const { return m_gpuCoreCountMeasured; }
     double memoryUsed() const { return m_memoryUsed; }
     double memoryTotal() const { return m_memoryTotal; }
     double memoryPressure() const { return m_memoryPressure; }
@@ -347,6 +329,7 @@ Q_SIGNALS:
     void pClusterUsageChanged();
     void aneUsageChanged();
     void anePowerDrawChanged();
+    void aneUsageMeasuredChanged();
     void aiVramUsedChanged();
     void aiVramTotalChanged();
     void hostVramSplitAlertChanged();
@@ -355,6 +338,7 @@ Q_SIGNALS:
     void gpuMemoryUsedChanged();
     void gpuMemoryTotalChanged();
     void gpuCoreCountChanged();
+    void gpuCoreCountMeasuredChanged();
     void memoryUsedChanged();
     void memoryTotalChanged();
     void memoryPressureChanged();
@@ -480,6 +464,7 @@ private:
     double m_pClusterUsage = 0;
     double m_aneUsage = 0;
     double m_anePowerDraw = 0;
+    bool m_aneUsageMeasured = false;
     double m_aiVramUsed = 0;
     double m_aiVramTotal = 0;
     bool m_hostVramSplitAlert = false;
@@ -488,6 +473,7 @@ private:
     double m_gpuMemoryUsed = 0;
     double m_gpuMemoryTotal = 0;
     qint64 m_gpuCoreCount = 16;
+    bool m_gpuCoreCountMeasured = false;
     double m_memoryUsed = 0;
     double m_memoryTotal = 0;
     double m_memoryPressure = 0;
@@ -537,6 +523,8 @@ private:
     bool m_hasBattery = false;
     PagingMonitor m_pagingMonitor;
     PowerMeter m_powerMeter;
+    AcceleratorSurvey m_accelerators;
+    NpuMonitor m_npu;
 
     // The helpers publish into the fields above, so they come after them: they are made
     // once those exist and gone (their workers waited for) before those are.

@@ -1,0 +1,37 @@
+#include "AcceleratorSurvey.h"
+
+#include "platform/NvmlLibrary.h"
+
+#include <algorithm>
+
+AcceleratorSurvey::AcceleratorSurvey(const std::string &sysRoot, const AcceleratorPaths &paths,
+                                     const std::string &nvmlLibrary)
+{
+    const AcceleratorReader reader(sysRoot, paths);
+    std::vector<GpuDevice> gpus = reader.gpus();
+    const bool hasNvidia = std::any_of(gpus.begin(), gpus.end(), [](const GpuDevice &g) { return g.driver == "nvidia"; });
+    if (hasNvidia && !nvmlLibrary.empty()) {
+        // Held only while naming the card: the sensor sampler keeps its own for the load.
+        const NvmlLibrary nvml(nvmlLibrary);
+        if (nvml.available())
+            gpus = reader.gpus(&nvml);
+    }
+    m_gpu = AcceleratorReader::primary(gpus);
+    m_computeStack = reader.computeStack(m_gpu);
+    m_npu = reader.npu();
+}
+
+std::optional<qint64> AcceleratorSurvey::gpuCoreCount() const
+{
+    if (!m_gpu || !m_gpu->coreCount)
+        return std::nullopt;
+    return static_cast<qint64>(*m_gpu->coreCount);
+}
+
+void AcceleratorSurvey::describe(MachineHardwareInfo &info) const
+{
+    info.gpuName = m_gpu ? QString::fromStdString(m_gpu->name) : QString();
+    info.gpuDriver = m_gpu ? QString::fromStdString(m_gpu->driver) : QString();
+    info.gpuComputeStack = QString::fromStdString(m_computeStack);
+    info.npuName = m_npu ? QString::fromStdString(m_npu->name) : QString();
+}
