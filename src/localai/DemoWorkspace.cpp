@@ -34,7 +34,7 @@ void DemoWorkspace::stopContainer(const QString &, Reply<After> reply)
     reply(After::RemoveRow);
 }
 
-void DemoWorkspace::deleteModelFile(const QString &, Reply<After> reply)
+void DemoWorkspace::deleteModelFile(const QString &, const QList<LocalAIModel> &, Reply<After> reply)
 {
     reply(After::RemoveRow);
 }

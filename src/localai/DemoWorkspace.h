@@ -25,7 +25,7 @@ public:
     void stopVM() override {}
     void killCompanions(const QList<OrphanedCompanionInfo> &) override {}
     After killProcess(int) override { return After::RemoveRow; }
-    void deleteModelFile(const QString &path, Reply<After> reply) override;
+    void deleteModelFile(const QString &path, const QList<LocalAIModel> &loaded, Reply<After> reply) override;
     std::optional<QList<OrphanedCompanionInfo>> companions(const QList<OrphanedCompanionInfo> &shown) override;
     void scanPorts(const QList<LocalPortInfo> &shown, Reply<std::optional<QList<LocalPortInfo>>> reply) override;
     void scanModelFiles(const QList<ModelCacheFile> &shown, Reply<std::optional<QList<ModelCacheFile>>> reply) override;

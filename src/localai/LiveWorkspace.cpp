@@ -1,11 +1,14 @@
 #include "LiveWorkspace.h"
 
+#include "ModelManifest.h"
 #include "platform/CommandRunner.h"
 #include "platform/DeletionGuard.h"
+#include "platform/FileLinker.h"
 #include "platform/FileTree.h"
 #include "platform/ProcessControl.h"
 #include "platform/WorkerTask.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -220,7 +223,44 @@ std::optional<QString> LiveWorkspace::deletableLocation(const QString &path, con
     return verdict.allowed() ? std::optional(verdict.location) : std::nullopt;
 }
 
-void LiveWorkspace::deleteModelFile(const QString &path, Reply<After> reply)
+QString LiveWorkspace::loadedModelUsing(const QString &path, const QList<LocalAIModel> &loaded, const QStringList &ollamaBlobDirs)
+{
+    const auto local = [](const QString &p) { return QFile::encodeName(p).toStdString(); };
+    const std::string target = local(path);
+    // The files to judge: the item itself, or everything in a folder that would go with it.
+    QList<std::pair<QString, std::optional<FileIdentity>>> files{{QFileInfo(path).fileName(), FileLinker::identify(target)}};
+    if (FileTree::isDirectory(target))
+        FileTree::walk(target, [&files](const FileTreeEntry &entry) {
+            if (entry.kind != FileTreeEntry::Kind::File)
+                return;
+            FileIdentity id;
+            id.device = entry.device;
+            id.inode = entry.inode;
+            files.append({QFileInfo(QString::fromStdString(entry.relativePath)).fileName(), id});
+        });
+    for (const LocalAIModel &model : loaded) {
+        QStringList digests;
+        if (const QString own = ModelManifest::normalDigest(model.digest); !own.isEmpty())
+            digests.append(own);
+        for (const QString &dir : ollamaBlobDirs)
+            digests += ModelManifest::readBlobDigests(QFileInfo(QDir::cleanPath(dir)).path(), model.name);
+        digests.removeDuplicates();
+        QList<FileIdentity> blobs;
+        for (const QString &digest : std::as_const(digests))
+            for (const QString &dir : ollamaBlobDirs)
+                if (const auto blob = FileLinker::identify(local(QDir(dir).filePath(QStringLiteral("sha256-") + digest))))
+                    blobs.append(*blob);
+        for (const auto &[name, identity] : std::as_const(files)) {
+            if (name.startsWith(QLatin1String("sha256-")) && digests.contains(ModelManifest::normalDigest(name)))
+                return model.name;
+            if (identity && std::any_of(blobs.begin(), blobs.end(), [&](const FileIdentity &b) { return b.sameFile(*identity); }))
+                return model.name;
+        }
+    }
+    return {};
+}
+
+void LiveWorkspace::deleteModelFile(const QString &path, const QList<LocalAIModel> &loaded, Reply<After> reply)
 {
     const DeletionGuard::Verdict verdict = judgeDeletion(path, modelCacheRoots(), m_setup.homePath);
     if (!verdict.allowed()) {
@@ -231,6 +271,21 @@ void LiveWorkspace::deleteModelFile(const QString &path, Reply<After> reply)
         QTimer::singleShot(0, this, [reply] { reply(After::Nothing); });
         return;
     }
-    onWorker<bool>([target = verdict.location] { return FileTree::removeItem(QFile::encodeName(target).toStdString()); },
-                   [reply](bool) { reply(After::Rescan); });
+    // The check and the deletion run in one step on the worker, so no listing in between
+    // can make the answer stale.
+    onWorker<QString>(
+        [target = verdict.location, loaded, dirs = m_setup.ollamaBlobDirs()] {
+            const QString user = loadedModelUsing(target, loaded, dirs);
+            if (user.isEmpty())
+                FileTree::removeItem(QFile::encodeName(target).toStdString());
+            return user;
+        },
+        [this, path, reply](QString user) {
+            if (user.isEmpty()) {
+                reply(After::Rescan);
+                return;
+            }
+            Q_EMIT logged(QStringLiteral("Refused: %1 is in use by the loaded model %2").arg(QFileInfo(path).fileName(), user));
+            reply(After::Nothing);
+        });
 }

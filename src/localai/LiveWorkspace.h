@@ -48,6 +48,12 @@ public:
                                                const std::unordered_map<std::uint64_t, int> &owners,
                                                const std::function<QString(int pid)> &nameOf);
     static QList<ModelCacheFile> findModelFiles(const QStringList &ollamaBlobDirs, const QString &huggingFaceHub);
+    // The name of the model in `loaded` that uses the file at `path`, empty when none does.
+    // A file is used when it is one of the blobs a loaded model's manifest lists (or the
+    // manifest's own digest), by its "sha256-<hex>" name in one of `ollamaBlobDirs`, or is
+    // another name for such a blob's inode, as a hard-linked copy in the hub is. Reads the
+    // manifests: call it on a worker.
+    static QString loadedModelUsing(const QString &path, const QList<LocalAIModel> &loaded, const QStringList &ollamaBlobDirs);
     // See LocalAIService::deletableLocation.
     static std::optional<QString> deletableLocation(const QString &path, const QStringList &roots, const QString &home);
 
@@ -58,7 +64,7 @@ public:
     void stopVM() override;
     void killCompanions(const QList<OrphanedCompanionInfo> &rows) override;
     After killProcess(int pid) override;
-    void deleteModelFile(const QString &path, Reply<After> reply) override;
+    void deleteModelFile(const QString &path, const QList<LocalAIModel> &loaded, Reply<After> reply) override;
     std::optional<QList<OrphanedCompanionInfo>> companions(const QList<OrphanedCompanionInfo> &shown) override;
     void scanPorts(const QList<LocalPortInfo> &shown, Reply<std::optional<QList<LocalPortInfo>>> reply) override;
     void scanModelFiles(const QList<ModelCacheFile> &shown, Reply<std::optional<QList<ModelCacheFile>>> reply) override;

@@ -44,7 +44,8 @@ public:
     virtual void killCompanions(const QList<OrphanedCompanionInfo> &rows) = 0;
     // `pid` has been checked by the caller: never init, never this process.
     virtual After killProcess(int pid) = 0;
-    virtual void deleteModelFile(const QString &path, Reply<After> reply) = 0;
+    // `loaded`: the models loaded now; a file one of them was loaded from is not deleted.
+    virtual void deleteModelFile(const QString &path, const QList<LocalAIModel> &loaded, Reply<After> reply) = 0;
 
     // Scans. None: the list stays as it is, unannounced.
     virtual std::optional<QList<OrphanedCompanionInfo>> companions(const QList<OrphanedCompanionInfo> &shown) = 0;

@@ -100,6 +100,11 @@ std::optional<QList<LocalAIModel>> LocalAIModel::decodeListing(const QByteArray 
         if (!context.isUndefined() && !context.isNull() && !integerValue(context, model.contextLength))
             return std::nullopt;
 
+        std::optional<QString> digest;
+        if (!optionalText(object, QStringLiteral("digest"), digest))
+            return std::nullopt;
+        model.digest = digest.value_or(QString());
+
         std::optional<QString> expires;
         if (!optionalText(object, QStringLiteral("expires_at"), expires))
             return std::nullopt;

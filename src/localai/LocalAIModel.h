@@ -24,6 +24,7 @@ struct LocalAIModel
     Q_PROPERTY(qint64 sizeVram MEMBER sizeVram)
     Q_PROPERTY(qint64 contextLength MEMBER contextLength)
     Q_PROPERTY(QString residency READ residency)
+    Q_PROPERTY(QString digest MEMBER digest)
 
 public:
     QString name;                       // the tag, "llama3:8b"; also the identity
@@ -34,6 +35,9 @@ public:
     std::optional<QDateTime> expiresAt; // when the server will unload it
     qint64 sizeVram = 0;                // bytes of it in the GPU's memory
     qint64 contextLength = 0;           // tokens; 0 when the server did not say
+    // The manifest's sha256 as the server gives it (hex); empty when it did not say. It
+    // leads to the blobs the model was loaded from, which must not be deleted under it.
+    QString digest;
 
     QString id() const { return name; }
     // When the server will unload it; a null time when it did not say.
@@ -52,7 +56,7 @@ public:
 
     // The models of a GET /api/ps answer body. Null when the body is not the expected
     // JSON (not an object, "models" not an array, an entry without a text "name" and an
-    // integer "size", a detail of the wrong type); an absent or empty "models" decodes
+    // integer "size", a detail or "digest" of the wrong type); an absent or empty "models" decodes
     // to an empty list.
     static std::optional<QList<LocalAIModel>> decodeListing(const QByteArray &body);
 

@@ -285,7 +285,8 @@ void LocalAIService::killProcessOnPort(int pid, Done done)
 
 void LocalAIService::purgeModelCacheFile(const QString &path, Done done)
 {
-    backend().deleteModelFile(path, [this, path, done](After after) {
+    // Judged against the models loaded as the deletion starts, not when the row was shown.
+    backend().deleteModelFile(path, m_activeModels, [this, path, done](After after) {
         if (after == After::Rescan) {
             scanModelCache(done);
             return;

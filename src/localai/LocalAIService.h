@@ -113,6 +113,8 @@ public:
     void purgeOrphanedCompanions(Done done);
     Q_INVOKABLE void killProcessOnPort(int pid) { killProcessOnPort(pid, {}); }
     void killProcessOnPort(int pid, Done done);
+    // Deletes a large model file, unless a model loaded now was loaded from it (or from
+    // another name of the same file); then `logged` says which model, and it stays.
     Q_INVOKABLE void purgeModelCacheFile(const QString &path) { purgeModelCacheFile(path, {}); }
     void purgeModelCacheFile(const QString &path, Done done);
     Q_INVOKABLE void stopColimaVM();
