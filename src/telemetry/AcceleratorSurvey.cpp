@@ -1,7 +1,5 @@
 #include "AcceleratorSurvey.h"
 
-#include "platform/NvmlLibrary.h"
-
 #include <algorithm>
 
 AcceleratorSurvey::AcceleratorSurvey(const std::string &sysRoot, const AcceleratorPaths &paths,
@@ -11,10 +9,11 @@ AcceleratorSurvey::AcceleratorSurvey(const std::string &sysRoot, const Accelerat
     std::vector<GpuDevice> gpus = reader.gpus();
     const bool hasNvidia = std::any_of(gpus.begin(), gpus.end(), [](const GpuDevice &g) { return g.driver == "nvidia"; });
     if (hasNvidia && !nvmlLibrary.empty()) {
-        // Held only while naming the card: the sensor sampler keeps its own for the load.
-        const NvmlLibrary nvml(nvmlLibrary);
-        if (nvml.available())
-            gpus = reader.gpus(&nvml);
+        m_nvml = std::make_unique<NvmlLibrary>(nvmlLibrary);
+        if (m_nvml->available())
+            gpus = reader.gpus(m_nvml.get());
+        else
+            m_nvml.reset();
     }
     m_gpu = AcceleratorReader::primary(gpus);
     m_computeStack = reader.computeStack(m_gpu);

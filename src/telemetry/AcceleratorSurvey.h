@@ -2,7 +2,9 @@
 
 #include "MachineHardwareInfo.h"
 #include "platform/AcceleratorReader.h"
+#include "platform/NvmlLibrary.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -31,4 +33,8 @@ private:
     std::optional<GpuDevice> m_gpu;
     std::string m_computeStack;
     std::optional<NpuDevice> m_npu;
+    // Kept open: without the persistence daemon, closing NVML's last handle lets the driver
+    // tear the GPU's state down, and the sensor sampler's own handle, opened next, would
+    // wait for it to be set up again.
+    std::unique_ptr<NvmlLibrary> m_nvml;
 };
