@@ -5,7 +5,8 @@
 //
 // --page renders only that dashboard page (and no popover); --full makes each dashboard
 // window as tall as its page, so a page that scrolls is pictured whole.
-// Writes tray.png and tray-compact.png (the two tray icon layouts), popover-<tab>.png for each popover tab, dashboard-<page>.png for
+// Writes tray.png and tray-compact.png (the two tray icon layouts), popover-<tab>.png for each popover tab
+// (and popover-ai-<sub-page>.png for the AI tab's four), dashboard-<page>.png for
 // every sidebar page of every persona, and advisory.png (a preset advisory without a terminal).
 
 #include "app/AppDelegate.h"
@@ -138,6 +139,15 @@ int main(int argc, char **argv)
         for (int i = 0; i < tabs.size(); ++i) {
             delegate.popover()->rootObject()->setProperty("selectedTab", i);
             ok &= save(delegate.popover(), outDir + QStringLiteral("/popover-%1.png").arg(tabs[i]));
+        }
+        // The AI tab's four sub-pages, each on its own.
+        if (QObject *ai = delegate.popover()->rootObject()->findChild<QObject *>(QStringLiteral("aiTab"))) {
+            const QStringList subTabs{QStringLiteral("telemetry"), QStringLiteral("optimizer"), QStringLiteral("caches"),
+                                      QStringLiteral("servers")};
+            for (int i = 0; i < subTabs.size(); ++i) {
+                ai->setProperty("selectedSubTab", i);
+                ok &= save(delegate.popover(), outDir + QStringLiteral("/popover-ai-%1.png").arg(subTabs[i]));
+            }
         }
         delegate.handleClosePopover();
     }

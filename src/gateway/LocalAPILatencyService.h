@@ -42,7 +42,8 @@ public:
     void startPolling();
     // One sweep over the current ports; `done` after the list is assigned. Sweeps may
     // overlap: each assigns its own list when it ends.
-    void measureLatencies(Done done = {});
+    void measureLatencies(Done done);
+    Q_INVOKABLE void measureLatencies() { measureLatencies(Done{}); }
     // True through `done` when a connection to the port was accepted within the deadline.
     void pingLocalPort(quint16 port, std::function<void(bool)> done);
 

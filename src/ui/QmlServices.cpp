@@ -4,6 +4,8 @@
 
 #include <QQmlEngine>
 
+#include <algorithm>
+
 namespace {
 constexpr char kEngineProperty[] = "quillmoorServices";
 }
@@ -73,6 +75,26 @@ RecordListModelBase *QmlServices::follow(RecordListModelBase *&model, Service *s
 RecordListModelBase *QmlServices::topProcesses() const
 {
     return follow(m_topProcesses, processMonitor(), &ProcessMonitor::topProcesses, &ProcessMonitor::topProcessesChanged);
+}
+
+bool QmlServices::isAIBackend(const QString &processName)
+{
+    static const QStringList words{QStringLiteral("python"), QStringLiteral("conda"), QStringLiteral("ollama"),
+                                   QStringLiteral("llama"), QStringLiteral("pytorch"), QStringLiteral("miniconda")};
+    const QString name = processName.toLower();
+    return std::any_of(words.begin(), words.end(), [&name](const QString &word) { return name.contains(word); });
+}
+
+RecordListModelBase *QmlServices::aiProcesses() const
+{
+    return follow(
+        m_aiProcesses, processMonitor(),
+        [](ProcessMonitor *monitor) {
+            QList<ProcessInfoData> rows = monitor->topProcesses();
+            rows.removeIf([](const ProcessInfoData &row) { return !isAIBackend(row.name); });
+            return rows;
+        },
+        &ProcessMonitor::topProcessesChanged);
 }
 
 RecordListModelBase *QmlServices::dvrSnapshots() const

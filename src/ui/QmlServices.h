@@ -44,6 +44,7 @@ class QmlServices : public QObject
 
     Q_PROPERTY(RecordListModelBase *activeConnections READ activeConnections CONSTANT)
     Q_PROPERTY(RecordListModelBase *topProcesses READ topProcesses CONSTANT)
+    Q_PROPERTY(RecordListModelBase *aiProcesses READ aiProcesses CONSTANT)
     Q_PROPERTY(RecordListModelBase *dvrSnapshots READ dvrSnapshots CONSTANT)
     Q_PROPERTY(RecordListModelBase *allPresets READ allPresets CONSTANT)
     Q_PROPERTY(RecordListModelBase *activePortLatencies READ activePortLatencies CONSTANT)
@@ -134,6 +135,8 @@ public:
 
     RecordListModelBase *activeConnections() const;
     RecordListModelBase *topProcesses() const;
+    // The rows of the process table that are local AI or ML back ends (see isAIBackend).
+    RecordListModelBase *aiProcesses() const;
     RecordListModelBase *dvrSnapshots() const;
     RecordListModelBase *allPresets() const;
     RecordListModelBase *activePortLatencies() const;
@@ -145,6 +148,10 @@ public:
     RecordListModelBase *cacheRows() const;
     RecordListModelBase *foundSDKVersions() const;
 
+    // A process whose name says it runs models or their tooling: Python and conda
+    // environments, Ollama, llama.cpp and PyTorch.
+    static bool isAIBackend(const QString &processName);
+
 private:
     // The model following `read` on `service`, made and filled on first use and applied
     // again on every `changed`; null without the service.
@@ -155,6 +162,7 @@ private:
     mutable std::optional<MachineHardwareInfo> m_machine;
     mutable RecordListModelBase *m_activeConnections = nullptr;
     mutable RecordListModelBase *m_topProcesses = nullptr;
+    mutable RecordListModelBase *m_aiProcesses = nullptr;
     mutable RecordListModelBase *m_dvrSnapshots = nullptr;
     mutable RecordListModelBase *m_allPresets = nullptr;
     mutable RecordListModelBase *m_activePortLatencies = nullptr;

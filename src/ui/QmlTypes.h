@@ -8,6 +8,7 @@
 
 #include "caches/BuildCacheService.h"
 #include "caches/CacheRowInfo.h"
+#include "caches/DuplicateWeights.h"
 #include "caches/SDKVersionInfo.h"
 #include "copilot/AIService.h"
 #include "gateway/LocalAPILatencyService.h"
@@ -242,6 +243,13 @@ struct ActiveConnectionForeign
     Q_GADGET
     QML_FOREIGN(ActiveConnection)
     QML_VALUE_TYPE(activeConnection)
+};
+
+struct DuplicateWeightsForeign
+{
+    Q_GADGET
+    QML_FOREIGN(DuplicateWeights)
+    QML_VALUE_TYPE(duplicateWeights)
 };
 
 struct CacheRowInfoForeign

@@ -37,7 +37,84 @@ void drawGlyph(QPainter &p, const QString &symbol, const QColor &color)
     const QPen pen(color, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     p.setPen(pen);
     p.setBrush(Qt::NoBrush);
-    if (symbol.startsWith(QLatin1String("bolt.shield"))) {
+    if (symbol.startsWith(QLatin1String("checkmark.square")) || symbol == QLatin1String("square")) {
+        // A check box: filled with a check when on, an empty outline when off.
+        if (symbol == QLatin1String("square")) {
+            p.drawRoundedRect(QRectF(4, 4, 16, 16), 3.5, 3.5);
+        } else {
+            QPainterPath box;
+            box.addRoundedRect(QRectF(3, 3, 18, 18), 4, 4);
+            p.fillPath(box, color);
+            p.setCompositionMode(QPainter::CompositionMode_Clear);
+            p.setPen(QPen(Qt::transparent, 2.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.drawPolyline(QPolygonF({QPointF(7.5, 12.5), QPointF(10.5, 15.5), QPointF(16.5, 8.5)}));
+            p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        }
+    } else if (symbol.startsWith(QLatin1String("chart.bar"))) {
+        // Bars standing on an axis.
+        p.drawLine(QPointF(3, 21), QPointF(21, 21));
+        const double tops[] = {13, 6, 10};
+        for (int i = 0; i < 3; ++i)
+            p.fillRect(QRectF(5 + i * 5.5, tops[i], 3.5, 18 - tops[i]), color);
+    } else if (symbol.startsWith(QLatin1String("exclamationmark.triangle"))) {
+        p.drawPolygon(QPolygonF({QPointF(12, 3), QPointF(22, 20.5), QPointF(2, 20.5)}));
+        p.drawLine(QPointF(12, 9), QPointF(12, 14));
+        p.setBrush(color);
+        p.drawEllipse(QPointF(12, 17.5), 0.8, 0.8);
+    } else if (symbol.startsWith(QLatin1String("brain"))) {
+        // A head in profile with the fold of a brain inside: models, not processors.
+        QPainterPath head;
+        head.moveTo(8, 21);
+        head.lineTo(8, 17);
+        head.cubicTo(3, 14, 3, 4, 11, 3);
+        head.cubicTo(17, 2.5, 20, 7, 19, 11);
+        head.lineTo(21, 14.5);
+        head.lineTo(19, 15);
+        head.lineTo(19, 18);
+        head.lineTo(15, 18.5);
+        head.lineTo(15, 21);
+        p.drawPath(head);
+        p.drawArc(QRectF(8, 6.5, 5, 5), 30 * 16, 240 * 16);
+        p.drawArc(QRectF(11.5, 6.5, 5, 5), -90 * 16, 240 * 16);
+    } else if (symbol.startsWith(QLatin1String("eject"))) {
+        QPainterPath up;
+        up.moveTo(12, 4);
+        up.lineTo(20, 14);
+        up.lineTo(4, 14);
+        up.closeSubpath();
+        p.fillPath(up, color);
+        p.fillRect(QRectF(4, 17, 16, 3), color);
+    } else if (symbol.startsWith(QLatin1String("folder"))) {
+        QPainterPath folder;
+        folder.moveTo(2, 6);
+        folder.lineTo(9, 6);
+        folder.lineTo(11, 8);
+        folder.lineTo(22, 8);
+        folder.lineTo(22, 20);
+        folder.lineTo(2, 20);
+        folder.closeSubpath();
+        p.fillPath(folder, color);
+    } else if (symbol.startsWith(QLatin1String("waveform"))) {
+        // A heartbeat trace: the latency probe's pulse.
+        p.drawPolyline(QPolygonF({QPointF(2, 13), QPointF(7, 13), QPointF(9.5, 6), QPointF(13, 19),
+                                   QPointF(15.5, 10), QPointF(17, 13), QPointF(22, 13)}));
+    } else if (symbol.startsWith(QLatin1String("network.badge.shield"))) {
+        // The sandbox switch: three linked nodes under a small shield.
+        p.drawLine(QPointF(5, 17), QPointF(12, 9));
+        p.drawLine(QPointF(19, 17), QPointF(12, 9));
+        p.setBrush(color);
+        p.drawEllipse(QPointF(5, 18), 2.2, 2.2);
+        p.drawEllipse(QPointF(12, 18), 2.2, 2.2);
+        p.setBrush(Qt::NoBrush);
+        QPainterPath shield;
+        shield.moveTo(12, 2);
+        shield.lineTo(16, 3.5);
+        shield.cubicTo(16, 7.5, 14.5, 9.5, 12, 11);
+        shield.cubicTo(9.5, 9.5, 8, 7.5, 8, 3.5);
+        shield.closeSubpath();
+        p.fillPath(shield, color);
+        p.drawLine(QPointF(15, 18), QPointF(19, 18));
+    } else if (symbol.startsWith(QLatin1String("bolt.shield"))) {
         // The presets: a shield outline carrying a bolt, unlike Power's bare bolt.
         QPainterPath shield;
         shield.moveTo(12, 2);

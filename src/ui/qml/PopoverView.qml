@@ -217,14 +217,6 @@ Rectangle {
     }
     Component {
         id: aiTab
-        Item {
-            Text {
-                objectName: "tabTitle"
-                anchors.centerIn: parent
-                text: "AI workspace: open the dashboard for models, ports and caches"
-                color: root.theme.secondaryTextColor
-                font.pixelSize: 11
-            }
-        }
+        AITabView {}
     }
 }
