@@ -126,6 +126,12 @@ int main(int argc, char **argv)
     delegate.processMonitor()->updateProcesses();
     QThread::msleep(500);
     delegate.processMonitor()->updateProcesses();
+    // Once more now the delegate has handed the telemetry the loaded models' sizes, and the
+    // model service has listed them (its first pass starts with it).
+    QEventLoop listing;
+    QTimer::singleShot(500, &listing, &QEventLoop::quit);
+    listing.exec();
+    stats.updateStats();
 
     bool ok = true;
     const MenuBarView::Figures figures = MenuBarView::figuresFrom(stats);

@@ -17,6 +17,8 @@
 #include <QFile>
 #include <QSettings>
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 
 class ScreenFixture
@@ -24,7 +26,9 @@ class ScreenFixture
 public:
     // Four CPUs, 0-1 performance and 2-3 efficiency, at 2.41 GHz; a coretemp package at
     // 61.7 °C with one fan at 2150 RPM (or no fan sensor at all); 16 GiB of memory with 8 free.
-    explicit ScreenFixture(bool withFan = true)
+    // `machine` adds to the fixture /sys and /dev before the telemetry first reads them
+    // (a GPU or an NPU, say). The clock the telemetry times counters by moves a second a sample.
+    explicit ScreenFixture(bool withFan = true, const std::function<void(FixtureTree &)> &machine = {})
     {
         tree.write("sys/devices/system/cpu/online", "0-3\n");
         tree.write("sys/devices/cpu_core/cpus", "0-1\n");
@@ -54,6 +58,13 @@ public:
         sources.procRoot = tree.root("proc");
         sources.sysRoot = tree.root("sys");
         sources.homePath = tree.root("");
+        // Only the fixture's accelerators: none of this machine's devices or Vulkan drivers.
+        QDir().mkpath(tree.path("dev"));
+        sources.accelerators.devRoot = tree.root("dev");
+        sources.accelerators.vulkanIcdDirs = {tree.root("icd.d")};
+        sources.steadyMicroseconds = [this] { return clockUs; };
+        if (machine)
+            machine(tree);
         stats = std::make_unique<SystemStatsProvider>(*preferences, sources, SystemStatsProvider::Polling::Manual);
         stats->setUniformSource([](double low, double) { return low; });
         stats->updateStats();
@@ -85,6 +96,7 @@ public:
     // Per-CPU busy shares of the next pass, in percent: one more second of ticks.
     void sample(const QList<int> &busyPercent)
     {
+        clockUs += 1'000'000;
         for (int i = 0; i < 4; ++i) {
             m_busy[i] += busyPercent.value(i);
             m_idle[i] += 100 - busyPercent.value(i);
@@ -135,6 +147,7 @@ public:
     }
 
     FixtureTree tree;
+    std::int64_t clockUs = 1'000'000;
     NotificationCenter notifications;
     std::unique_ptr<Preferences> preferences;
     std::unique_ptr<ThemeManager> theme;

@@ -10,6 +10,8 @@
 #include "support/QmlPageHarness.h"
 #include "support/ScreenFixture.h"
 
+#include <QAccessible>
+#include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -20,6 +22,9 @@
 #include <QTest>
 
 #include <csignal>
+#include <filesystem>
+
+#include <sys/stat.h>
 
 namespace {
 // Three models as Ollama's /api/ps lists them: one wholly in the GPU's memory and held
@@ -52,6 +57,12 @@ QStringList texts(QObject *root, const char *row, const char *name)
 bool click(QObject *button)
 {
     return button && QMetaObject::invokeMethod(button, "clicked");
+}
+
+// A check box or switch flipped as a tap flips it: the control changes, then says so.
+bool flip(QObject *control)
+{
+    return control && QMetaObject::invokeMethod(control, "toggle") && QMetaObject::invokeMethod(control, "toggled");
 }
 }
 
@@ -213,7 +224,7 @@ private Q_SLOTS:
     // edges, and a long text is elided or wrapped rather than cut.
     void aiTabFitsThePopover()
     {
-        LocalAIService localAI({}, LocalAIService::Polling::Manual);
+        LocalAIService localAI(liveSources(QUrl(QStringLiteral("http://127.0.0.1:9"))), LocalAIService::Polling::Manual);
         bool passed = false;
         QVERIFY(localAI.runPass([&passed] { passed = true; }));
         QTRY_VERIFY_WITH_TIMEOUT(passed, 10000);
@@ -267,7 +278,7 @@ private Q_SLOTS:
     // first opens, not with the tab.
     void servicesMadeWhenTheirSubPageOpens()
     {
-        LocalAIService localAI({}, LocalAIService::Polling::Manual);
+        LocalAIService localAI(liveSources(QUrl(QStringLiteral("http://127.0.0.1:9"))), LocalAIService::Polling::Manual);
         ScreenFixture fixture;
         QmlServices::Set set = fixture.services();
         set.localAI = &localAI;
@@ -316,7 +327,7 @@ private Q_SLOTS:
         LocalAPIProxyService proxy(upstream);
         ScreenFixture fixture;
         QmlServices::Set set = fixture.services();
-        LocalAIService localAI({}, LocalAIService::Polling::Manual);
+        LocalAIService localAI(liveSources(QUrl(QStringLiteral("http://127.0.0.1:9"))), LocalAIService::Polling::Manual);
         set.localAI = &localAI;
         set.proxy = &proxy;
         LatencySources latencySources;
@@ -376,7 +387,7 @@ private Q_SLOTS:
         FixtureTree tree;
         QVERIFY(startNamed(tree, QStringLiteral("ollama")));
         QVERIFY(startNamed(tree, QStringLiteral("ollama")));
-        LocalAIService localAI({}, LocalAIService::Polling::Manual);
+        LocalAIService localAI(liveSources(QUrl(QStringLiteral("http://127.0.0.1:9"))), LocalAIService::Polling::Manual);
         localAI.setCompileAutoSuspendEnabled(true);
 
         ScreenFixture fixture;
@@ -413,9 +424,12 @@ private Q_SLOTS:
         // The switch drives the service.
         QObject *turbo = QmlPageHarness::child(QmlPageHarness::child(optimizer, "buildTurboCard"), "protectionSwitch");
         QVERIFY(turbo && !localAI.buildTurboEnabled());
-        QVERIFY(click(turbo));
+        QVERIFY(flip(turbo));
         QVERIFY(localAI.buildTurboEnabled());
-        QCOMPARE(turbo->property("on").toBool(), true);
+        QCOMPARE(turbo->property("checked").toBool(), true);
+        QVERIFY(flip(turbo));
+        QVERIFY(!localAI.buildTurboEnabled());
+        QCOMPARE(turbo->property("checked").toBool(), false);
 
         QQuickItem *processes = harness.load(QStringLiteral("AIProcessesCard"), {}, 296);
         QVERIFY(processes);
@@ -426,6 +440,191 @@ private Q_SLOTS:
         QCOMPARE(shownNames, (QStringList{"ollama_llama_se", "python3"}));
         QCOMPARE(QmlPageHarness::text(processes, "backendCount"), QStringLiteral("2 backends detected"));
         QVERIFY(QmlPageHarness::shown(processes, "aiProcessesEmpty").isEmpty());
+        QVERIFY2(QmlPageHarness::warnings().isEmpty(), qPrintable(QmlPageHarness::warnings().join('\n')));
+    }
+
+    // The hardware page names the GPU and its compute stack, and the NPU with the load its
+    // driver counts; without either it says so instead of drawing a figure.
+    void hardwarePage()
+    {
+        auto link = [](FixtureTree &tree, const QString &relative, const char *driver) {
+            QDir().mkpath(QFileInfo(tree.path(relative)).absolutePath());
+            std::filesystem::create_symlink(std::string("../../../bus/pci/drivers/") + driver, tree.root(relative));
+        };
+        ScreenFixture fixture(true, [&link](FixtureTree &tree) {
+            tree.write("sys/class/drm/card1/device/vendor", "0x1002\n");
+            tree.write("sys/class/drm/card1/device/device", "0x744c\n");
+            tree.write("sys/class/drm/card1/device/label", "Radeon RX 7900 XTX\n");
+            link(tree, "sys/class/drm/card1/device/driver", "amdgpu");
+            tree.write("dev/kfd", "");
+            link(tree, "sys/class/accel/accel0/device/driver", "intel_vpu");
+            tree.write("sys/class/accel/accel0/device/npu_busy_time_us", "1000000\n");
+        });
+        fixture.tree.write("sys/class/accel/accel0/device/npu_busy_time_us", "1250000\n");
+        fixture.sample({10, 10, 10, 10});   // a second on, a quarter of it busy
+        LocalAIService localAI(liveSources(QUrl(QStringLiteral("http://127.0.0.1:9"))), LocalAIService::Polling::Manual);
+        QmlServices::Set set = fixture.services();
+        set.localAI = &localAI;
+        QmlPageHarness harness(set);
+        QQuickItem *page = harness.load(QStringLiteral("AIHardwarePage"));
+        QVERIFY(page);
+        QCOMPARE(QmlPageHarness::text(page, "gpuName"), QStringLiteral("Radeon RX 7900 XTX"));
+        QCOMPARE(QmlPageHarness::text(page, "computeStack"), QStringLiteral("ROCm Hardware Acceleration"));
+        // amdgpu's load file is absent here: the figure is an estimate and says so.
+        QVERIFY2(QmlPageHarness::text(page, "gpuLoad").startsWith(QStringLiteral("≈ ")), qPrintable(QmlPageHarness::text(page, "gpuLoad")));
+        QVERIFY(QmlPageHarness::shown(page, "gpuCores").isEmpty());
+        QCOMPARE(QmlPageHarness::text(page, "npuName"), QStringLiteral("Intel NPU"));
+        QCOMPARE(QmlPageHarness::text(page, "npuLoad"), QStringLiteral("25.0%"));
+        QCOMPARE(QmlPageHarness::shown(page, "npuRing").size(), 1);
+        QVERIFY(QmlPageHarness::shown(page, "npuCaption").isEmpty());
+        QVERIFY2(QmlPageHarness::warnings().isEmpty(), qPrintable(QmlPageHarness::warnings().join('\n')));
+
+        ScreenFixture bare;
+        QmlServices::Set bareSet = bare.services();
+        bareSet.localAI = &localAI;
+        QmlPageHarness bareHarness(bareSet);
+        QQuickItem *plain = bareHarness.load(QStringLiteral("AIHardwarePage"));
+        QVERIFY(plain);
+        QCOMPARE(QmlPageHarness::text(plain, "gpuName"), QStringLiteral("No GPU found"));
+        QCOMPARE(QmlPageHarness::text(plain, "npuName"), QStringLiteral("No neural engine on this machine"));
+        QVERIFY(QmlPageHarness::shown(plain, "npuLoad").isEmpty());
+        QVERIFY(QmlPageHarness::shown(plain, "npuRing").isEmpty());
+        QVERIFY2(QmlPageHarness::warnings().isEmpty(), qPrintable(QmlPageHarness::warnings().join('\n')));
+    }
+
+    // "Deduplicate" asks first, naming the files and the bytes, then links the copy to the
+    // other store's file: both paths still read the same weights, and nothing is deleted.
+    void deduplicateAfterConfirmation()
+    {
+        ScreenFixture fixture;
+        const QByteArray weights(256 * 1024, 'w');
+        const QByteArray other(128 * 1024, 'o');
+        const QString digest = QCryptographicHash::hash(weights, QCryptographicHash::Sha256).toHex();
+        const QString otherDigest = QCryptographicHash::hash(other, QCryptographicHash::Sha256).toHex();
+        const QString ollamaBlob = ".ollama/models/blobs/sha256-" + digest;
+        const QString hubBlob = ".cache/huggingface/hub/models--org--llama/blobs/" + digest;
+        const QString hubOther = ".cache/huggingface/hub/models--org--llama/blobs/" + otherDigest;
+        fixture.tree.write(ollamaBlob, weights);
+        fixture.tree.write(hubBlob, weights);
+        fixture.tree.write(hubOther, other);
+
+        BuildCacheSources sources;
+        sources.homePath = QString::fromStdString(fixture.tree.root(""));
+        sources.environment = [](const char *) { return QString(); };
+        sources.ollamaServiceStores = {};
+        BuildCacheService caches(sources, BuildCacheService::Polling::Manual);
+        LocalAIService localAI(liveSources(QUrl(QStringLiteral("http://127.0.0.1:9"))), LocalAIService::Polling::Manual);
+        QmlServices::Set set = fixture.services();
+        set.localAI = &localAI;
+        set.buildCaches = &caches;
+        QmlPageHarness harness(set);
+        QQuickItem *page = harness.load(QStringLiteral("AIModelsPage"));
+        QVERIFY(page);
+        localAI.setDemoMode(false);
+
+        QObject *button = QmlPageHarness::child(page, "deduplicateButton");
+        QObject *dialog = QmlPageHarness::child(page, "confirmLink");
+        QVERIFY(button && dialog);
+        QVERIFY(click(button));
+        QTRY_VERIFY_WITH_TIMEOUT(dialog->property("opened").toBool(), 5000);
+        QCOMPARE(caches.duplicateWeights().size(), 1);
+        QCOMPARE(caches.duplicateWeights().first().size, qint64(weights.size()));
+        // Cancelled: nothing changes.
+        QMetaObject::invokeMethod(dialog, "reject");
+        QTRY_VERIFY(!dialog->property("opened").toBool());
+        QFileInfo before(fixture.tree.path(ollamaBlob)), beforeHub(fixture.tree.path(hubBlob));
+        QVERIFY(before.exists() && beforeHub.exists());
+        QCOMPARE(before.fileTime(QFileDevice::FileModificationTime).isValid(), true);
+        struct stat a {}, b {};
+        QCOMPARE(::stat(fixture.tree.root(ollamaBlob).c_str(), &a), 0);
+        QCOMPARE(::stat(fixture.tree.root(hubBlob).c_str(), &b), 0);
+        QVERIFY(a.st_ino != b.st_ino);
+
+        QVERIFY(click(button));
+        QTRY_VERIFY_WITH_TIMEOUT(dialog->property("opened").toBool(), 5000);
+        QVERIFY2(QmlPageHarness::text(page, "linkQuestion").contains(QStringLiteral("256 KB")),
+                 qPrintable(QmlPageHarness::text(page, "linkQuestion")));
+        QMetaObject::invokeMethod(dialog, "accept");
+        QTRY_VERIFY_WITH_TIMEOUT(QmlPageHarness::text(page, "dedupeMessage").startsWith(QStringLiteral("Reclaimed")), 5000);
+        QTRY_VERIFY(!button->property("running").toBool());
+        QCOMPARE(::stat(fixture.tree.root(ollamaBlob).c_str(), &a), 0);
+        QCOMPARE(::stat(fixture.tree.root(hubBlob).c_str(), &b), 0);
+        QCOMPARE(a.st_ino, b.st_ino);
+        for (const QString &path : {ollamaBlob, hubBlob}) {
+            QFile f(fixture.tree.path(path));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), weights);
+        }
+        QFile distinct(fixture.tree.path(hubOther));
+        QVERIFY(distinct.open(QIODevice::ReadOnly));
+        QCOMPARE(distinct.readAll(), other);
+
+        // Nothing left to link: the page says so.
+        QVERIFY(click(button));
+        QTRY_COMPARE_WITH_TIMEOUT(QmlPageHarness::text(page, "dedupeMessage"), QStringLiteral("No duplicate weights found"), 5000);
+        QVERIFY(!dialog->property("opened").toBool());
+        QVERIFY2(QmlPageHarness::warnings().isEmpty(), qPrintable(QmlPageHarness::warnings().join('\n')));
+    }
+
+    // The sub-page bar from the keyboard: Tab reaches it, arrows move along it, Space and
+    // Enter pick a sub-page; each button and switch has a name for screen readers.
+    void subPagesFromTheKeyboard()
+    {
+        LocalAIService localAI(liveSources(QUrl(QStringLiteral("http://127.0.0.1:9"))), LocalAIService::Polling::Manual);
+        ScreenFixture fixture;
+        QmlServices::Set set = fixture.services();
+        set.localAI = &localAI;
+        LocalAPILatencyService latency(LatencySources{}, LocalAPILatencyService::Polling::Manual);
+        set.latencyProbe = &latency;
+        BuildCacheSources cacheSources;
+        cacheSources.homePath = fixture.tree.path();
+        cacheSources.environment = [](const char *) { return QString(); };
+        cacheSources.ollamaServiceStores = {};
+        BuildCacheService caches(cacheSources, BuildCacheService::Polling::Manual);
+        set.buildCaches = &caches;
+        QmlPageHarness harness(set, {296, 560});
+        harness.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(harness.window.get()));
+        harness.window->requestActivate();
+        QQuickItem *tab = harness.load(QStringLiteral("AITabView"));
+        QVERIFY(tab);
+        const QList<QObject *> buttons = QmlPageHarness::all(tab, "subTab");
+        QCOMPARE(buttons.size(), 4);
+        QStringList names;
+        for (QObject *b : buttons)
+            names << b->property("title").toString();
+        QCOMPARE(names, (QStringList{"Telemetry", "Optimizer", "Caches", "Servers"}));
+
+        auto *first = qobject_cast<QQuickItem *>(buttons.first());
+        first->forceActiveFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(first->hasActiveFocus());
+        QTest::keyClick(harness.window.get(), Qt::Key_Right);
+        QCOMPARE(tab->property("selectedSubTab").toInt(), 1);
+        QTest::keyClick(harness.window.get(), Qt::Key_Left);
+        QTest::keyClick(harness.window.get(), Qt::Key_Left);
+        QCOMPARE(tab->property("selectedSubTab").toInt(), 3);
+        QTest::keyClick(harness.window.get(), Qt::Key_Tab);
+        QTRY_VERIFY(qobject_cast<QQuickItem *>(buttons[1])->hasActiveFocus());
+        QTest::keyClick(harness.window.get(), Qt::Key_Space);
+        QTRY_COMPARE(tab->property("selectedSubTab").toInt(), 1);
+        QTest::keyClick(harness.window.get(), Qt::Key_Tab);
+        QTest::keyClick(harness.window.get(), Qt::Key_Return);
+        QTRY_COMPARE(tab->property("selectedSubTab").toInt(), 2);
+
+        // The optimizer's switches: Space flips the one that has the focus.
+        tab->setProperty("selectedSubTab", 1);
+        QmlPageHarness::dropUnloaded();
+        auto *vmSwitch = qobject_cast<QQuickItem *>(
+            QmlPageHarness::child(QmlPageHarness::child(tab, "vmSleepCard"), "protectionSwitch"));
+        QVERIFY(vmSwitch && vmSwitch->activeFocusOnTab());
+        QAccessibleInterface *spoken = QAccessible::queryAccessibleInterface(vmSwitch);
+        QVERIFY(spoken);
+        QCOMPARE(spoken->text(QAccessible::Name), QStringLiteral("Docker / Colima VM Auto-Sleep"));
+        QCOMPARE(spoken->role(), QAccessible::CheckBox);
+        vmSwitch->forceActiveFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(vmSwitch->hasActiveFocus());
+        QTest::keyClick(harness.window.get(), Qt::Key_Space);
+        QVERIFY(localAI.vmAutoSleepEnabled());
         QVERIFY2(QmlPageHarness::warnings().isEmpty(), qPrintable(QmlPageHarness::warnings().join('\n')));
     }
 

@@ -1,3 +1,7 @@
+#include "caches/BuildCacheService.h"
+#include "gateway/LocalAPILatencyService.h"
+#include "gateway/LocalAPIProxyService.h"
+#include "localai/LocalAIService.h"
 #include "support/QmlPageHarness.h"
 #include "support/ScreenFixture.h"
 
@@ -14,6 +18,10 @@ class TestKeyboardWalk : public QObject
     Q_OBJECT
 
     std::unique_ptr<ScreenFixture> machine;
+    std::unique_ptr<LocalAIService> localAI;
+    std::unique_ptr<LocalAPILatencyService> latency;
+    std::unique_ptr<LocalAPIProxyService> proxy;
+    std::unique_ptr<BuildCacheService> caches;
     std::unique_ptr<QmlPageHarness> ui;
 
     // What Tab can land on: shown, enabled, and taking focus from the Tab key.
@@ -49,7 +57,32 @@ private Q_SLOTS:
                 machine->writeProcess(pid, "p" + QByteArray::number(pid), quint64(round * (pid - 690)), 1000);
             machine->processes->updateProcesses();
         }
-        ui = std::make_unique<QmlPageHarness>(machine->services(), QSize(760, 480));
+        // The AI pages over the sandbox's sample workspace: models, ports and servers to reach.
+        LocalAISources aiSources;
+        aiSources.ollamaUrl = QUrl(QStringLiteral("http://127.0.0.1:9"));
+        aiSources.searchPath = QStringList{};
+        localAI = std::make_unique<LocalAIService>(aiSources, LocalAIService::Polling::Manual);
+        bool passed = false;
+        QVERIFY(localAI->runPass([&passed] { passed = true; }));
+        QTRY_VERIFY_WITH_TIMEOUT(passed, 10000);
+        LatencySources latencySources;
+        latencySources.demoMode = [] { return true; };
+        latency = std::make_unique<LocalAPILatencyService>(latencySources, LocalAPILatencyService::Polling::Manual);
+        bool measured = false;
+        latency->measureLatencies([&measured] { measured = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(measured, 5000);
+        proxy = std::make_unique<LocalAPIProxyService>();
+        BuildCacheSources cacheSources;
+        cacheSources.homePath = machine->tree.path();
+        cacheSources.environment = [](const char *) { return QString(); };
+        cacheSources.ollamaServiceStores = {};
+        caches = std::make_unique<BuildCacheService>(cacheSources, BuildCacheService::Polling::Manual);
+        QmlServices::Set set = machine->services();
+        set.localAI = localAI.get();
+        set.latencyProbe = latency.get();
+        set.proxy = proxy.get();
+        set.buildCaches = caches.get();
+        ui = std::make_unique<QmlPageHarness>(set, QSize(760, 480));
         ui->window->show();
         QVERIFY(QTest::qWaitForWindowExposed(ui->window.get()));
         ui->window->requestActivate();
@@ -58,6 +91,10 @@ private Q_SLOTS:
     {
         const QStringList warnings = QmlPageHarness::warnings();
         ui.reset();
+        caches.reset();
+        proxy.reset();
+        latency.reset();
+        localAI.reset();
         machine.reset();
         QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
     }
@@ -66,11 +103,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("page");
         QTest::addColumn<bool>("hasControls");
-        for (const char *page : {"SensorsPage", "MemoryPage", "HistoryPage", "SystemInfoPage", "SettingsPage"})
+        for (const char *page : {"SensorsPage", "MemoryPage", "HistoryPage", "SystemInfoPage", "SettingsPage",
+                                 "AIModelsPage", "APISentinelPage"})
             QTest::newRow(page) << QString::fromLatin1(page) << true;
         // Here these show only switches the fixture's machine cannot honour (disabled, so
         // rightly skipped by Tab) and no connections to kill; what they do show is walked.
-        for (const char *page : {"PowerPage", "NetworkPage", "FansPage"})
+        for (const char *page : {"PowerPage", "NetworkPage", "FansPage", "AIHardwarePage"})
             QTest::newRow(page) << QString::fromLatin1(page) << false;
     }
     void tabReachesEveryControl()

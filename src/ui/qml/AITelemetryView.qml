@@ -19,7 +19,7 @@ ColumnLayout {
             Layout.fillWidth: true
             label: "Offline Developer Sandbox"
             on: root.localAI.demoMode
-            onToggled: (value) => root.localAI.demoMode = value
+            onSwitched: (value) => root.localAI.demoMode = value
         }
     }
     NeuralEngineCard { Layout.fillWidth: true; padding: 12 }

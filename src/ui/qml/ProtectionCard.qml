@@ -44,7 +44,7 @@ Rectangle {
                 Layout.fillWidth: true
                 label: root.title
                 on: root.on
-                onToggled: (value) => root.toggled(value)
+                onSwitched: (value) => root.toggled(value)
             }
             Badge { Layout.alignment: Qt.AlignTop; visible: root.badge.length > 0; text: root.badge; tint: root.tint }
         }
