@@ -56,6 +56,14 @@ LocalAIService::LocalAIService(LocalAISources sources, Polling polling, QObject 
         m_runner);
     connect(m_live.get(), &LiveWorkspace::logged, this, &LocalAIService::log);
     m_containers = std::make_unique<ContainerWatch>(m_runner, m_sources.dockerSocket, m_sources.now);
+    m_smartPause = std::make_unique<SmartPause>(
+        SmartPauseInputs{m_sources.smartPauseEnabled, m_sources.cpuTemperature, m_sources.batteryPercent,
+                         m_sources.isUnplugged},
+        SmartPauseActions{[this] { return getPIDs(localAIProcessNames()); },
+                          [this](int pid) { return freezeProcess(pid); },
+                          [](int pid) { ProcessControl::resume(pid); },
+                          [this](int pid) { return m_suspendedPIDs.contains(pid); },
+                          [this](const QString &line) { log(line); }});
     m_timer.setInterval(kIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, [this] { runPass(); });
     if (polling == Polling::Start)
@@ -84,6 +92,7 @@ bool LocalAIService::runPass(Done done)
     m_passRunning = true;
     updateModels([this, done] {
         checkAndApplyAutoSuspend();
+        applySmartPause();
         pollVectorDatabases([this, done] {
             scanOrphanedCompanions();
             scanLocalPorts([this, done] {
@@ -192,14 +201,21 @@ void LocalAIService::checkAndApplyAutoSuspend()
         suspendProcess(pid);
 }
 
-void LocalAIService::suspendProcess(int pid)
+bool LocalAIService::freezeProcess(int pid)
 {
     if (pid < 2 || pid == m_sources.ownPid)
-        return;
+        return false;
     if (const int error = ProcessControl::stop(pid); error != 0) {
         log(QStringLiteral("Failed to suspend process %1: %2").arg(pid).arg(QString::fromStdString(ProcessControl::errorText(error))));
-        return;
+        return false;
     }
+    return true;
+}
+
+void LocalAIService::suspendProcess(int pid)
+{
+    if (!freezeProcess(pid))
+        return;
     QList<int> held = m_suspendedPIDs;
     held.append(pid);
     setSuspendedPIDs(held);
@@ -207,9 +223,18 @@ void LocalAIService::suspendProcess(int pid)
 
 void LocalAIService::resumeSuspendedProcesses()
 {
+    // One the smart pause froze too stays stopped: it thaws it when the heat or the low
+    // battery is over.
     for (int pid : std::as_const(m_suspendedPIDs))
-        ProcessControl::resume(pid);
+        if (!m_smartPause->holds(pid))
+            ProcessControl::resume(pid);
     setSuspendedPIDs({});
+}
+
+void LocalAIService::applySmartPause()
+{
+    if (m_smartPause->apply())
+        Q_EMIT smartPauseActiveChanged();
 }
 
 void LocalAIService::applyBatteryShieldMode()

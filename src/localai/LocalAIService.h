@@ -8,6 +8,7 @@
 #include "ModelCacheFile.h"
 #include "OllamaStatus.h"
 #include "OrphanedCompanionInfo.h"
+#include "SmartPause.h"
 #include "VectorDatabaseInfo.h"
 #include "platform/CommandRunner.h"
 #include "platform/ProcessTableReader.h"
@@ -40,14 +41,19 @@ struct LocalAISources
     std::optional<QStringList> ollamaBlobDirs;   // unset: see LocalAIService::defaultOllamaBlobDirs
     QString huggingFaceHub;                  // empty: UserPaths::huggingFaceHub
     std::function<bool()> isUnplugged;       // unset: always on mains power
+    // The smart pause's inputs (see SmartPauseInputs): its switch (unset: off), the CPU
+    // package temperature in °C when measured, the battery's charge when there is one.
+    std::function<bool()> smartPauseEnabled;
+    std::function<std::optional<double>()> cpuTemperature;
+    std::function<std::optional<double>()> batteryPercent;
     std::function<QDateTime()> now;          // unset: the clock
     int ownPid = 0;                          // 0: this process
 };
 
 // The local AI workspace: the models the local Ollama server has loaded, vector-database
 // containers, listening ports, large model files, and the protections that act on them.
-// A pass every two seconds lists the models, runs the compile guard, rescans the rest and
-// applies the battery shield, each step finishing before the next starts. With demoMode
+// A pass every two seconds lists the models, runs the compile guard and the smart pause,
+// rescans the rest and applies the battery shield, each step finishing before the next starts. With demoMode
 // on, the listing and most scans work on built-in sample rows instead: the demo is one
 // backend, the machine the other, and the switch picks which one each step asks.
 class LocalAIService : public QObject
@@ -58,6 +64,8 @@ class LocalAIService : public QObject
     Q_PROPERTY(bool demoMode READ demoMode WRITE setDemoMode NOTIFY demoModeChanged)
     Q_PROPERTY(bool compileAutoSuspendEnabled READ compileAutoSuspendEnabled WRITE setCompileAutoSuspendEnabled NOTIFY compileAutoSuspendEnabledChanged)
     Q_PROPERTY(QList<int> suspendedPIDs READ suspendedPIDs NOTIFY suspendedPIDsChanged)
+    Q_PROPERTY(bool smartPauseActive READ smartPauseActive NOTIFY smartPauseActiveChanged)
+    Q_PROPERTY(QList<int> smartPausedPIDs READ smartPausedPIDs NOTIFY smartPauseActiveChanged)
     Q_PROPERTY(QList<VectorDatabaseInfo> activeVectorDBs READ activeVectorDBs NOTIFY activeVectorDBsChanged)
     Q_PROPERTY(QList<OrphanedCompanionInfo> orphanedAICompanions READ orphanedAICompanions NOTIFY orphanedAICompanionsChanged)
     Q_PROPERTY(QList<LocalPortInfo> activeLocalPorts READ activeLocalPorts NOTIFY activeLocalPortsChanged)
@@ -104,6 +112,7 @@ public:
 
     // Protections, run by every pass.
     void checkAndApplyAutoSuspend();
+    void applySmartPause();
     void applyBatteryShieldMode();
 
     // Clean-up actions started from the screens.
@@ -166,7 +175,13 @@ public:
     void setDemoMode(bool on);
     bool compileAutoSuspendEnabled() const { return m_compileAutoSuspendEnabled; }
     void setCompileAutoSuspendEnabled(bool on);
+    // The two freezing protections keep their holds apart. suspendedPIDs is the compile
+    // guard's alone: the optimizer counts it as "VRAM Shield Active", which a pause for
+    // heat is not. smartPausedPIDs is the smart pause's. A process may be in both; each
+    // thaws only what the other no longer holds, so neither lets go of the other's.
     QList<int> suspendedPIDs() const { return m_suspendedPIDs; }
+    bool smartPauseActive() const { return m_smartPause->active(); }
+    QList<int> smartPausedPIDs() const { return m_smartPause->held(); }
     QList<VectorDatabaseInfo> activeVectorDBs() const { return m_activeVectorDBs; }
     QList<OrphanedCompanionInfo> orphanedAICompanions() const { return m_orphanedAICompanions; }
     QList<LocalPortInfo> activeLocalPorts() const { return m_activeLocalPorts; }
@@ -189,6 +204,7 @@ Q_SIGNALS:
     void demoModeChanged();
     void compileAutoSuspendEnabledChanged();
     void suspendedPIDsChanged();
+    void smartPauseActiveChanged();
     void activeVectorDBsChanged();
     void orphanedAICompanionsChanged();
     void activeLocalPortsChanged();
@@ -211,6 +227,7 @@ private:
     void setCachedModelFiles(const QList<ModelCacheFile> &rows);
     void setSuspendedPIDs(const QList<int> &pids);
     void suspendProcess(int pid);
+    bool freezeProcess(int pid);
     void resumeSuspendedProcesses();
     void ejectEach(QList<QString> names, Done done);
 
@@ -223,6 +240,7 @@ private:
     std::unique_ptr<DemoWorkspace> m_demo;
     std::unique_ptr<LiveWorkspace> m_live;
     std::unique_ptr<ContainerWatch> m_containers;
+    std::unique_ptr<SmartPause> m_smartPause;
 
     QList<LocalAIModel> m_activeModels;
     OllamaStatus m_status = OllamaStatus::Offline;

@@ -8,7 +8,9 @@
 #include <QTest>
 
 #include <csignal>
+#include <algorithm>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -46,6 +48,43 @@ class TestProtections : public QObject
             return nullptr;
         children.push_back(std::move(p));
         return children.back().get();
+    }
+
+    // The protections look at every process on the machine: a real model server would be
+    // frozen, and a build running beside the tests would count as the compiler.
+    static bool machineBusy(bool compilersMatter)
+    {
+        LocalAIService probe({}, LocalAIService::Polling::Manual);
+        return !probe.getPIDs(LocalAIService::localAIProcessNames()).isEmpty()
+            || (compilersMatter && !probe.getPIDs(LocalAIService::compilerNames()).isEmpty());
+    }
+
+    // What the smart pause is fed, changed by each test between steps.
+    struct Conditions
+    {
+        bool enabled = true;
+        std::optional<double> temperature;
+        std::optional<double> battery;
+        bool unplugged = false;
+    };
+
+    static LocalAISources smartPauseSources(Conditions &c)
+    {
+        LocalAISources sources;
+        sources.smartPauseEnabled = [&c] { return c.enabled; };
+        sources.cpuTemperature = [&c] { return c.temperature; };
+        sources.batteryPercent = [&c] { return c.battery; };
+        sources.isUnplugged = [&c] { return c.unplugged; };
+        return sources;
+    }
+
+    static QList<int> sortedPids(std::initializer_list<QProcess *> processes)
+    {
+        QList<int> pids;
+        for (QProcess *p : processes)
+            pids.append(int(p->processId()));
+        std::sort(pids.begin(), pids.end());
+        return pids;
     }
 
 private Q_SLOTS:
@@ -120,6 +159,231 @@ private Q_SLOTS:
         service.checkAndApplyAutoSuspend();
         QVERIFY(service.suspendedPIDs().isEmpty());
         QTRY_COMPARE(liveState(late->processId()), 'S');
+    }
+
+    // Above 88 °C the ollama processes there at that moment freeze; they stay frozen
+    // until the CPU is down to 83 °C, then exactly those thaw. A reading that is missing
+    // (the provider would only have an estimate) never starts a pause.
+    void smartPauseHoldsWhileTheCpuIsHot()
+    {
+        if (machineBusy(false))
+            QSKIP("a local AI server is running on this machine");
+        FixtureTree tree;
+        QProcess *ollamaA = startNamed(tree, QStringLiteral("ollama"));
+        QProcess *ollamaB = startNamed(tree, QStringLiteral("ollama"));
+        QVERIFY(ollamaA && ollamaB);
+        const QList<int> both = sortedPids({ollamaA, ollamaB});
+
+        Conditions c;
+        LocalAIService service(smartPauseSources(c), LocalAIService::Polling::Manual);
+        QSignalSpy active(&service, &LocalAIService::smartPauseActiveChanged);
+        QSignalSpy lines(&service, &LocalAIService::logged);
+
+        // No reading, or a cool or borderline one: nothing happens.
+        for (std::optional<double> t : {std::optional<double>(), std::optional<double>(40.0), std::optional<double>(88.0)}) {
+            c.temperature = t;
+            service.applySmartPause();
+            QVERIFY(!service.smartPauseActive());
+        }
+        QCOMPARE(active.count(), 0);
+        QCOMPARE(lines.count(), 0);
+        QVERIFY(liveState(ollamaA->processId()) != 'T');
+
+        c.temperature = 91.0;
+        service.applySmartPause();
+        QVERIFY(service.smartPauseActive());
+        QCOMPARE(active.count(), 1);
+        QCOMPARE(service.smartPausedPIDs(), both);
+        QVERIFY(service.suspendedPIDs().isEmpty());   // the compile guard's, untouched
+        QTRY_COMPARE(liveState(ollamaA->processId()), 'T');
+        QTRY_COMPARE(liveState(ollamaB->processId()), 'T');
+        QCOMPARE(lines.count(), 1);
+        QCOMPARE(lines[0][0].toString(), QStringLiteral("Smart Pause: CPU at 91 °C, pausing 2 local AI process(es)"));
+
+        // One started during the pause is not part of it.
+        QProcess *late = startNamed(tree, QStringLiteral("ollama"));
+        QVERIFY(late);
+        QTRY_COMPARE(liveState(late->processId()), 'S');
+
+        // Inside the margin: 86 °C holds, and nothing is frozen anew.
+        c.temperature = 86.0;
+        service.applySmartPause();
+        QVERIFY(service.smartPauseActive());
+        QCOMPARE(service.smartPausedPIDs(), both);
+        QTest::qWait(50);
+        QCOMPARE(liveState(ollamaA->processId()), 'T');
+        QCOMPARE(liveState(late->processId()), 'S');
+        QCOMPARE(active.count(), 1);
+
+        c.temperature = 82.0;
+        service.applySmartPause();
+        QVERIFY(!service.smartPauseActive());
+        QVERIFY(service.smartPausedPIDs().isEmpty());
+        QCOMPARE(active.count(), 2);
+        QTRY_COMPARE(liveState(ollamaA->processId()), 'S');
+        QTRY_COMPARE(liveState(ollamaB->processId()), 'S');
+        QCOMPARE(lines.count(), 2);
+        QCOMPARE(lines[1][0].toString(), QStringLiteral("Smart Pause: CPU at 82 °C, resuming 2 local AI process(es)"));
+
+        // Hot again, but the figure is an estimate: nothing is frozen, whatever its value.
+        c.temperature.reset();
+        c.battery = 90.0;
+        c.unplugged = true;
+        service.applySmartPause();
+        QVERIFY(!service.smartPauseActive());
+        QTest::qWait(50);
+        QVERIFY(liveState(ollamaA->processId()) != 'T');
+
+        // Switch off: a 95 °C reading is ignored.
+        c.enabled = false;
+        c.temperature = 95.0;
+        service.applySmartPause();
+        QVERIFY(!service.smartPauseActive());
+        QCOMPARE(lines.count(), 2);
+    }
+
+    // On battery power below 20 %: frozen; plugged back in: thawed. The charge counts only
+    // off the mains, and only where there is a battery. The pass runs the step.
+    void smartPauseHoldsOnALowBattery()
+    {
+        if (machineBusy(false))
+            QSKIP("a local AI server is running on this machine");
+        FixtureTree tree;
+        QProcess *ollama = startNamed(tree, QStringLiteral("ollama"));
+        QProcess *runner = startNamed(tree, QStringLiteral("llama-runner"));
+        QVERIFY(ollama && runner);
+
+        Conditions c;
+        c.battery = 15.0;
+        c.temperature = 50.0;
+        LocalAISources sources = smartPauseSources(c);
+        sources.searchPath = QStringList{tree.path("no-tools")};   // no docker: the pass runs nothing
+        LocalAIService service(sources, LocalAIService::Polling::Manual);
+        QSignalSpy lines(&service, &LocalAIService::logged);
+
+        service.applySmartPause();   // 15 % but charging from the mains
+        QVERIFY(!service.smartPauseActive());
+        c.battery.reset();
+        c.unplugged = true;          // a machine without a battery that says unplugged
+        service.applySmartPause();
+        QVERIFY(!service.smartPauseActive());
+        c.battery = 20.0;
+        service.applySmartPause();
+        QVERIFY(!service.smartPauseActive());
+
+        c.battery = 15.0;
+        bool passed = false;
+        QVERIFY(service.runPass([&] { passed = true; }));
+        QTRY_VERIFY(passed);
+        QVERIFY(service.smartPauseActive());
+        QCOMPARE(service.smartPausedPIDs(), sortedPids({ollama, runner}));
+        QTRY_COMPARE(liveState(ollama->processId()), 'T');
+        QTRY_COMPARE(liveState(runner->processId()), 'T');
+        QVERIFY(lines.count() >= 1);
+        QCOMPARE(lines.last()[0].toString(),
+                 QStringLiteral("Smart Pause: battery at 15 % on battery power, pausing 2 local AI process(es)"));
+
+        c.unplugged = false;
+        service.applySmartPause();
+        QVERIFY(!service.smartPauseActive());
+        QTRY_COMPARE(liveState(ollama->processId()), 'S');
+        QTRY_COMPARE(liveState(runner->processId()), 'S');
+        QCOMPARE(lines.last()[0].toString(),
+                 QStringLiteral("Smart Pause: CPU at 50 °C, on mains power, resuming 2 local AI process(es)"));
+
+        // Both causes at once are both named; the pause ends only when both are over.
+        c.unplugged = true;
+        c.temperature = 90.0;
+        service.applySmartPause();
+        QCOMPARE(lines.last()[0].toString(),
+                 QStringLiteral("Smart Pause: CPU at 90 °C and battery at 15 % on battery power, pausing 2 local AI process(es)"));
+        c.temperature = 70.0;
+        service.applySmartPause();
+        QVERIFY(service.smartPauseActive());
+        c.battery = 25.0;
+        service.applySmartPause();
+        QVERIFY(!service.smartPauseActive());
+        QTRY_COMPARE(liveState(ollama->processId()), 'S');
+    }
+
+    void smartPauseThawsWhenSwitchedOff()
+    {
+        if (machineBusy(false))
+            QSKIP("a local AI server is running on this machine");
+        FixtureTree tree;
+        QProcess *ollamaA = startNamed(tree, QStringLiteral("ollama"));
+        QProcess *ollamaB = startNamed(tree, QStringLiteral("ollama"));
+        QVERIFY(ollamaA && ollamaB);
+
+        Conditions c;
+        c.temperature = 93.0;
+        LocalAIService service(smartPauseSources(c), LocalAIService::Polling::Manual);
+        QSignalSpy lines(&service, &LocalAIService::logged);
+        service.applySmartPause();
+        QVERIFY(service.smartPauseActive());
+        QTRY_COMPARE(liveState(ollamaA->processId()), 'T');
+
+        c.enabled = false;   // still hot
+        service.applySmartPause();
+        QVERIFY(!service.smartPauseActive());
+        QTRY_COMPARE(liveState(ollamaA->processId()), 'S');
+        QTRY_COMPARE(liveState(ollamaB->processId()), 'S');
+        QCOMPARE(lines.last()[0].toString(), QStringLiteral("Smart Pause: switched off, resuming 2 local AI process(es)"));
+    }
+
+    // A process both protections froze runs again only once neither holds it, whichever
+    // lets go first.
+    void smartPauseAndCompileGuardKeepTheirOwnHolds()
+    {
+        if (machineBusy(true))
+            QSKIP("a compiler or a local AI server is running on this machine");
+        FixtureTree tree;
+        QProcess *ollamaA = startNamed(tree, QStringLiteral("ollama"));
+        QProcess *ollamaB = startNamed(tree, QStringLiteral("ollama"));
+        QVERIFY(ollamaA && ollamaB);
+        const QList<int> both = sortedPids({ollamaA, ollamaB});
+
+        Conditions c;
+        c.temperature = 60.0;
+        LocalAIService service(smartPauseSources(c), LocalAIService::Polling::Manual);
+        QSignalSpy lines(&service, &LocalAIService::logged);
+        service.setCompileAutoSuspendEnabled(true);
+
+        // The compile guard first, then the heat; the heat ends while the build goes on.
+        QProcess *clang = startNamed(tree, QStringLiteral("clang"));
+        QVERIFY(clang);
+        service.checkAndApplyAutoSuspend();
+        QCOMPARE(service.suspendedPIDs(), both);
+        c.temperature = 91.0;
+        service.applySmartPause();
+        QCOMPARE(service.smartPausedPIDs(), both);
+        QTRY_COMPARE(liveState(ollamaA->processId()), 'T');
+        c.temperature = 80.0;
+        service.applySmartPause();
+        QVERIFY(!service.smartPauseActive());
+        QCOMPARE(lines.last()[0].toString(),
+                 QStringLiteral("Smart Pause: CPU at 80 °C, resuming 0 local AI process(es); 2 stay(s) held by the compile guard"));
+        QTest::qWait(50);
+        QCOMPARE(liveState(ollamaA->processId()), 'T');
+        QCOMPARE(liveState(ollamaB->processId()), 'T');
+        QCOMPARE(service.suspendedPIDs(), both);
+
+        // Now the heat comes back and the build ends first: the pause keeps them frozen.
+        c.temperature = 91.0;
+        service.applySmartPause();
+        QCOMPARE(service.smartPausedPIDs(), both);
+        clang->kill();
+        clang->waitForFinished();
+        service.checkAndApplyAutoSuspend();
+        QVERIFY(service.suspendedPIDs().isEmpty());
+        QTest::qWait(50);
+        QCOMPARE(liveState(ollamaA->processId()), 'T');
+        QCOMPARE(liveState(ollamaB->processId()), 'T');
+
+        c.temperature = 83.0;
+        service.applySmartPause();
+        QTRY_COMPARE(liveState(ollamaA->processId()), 'S');
+        QTRY_COMPARE(liveState(ollamaB->processId()), 'S');
     }
 
     void compileGuardReportsAnUnreadableProcessList()
