@@ -94,6 +94,21 @@ LocalAIService &LocalAIService::shared()
     static LocalAIService *instance = [] {
         LocalAISources sources;
         sources.isUnplugged = [] { return SystemStatsProvider::shared().isUnplugged(); };
+        sources.smartPauseEnabled = [] { return Preferences::shared().smartPauseEnabled(); };
+        // Only a figure a sensor gave this tick: the provider fills gaps with the last
+        // figure or an estimate, neither of which may freeze a model server.
+        sources.cpuTemperature = []() -> std::optional<double> {
+            const SystemStatsProvider &stats = SystemStatsProvider::shared();
+            if (!stats.socTemperatureMeasured())
+                return std::nullopt;
+            return stats.socTemperature();
+        };
+        sources.batteryPercent = []() -> std::optional<double> {
+            const SystemStatsProvider &stats = SystemStatsProvider::shared();
+            if (!stats.hasBattery())
+                return std::nullopt;
+            return stats.batteryPercentage();
+        };
         return new LocalAIService(std::move(sources));
     }();
     return *instance;
