@@ -37,8 +37,9 @@ QList<PortLatencyInfo> LocalAPILatencyService::sampleLatencies()
     const auto row = [](int port, const char *name, int pid, double ms) {
         return PortLatencyInfo{port, QString::fromUtf8(name), pid, ms, QStringLiteral("Online")};
     };
-    return {row(11434, "ollama", 4321, 2.4), row(5432, "postgres", 4322, 0.8), row(6379, "redis-server", 4323, 0.5),
-            row(3000, "node (next-dev)", 4324, 8.5), row(8000, "uvicorn (python)", 4325, 12.1)};
+    // The sandbox's sample listeners, with the owners the sample port scan gives them.
+    return {row(11434, "ollama", 90281, 2.4), row(5432, "postgres", 8812, 0.8), row(6379, "redis-server", 8815, 0.5),
+            row(3000, "node (next-dev)", 82918, 8.5), row(8000, "uvicorn (python)", 82955, 12.1)};
 }
 
 void LocalAPILatencyService::measureLatencies(Done done)

@@ -50,6 +50,27 @@ void drawGlyph(QPainter &p, const QString &symbol, const QColor &color)
             p.drawPolyline(QPolygonF({QPointF(7.5, 12.5), QPointF(10.5, 15.5), QPointF(16.5, 8.5)}));
             p.setCompositionMode(QPainter::CompositionMode_SourceOver);
         }
+    } else if (symbol.startsWith(QLatin1String("checkmark.shield"))) {
+        QPainterPath shield;
+        shield.moveTo(12, 2);
+        shield.lineTo(20, 5);
+        shield.cubicTo(20, 13, 17, 19, 12, 22);
+        shield.cubicTo(7, 19, 4, 13, 4, 5);
+        shield.closeSubpath();
+        p.drawPath(shield);
+        p.drawPolyline(QPolygonF({QPointF(8.5, 12), QPointF(11, 14.5), QPointF(15.5, 9)}));
+    } else if (symbol == QLatin1String("display")) {
+        // A graphics card's business: a screen on a stand.
+        p.drawRoundedRect(QRectF(2.5, 4, 19, 12.5), 2, 2);
+        p.drawLine(QPointF(12, 16.5), QPointF(12, 20));
+        p.drawLine(QPointF(8, 20.5), QPointF(16, 20.5));
+    } else if (symbol.startsWith(QLatin1String("cylinder"))) {
+        // A database: a stack of discs.
+        p.drawEllipse(QRectF(4, 3, 16, 5));
+        p.drawLine(QPointF(4, 5.5), QPointF(4, 18.5));
+        p.drawLine(QPointF(20, 5.5), QPointF(20, 18.5));
+        p.drawArc(QRectF(4, 9.5, 16, 5), 180 * 16, 180 * 16);
+        p.drawArc(QRectF(4, 16, 16, 5), 180 * 16, 180 * 16);
     } else if (symbol.startsWith(QLatin1String("chart.bar"))) {
         // Bars standing on an axis.
         p.drawLine(QPointF(3, 21), QPointF(21, 21));

@@ -35,7 +35,7 @@ private Q_SLOTS:
         }
         QCOMPARE(rows[3].processName, QStringLiteral("node (next-dev)"));
         QCOMPARE(rows[4].latencyMs, 12.1);
-        QCOMPARE(rows[0].id(), QStringLiteral("11434-4321"));
+        QCOMPARE(rows[0].id(), QStringLiteral("11434-90281"));
 
         // Live with nothing listening: an empty list, announced.
         demo = false;

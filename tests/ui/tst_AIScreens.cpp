@@ -22,6 +22,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <optional>
 #include <filesystem>
 
 #include <sys/stat.h>
@@ -387,7 +388,12 @@ private Q_SLOTS:
         FixtureTree tree;
         QVERIFY(startNamed(tree, QStringLiteral("ollama")));
         QVERIFY(startNamed(tree, QStringLiteral("ollama")));
-        LocalAIService localAI(liveSources(QUrl(QStringLiteral("http://127.0.0.1:9"))), LocalAIService::Polling::Manual);
+        bool smartPauseOn = false;
+        std::optional<double> cpuCelsius;
+        LocalAISources sources = liveSources(QUrl(QStringLiteral("http://127.0.0.1:9")));
+        sources.smartPauseEnabled = [&smartPauseOn] { return smartPauseOn; };
+        sources.cpuTemperature = [&cpuCelsius] { return cpuCelsius; };
+        LocalAIService localAI(sources, LocalAIService::Polling::Manual);
         localAI.setCompileAutoSuspendEnabled(true);
 
         ScreenFixture fixture;
@@ -420,6 +426,17 @@ private Q_SLOTS:
         localAI.setCompileAutoSuspendEnabled(false);
         localAI.checkAndApplyAutoSuspend();
         QCOMPARE(QmlPageHarness::text(shield, "protectionStatus"), QString());
+
+        // The smart pause says when it holds the back ends, and stops saying so once cool.
+        QObject *smart = QmlPageHarness::child(optimizer, "smartPauseCard");
+        QVERIFY(smart);
+        smartPauseOn = true;
+        cpuCelsius = 91.0;
+        localAI.applySmartPause();
+        QCOMPARE(QmlPageHarness::text(smart, "protectionStatus"), QStringLiteral("Smart Pause Active: holding 2 local AI process(es)"));
+        cpuCelsius = 70.0;
+        localAI.applySmartPause();
+        QCOMPARE(QmlPageHarness::text(smart, "protectionStatus"), QString());
 
         // The switch drives the service.
         QObject *turbo = QmlPageHarness::child(QmlPageHarness::child(optimizer, "buildTurboCard"), "protectionSwitch");

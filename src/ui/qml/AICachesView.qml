@@ -147,6 +147,9 @@ ColumnLayout {
                 readonly property real bytes: info ? info.sizeBytes : 0
                 readonly property bool purging: root.buildCaches.purging.indexOf(modelData.key) >= 0
                 objectName: "buildCacheRow"
+                // Xcode's folder exists only on a Mac; elsewhere the row would be a figure
+                // of nothing.
+                visible: info !== null && info.onThisPlatform
                 Layout.fillWidth: true
                 spacing: 2
                 RowLayout {
@@ -201,7 +204,7 @@ ColumnLayout {
         Layout.fillWidth: true
         padding: 12
         title: "Redundant SDK Runtime Auditor"
-        symbol: "shippingbox.circle.fill"
+        symbol: "terminal"
         tint: "#ff9f0a"
         Text {
             Layout.fillWidth: true

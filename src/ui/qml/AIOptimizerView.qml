@@ -10,12 +10,13 @@ ColumnLayout {
     readonly property Preferences preferences: Services.preferences
     readonly property ThemeManager theme: Services.theme
     readonly property int held: localAI ? localAI.suspendedPIDs.length : 0
+    readonly property color heading: theme.isLight ? Qt.darker("#ffd60a", 1.8) : "#ffd60a"
     spacing: 8
 
     RowLayout {
         spacing: 6
-        SymbolImage { symbol: "bolt.fill"; tint: "#ffd60a"; side: 13 }
-        SectionHeader { text: "DEVELOPER WORKSPACE SUITE"; color: "#ffd60a" }
+        SymbolImage { symbol: "bolt.fill"; tint: root.heading; side: 13 }
+        SectionHeader { text: "DEVELOPER WORKSPACE SUITE"; color: root.heading }
     }
     ProtectionCard {
         objectName: "compileShieldCard"
@@ -73,5 +74,7 @@ ColumnLayout {
         help: "Automatically suspends background model processes if core CPU temperatures exceed 88°C to prevent thermal stress"
         on: root.preferences.smartPauseEnabled
         onToggled: (value) => root.preferences.smartPauseEnabled = value
+        status: root.localAI.smartPauseActive
+                ? "Smart Pause Active: holding " + root.localAI.smartPausedPIDs.length + " local AI process(es)" : ""
     }
 }

@@ -16,7 +16,7 @@ Card {
 
     objectName: "aiProcessesCard"
     title: "Active AI / ML Processes"
-    symbol: "terminal.fill"
+    symbol: "list.bullet.rectangle"
     tint: "#30d158"
 
     RowLayout {

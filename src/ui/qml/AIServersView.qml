@@ -60,6 +60,7 @@ ColumnLayout {
                 Layout.fillWidth: true
                 spacing: 6
                 Text {
+                    Layout.preferredWidth: 74
                     text: "Port " + portRow.port
                     color: root.theme.textColor
                     font.pixelSize: 11
@@ -92,7 +93,7 @@ ColumnLayout {
         Layout.fillWidth: true
         padding: 12
         title: "Local Vector Databases"
-        symbol: "externaldrive.fill"
+        symbol: "cylinder.split.1x2"
         tint: "#64d2ff"
         Text {
             objectName: "vectorDbCount"
@@ -111,6 +112,7 @@ ColumnLayout {
                 required property int port
                 required property string memoryUsage
                 required property string status
+                property bool hibernating: false
                 objectName: "vectorDbRow"
                 Layout.fillWidth: true
                 spacing: 6
@@ -131,10 +133,17 @@ ColumnLayout {
                 RunningButton {
                     objectName: "hibernateButton"
                     text: "Hibernate"
+                    runningText: "Hibernating…"
+                    running: dbRow.hibernating
                     compact: true
-                    tint: "#64d2ff"
                     Accessible.name: "Hibernate " + dbRow.name
-                    onClicked: root.localAI.stopVectorDatabase(dbRow.containerId)
+                    onClicked: {
+                        dbRow.hibernating = true
+                        hibernateTimeout.restart()
+                        root.localAI.stopVectorDatabase(dbRow.containerId)
+                    }
+                    // A container tool that never answers must not leave the row busy.
+                    Timer { id: hibernateTimeout; interval: 15000; onTriggered: dbRow.hibernating = false }
                 }
             }
         }

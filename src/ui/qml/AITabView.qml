@@ -35,6 +35,12 @@ ColumnLayout {
             font.letterSpacing: 1
             elide: Text.ElideRight
         }
+        Badge {
+            objectName: "sandboxBadge"
+            visible: root.localAI !== null && root.localAI.demoMode
+            text: "SAMPLE DATA"
+            tint: "#ff9f0a"
+        }
         Badge { objectName: "statusBadge"; text: root.status; tint: root.statusColor }
     }
 
@@ -73,8 +79,8 @@ ColumnLayout {
         Loader {
             id: subPage
             objectName: "subPage"
-            // Room on the right for the scroll bar, so no figure sits under it.
-            width: scroller.availableWidth - 10
+            // A sliver on the right for the scroll bar, which overlays while it is used.
+            width: scroller.availableWidth - 4
             sourceComponent: [telemetry, optimizer, caches, servers][root.selectedSubTab]
         }
     }

@@ -33,14 +33,15 @@ Rectangle {
             SymbolImage {
                 visible: root.symbol.length > 0
                 symbol: root.symbol
-                tint: root.tint
+                tint: root.theme.isLight ? Qt.darker(root.tint, 1.6) : root.tint
                 side: 13
             }
             SectionHeader {
                 objectName: "cardTitle"
                 Layout.fillWidth: true
                 text: root.title.toUpperCase()
-                color: root.tint
+                // Bright accents (yellow, mint, cyan) wash out on a light card.
+                color: root.theme.isLight ? Qt.darker(root.tint, 1.6) : root.tint
                 elide: Text.ElideRight
             }
         }

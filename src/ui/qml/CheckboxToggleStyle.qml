@@ -18,6 +18,7 @@ CheckBox {
     text: label
     checked: on
     padding: 2
+    leftPadding: 0
     spacing: 6
 
     onToggled: {
@@ -31,7 +32,8 @@ CheckBox {
     indicator: SymbolImage {
         objectName: "checkboxSymbol"
         x: root.leftPadding
-        y: root.topPadding + Math.min(2, (root.availableHeight - height) / 2)
+        // Level with the label's first line, however many lines it wraps to.
+        y: root.topPadding + Math.max(0, (Math.min(root.availableHeight, 17) - height) / 2)
         symbol: root.checked ? "checkmark.square.fill" : "square"
         tint: root.checked ? root.theme.accentColor : root.theme.secondaryTextColor
         side: 16
@@ -49,6 +51,6 @@ CheckBox {
         font.pixelSize: 12
         font.weight: Font.DemiBold
         wrapMode: Text.WordWrap
-        verticalAlignment: Text.AlignVCenter
+        verticalAlignment: Text.AlignTop
     }
 }

@@ -60,7 +60,7 @@ Rectangle {
             Layout.fillWidth: true
             visible: root.status.length > 0
             text: root.status
-            color: root.tint
+            color: root.theme.isLight ? Qt.darker(root.tint, 1.6) : root.tint
             font.pixelSize: 11
             font.weight: Font.DemiBold
             wrapMode: Text.WordWrap

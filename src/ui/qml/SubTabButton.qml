@@ -44,7 +44,7 @@ AbstractButton {
                 text: root.title
                 color: root.selected ? root.theme.accentColor : root.theme.secondaryTextColor
                 font.pixelSize: 10
-                font.weight: root.selected ? Font.DemiBold : Font.Normal
+                font.weight: Font.DemiBold
             }
         }
     }

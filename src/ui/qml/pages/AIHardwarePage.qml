@@ -23,6 +23,8 @@ DashboardPage {
         "Watch the memory bar: once the system and the models together reach the total, the kernel starts swapping and every token slows down."
     ]
 
+    SandboxNote { Layout.fillWidth: true }
+
     NeuralEngineCard { Layout.fillWidth: true; showRing: true }
     UnifiedVramCard { Layout.fillWidth: true }
 
@@ -30,7 +32,7 @@ DashboardPage {
         objectName: "gpuCard"
         Layout.fillWidth: true
         title: "Graphics Cores (GPU)"
-        symbol: "cpu.fill"
+        symbol: "display"
         tint: "#ff9f0a"
         RowLayout {
             Layout.fillWidth: true

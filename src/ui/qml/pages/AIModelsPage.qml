@@ -36,6 +36,8 @@ DashboardPage {
         function onDeduplicationFinished() { page.linking = false }
     }
 
+    SandboxNote { Layout.fillWidth: true }
+
     LoadedModelsCard {
         Layout.fillWidth: true
         emptyText: "No active models loaded in memory"
@@ -78,7 +80,7 @@ DashboardPage {
                 text: "Deduplicate"
                 runningText: page.buildCaches.duplicateWeights.length > 0 ? "Linking duplicates…" : "Looking for duplicates…"
                 running: page.linking || page.buildCaches.deduplicating
-                symbol: "link"
+                symbol: "doc.on.doc"
                 onClicked: {
                     page.linking = true
                     page.buildCaches.findDuplicateWeights()

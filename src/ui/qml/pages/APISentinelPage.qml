@@ -41,6 +41,8 @@ DashboardPage {
         }
     }
 
+    SandboxNote { Layout.fillWidth: true }
+
     Card {
         objectName: "proxyCard"
         Layout.fillWidth: true
@@ -109,10 +111,18 @@ DashboardPage {
         RowLayout {
             Layout.fillWidth: true
             spacing: 6
-            SymbolImage { Layout.alignment: Qt.AlignTop; symbol: "shield.checkered"; tint: "#30d158"; side: 13 }
+            SymbolImage {
+                Layout.alignment: Qt.AlignTop
+                symbol: "shield.checkered"
+                tint: page.proxy.isRunning ? "#30d158" : page.theme.secondaryTextColor
+                side: 13
+            }
             Text {
+                objectName: "proxyNote"
                 Layout.fillWidth: true
-                text: "Native TCP proxy routing active. Auto-failsafe replies with JSON if Ollama is suspended to save battery."
+                text: page.proxy.isRunning
+                      ? "Native TCP proxy routing active. Auto-failsafe replies with JSON if Ollama is suspended to save battery."
+                      : "Switched on, the relay answers with JSON when Ollama is suspended to save battery, instead of leaving clients waiting."
                 color: page.theme.secondaryTextColor
                 font.pixelSize: 11
                 wrapMode: Text.WordWrap
