@@ -109,7 +109,12 @@ LocalAIService &LocalAIService::shared()
                 return std::nullopt;
             return stats.batteryPercentage();
         };
-        return new LocalAIService(std::move(sources));
+        auto *service = new LocalAIService(std::move(sources));
+        // The shared service lives as long as the process: quitting must still thaw what
+        // its protections froze.
+        if (QCoreApplication *app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, service, [service] { service->releaseHolds(); });
+        return service;
     }();
     return *instance;
 }

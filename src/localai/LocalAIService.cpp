@@ -70,7 +70,20 @@ LocalAIService::LocalAIService(LocalAISources sources, Polling polling, QObject 
         startPolling();
 }
 
-LocalAIService::~LocalAIService() = default;
+LocalAIService::~LocalAIService()
+{
+    releaseHolds();
+}
+
+void LocalAIService::releaseHolds()
+{
+    // Nothing would ever thaw a process this app froze once the app is gone: every hold
+    // ends with the service, whichever protection took it.
+    for (int pid : std::as_const(m_suspendedPIDs))
+        ProcessControl::resume(pid);
+    for (int pid : m_smartPause->held())
+        ProcessControl::resume(pid);
+}
 
 LocalAIBackend &LocalAIService::backend()
 {

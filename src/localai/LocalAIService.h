@@ -110,6 +110,10 @@ public:
     Q_INVOKABLE void ejectAll() { ejectAll({}); }
     void ejectAll(Done done);
 
+    // Lets every process a protection froze run again; the service does so when it ends,
+    // and the app when it quits.
+    void releaseHolds();
+
     // Protections, run by every pass.
     void checkAndApplyAutoSuspend();
     void applySmartPause();

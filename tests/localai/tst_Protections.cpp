@@ -98,6 +98,30 @@ private Q_SLOTS:
         children.clear();
     }
 
+    // The service ending (the app quitting) thaws what its protections froze: nothing else
+    // ever would.
+    void endingTheServiceThawsItsHolds()
+    {
+        {
+            LocalAIService probe({}, LocalAIService::Polling::Manual);
+            if (!probe.getPIDs(LocalAIService::compilerNames()).isEmpty()
+                || !probe.getPIDs(LocalAIService::localAIProcessNames()).isEmpty())
+                QSKIP("a compiler or a local AI server is running on this machine");
+        }
+        FixtureTree tree;
+        QProcess *model = startNamed(tree, QStringLiteral("ollama"));
+        QVERIFY(model);
+        {
+            LocalAIService service({}, LocalAIService::Polling::Manual);
+            service.setCompileAutoSuspendEnabled(true);
+            QVERIFY(startNamed(tree, QStringLiteral("clang")));
+            service.checkAndApplyAutoSuspend();
+            QCOMPARE(service.suspendedPIDs().size(), 1);
+            QTRY_COMPARE(liveState(model->processId()), 'T');
+        }
+        QTRY_VERIFY(liveState(model->processId()) != 'T');
+    }
+
     // Guard on: a running "clang" freezes the ollama processes once; the guard holds
     // while the compile lasts and thaws them when it ends or the switch goes off.
     void compileGuardFreezesAndThaws()
