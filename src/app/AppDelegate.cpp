@@ -117,13 +117,22 @@ void AppDelegate::applicationDidFinishLaunching(const QString &firstPage)
     connect(m_localAI, &LocalAIService::demoModeChanged, m_stats,
             [stats = m_stats, ai = m_localAI] { stats->setShowsDemoHubFigure(ai->demoMode()); });
 
-    // 3. The process table; it samples every two seconds from here on.
+    // 3. The process table; it samples every two seconds from here on, with the telemetry.
     if (m_services.processMonitor) {
         m_processMonitor = m_services.processMonitor;
     } else {
         m_ownedProcessMonitor = std::make_unique<ProcessMonitor>(
-            [stats = QPointer<SystemStatsProvider>(m_stats)] { return stats ? stats->cpuUsage() : 0.0; });
+            [stats = QPointer<SystemStatsProvider>(m_stats)] { return stats ? stats->cpuUsage() : 0.0; },
+            ProcessSources{}, ProcessMonitor::Polling::Manual);
         m_processMonitor = m_ownedProcessMonitor.get();
+        // The table is read on every second telemetry pass rather than by a timer of its
+        // own: both land in one wake-up, and an open window repaints once for the two
+        // instead of at two unrelated moments each second.
+        connect(m_stats, &SystemStatsProvider::sampled, m_processMonitor,
+                [monitor = m_processMonitor, passes = 0]() mutable {
+                    if (++passes % (ProcessMonitor::kIntervalMs / SystemStatsProvider::kIntervalMs) == 0)
+                        monitor->updateProcesses();
+                });
     }
 
     // 4. The pinger; one echo every two seconds from here on.

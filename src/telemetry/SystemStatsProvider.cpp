@@ -139,7 +139,7 @@ void SystemStatsProvider::startPolling()
 {
     // A precise timer keeps ticks a second apart, which the per-tick rates rely on.
     m_timer.setTimerType(Qt::PreciseTimer);
-    m_timer.setInterval(1000);
+    m_timer.setInterval(kIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &SystemStatsProvider::updateStats);
     m_timer.start();
 }

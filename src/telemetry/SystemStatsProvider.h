@@ -145,6 +145,8 @@ class SystemStatsProvider : public QObject
 
 public:
     enum class Polling { Start, Manual };
+    // One telemetry pass a second.
+    static constexpr int kIntervalMs = 1000;
 
     static constexpr int kHistoryLength = 60;
 
