@@ -1,8 +1,9 @@
 // Renders Quillmoor's windows offscreen to PNG files, so screens can be looked at (and
 // pictured in the README) without a display.
 //
-//   quillmoor-screenshot OUTDIR [--theme NAME] [--persona NAME] [--page TITLE] [--full]
+//   quillmoor-screenshot OUTDIR [--theme NAME] [--persona NAME] [--page TITLE] [--full] [--popover]
 //
+// --popover renders the tray icons and the popover's tabs only.
 // --page renders only that dashboard page (and no popover); --full makes each dashboard
 // window as tall as its page, so a page that scrolls is pictured whole.
 // Writes tray.png and tray-compact.png (the two tray icon layouts), popover-<tab>.png for each popover tab
@@ -95,6 +96,7 @@ int main(int argc, char **argv)
     const QString persona = args.contains(QStringLiteral("--persona")) ? args.value(args.indexOf(QStringLiteral("--persona")) + 1) : QString();
     const QString onlyPage = args.contains(QStringLiteral("--page")) ? args.value(args.indexOf(QStringLiteral("--page")) + 1) : QString();
     const bool full = args.contains(QStringLiteral("--full"));
+    const bool popoverOnly = args.contains(QStringLiteral("--popover"));
 
     // A private settings file, so the user's own preferences are neither read nor changed.
     QTemporaryDir settingsDir;
@@ -156,6 +158,8 @@ int main(int argc, char **argv)
             }
         }
         delegate.handleClosePopover();
+        if (popoverOnly)
+            return ok ? 0 : 1;
     }
 
     QStringList titles;

@@ -246,6 +246,10 @@ private Q_SLOTS:
         QmlPageHarness harness(set, {296, 560});
         QQuickItem *tab = harness.load(QStringLiteral("AITabView"));
         QVERIFY(tab);
+        // The header keeps its title whole beside the sandbox and status badges.
+        QTest::qWait(20);
+        QVERIFY(localAI.demoMode());
+        QCOMPARE(QmlPageHarness::property(tab, "aiTitle", "truncated").toBool(), false);
         for (int sub = 0; sub < 4; ++sub) {
             tab->setProperty("selectedSubTab", sub);
             QmlPageHarness::dropUnloaded();

@@ -27,6 +27,7 @@ ColumnLayout {
         spacing: 6
         SymbolImage { symbol: "sparkles"; tint: "#bf5af2"; side: 14 }
         Text {
+            objectName: "aiTitle"
             Layout.fillWidth: true
             text: "LOCAL AI MONITOR"
             color: root.theme.textColor
@@ -38,10 +39,21 @@ ColumnLayout {
         Badge {
             objectName: "sandboxBadge"
             visible: root.localAI !== null && root.localAI.demoMode
-            text: "SAMPLE DATA"
+            text: "SAMPLE"
             tint: "#ff9f0a"
         }
         Badge { objectName: "statusBadge"; text: root.status; tint: root.statusColor }
+        // A stopped server, one that errs and one that hangs all read Offline; the
+        // reason says which.
+        Text {
+            objectName: "statusReason"
+            visible: root.status === "Offline" && text !== ""
+            text: root.localAI ? root.localAI.statusReason : ""
+            color: root.theme.secondaryTextColor
+            font.pixelSize: 10
+            elide: Text.ElideRight
+            Layout.maximumWidth: 90
+        }
     }
 
     RowLayout {
