@@ -16,13 +16,17 @@ std::optional<FileSystemUsage> FileSystemStats::read() const
     struct statvfs st {};
     if (::statvfs(m_path.c_str(), &st) != 0 || st.f_blocks == 0)
         return std::nullopt;
-    const std::uint64_t fragment = st.f_frsize ? st.f_frsize : st.f_bsize;
+    return usageOf({st.f_blocks, st.f_bfree, st.f_bavail, st.f_frsize ? st.f_frsize : st.f_bsize});
+}
+
+FileSystemUsage FileSystemStats::usageOf(const FileSystemBlocks &b)
+{
     FileSystemUsage usage;
-    usage.totalBytes = static_cast<std::uint64_t>(st.f_blocks) * fragment;
-    const std::uint64_t freeBlocks = st.f_bfree <= st.f_blocks ? st.f_bfree : st.f_blocks;
-    usage.usedBytes = (static_cast<std::uint64_t>(st.f_blocks) - freeBlocks) * fragment;
-    const std::uint64_t availableBlocks = st.f_bavail <= freeBlocks ? st.f_bavail : freeBlocks;
-    usage.availableBytes = static_cast<std::uint64_t>(availableBlocks) * fragment;
+    usage.totalBytes = b.blocks * b.fragmentSize;
+    const std::uint64_t freeBlocks = b.free <= b.blocks ? b.free : b.blocks;
+    usage.usedBytes = (b.blocks - freeBlocks) * b.fragmentSize;
+    const std::uint64_t availableBlocks = b.available <= freeBlocks ? b.available : freeBlocks;
+    usage.availableBytes = availableBlocks * b.fragmentSize;
     return usage;
 }
 

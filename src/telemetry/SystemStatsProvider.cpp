@@ -57,7 +57,7 @@ SystemStatsProvider::SystemStatsProvider(Preferences &preferences, TelemetrySour
     , m_memReader(sources.procRoot, sources.sysRoot)
     , m_netReader(sources.procRoot)
     , m_diskStatsReader(sources.procRoot, sources.sysRoot)
-    , m_homeFileSystem(m_homePath)
+    , m_homeUsage(sources.homeUsage ? sources.homeUsage : [fs = FileSystemStats(m_homePath)] { return fs.read(); })
     , m_cpuHistory(kHistoryLength, 0.0)
     , m_pagingMonitor(sources.procRoot, sources.pagingIntervalMs)
     , m_powerMeter(sources.sysRoot)
@@ -315,8 +315,10 @@ void SystemStatsProvider::updateNetwork()
 
 void SystemStatsProvider::updateDiskUsage()
 {
-    if (const std::optional<FileSystemUsage> usage = m_homeFileSystem.read()) {
-        assign(m_diskTotal, toGB(usage->totalBytes), &SystemStatsProvider::diskTotalChanged);
+    // The total is the user's share, as df's Use% counts it, so used / total and
+    // total - used (what the user can still write) come out as df shows them.
+    if (const std::optional<FileSystemUsage> usage = m_homeUsage()) {
+        assign(m_diskTotal, toGB(usage->userCapacityBytes()), &SystemStatsProvider::diskTotalChanged);
         assign(m_diskUsed, toGB(usage->usedBytes), &SystemStatsProvider::diskUsedChanged);
     }
 }

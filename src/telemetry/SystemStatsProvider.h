@@ -445,7 +445,7 @@ private:
     MemInfoReader m_memReader;
     NetDevReader m_netReader;
     DiskStatsReader m_diskStatsReader;
-    FileSystemStats m_homeFileSystem;
+    std::function<std::optional<FileSystemUsage>()> m_homeUsage;
 
     // Per-CPU tick arrays of this and the previous pass, swapped rather than copied.
     std::vector<CpuTicks> m_previousTicks;

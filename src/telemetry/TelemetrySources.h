@@ -2,6 +2,7 @@
 
 #include "PagingMonitor.h"
 #include "platform/AcceleratorReader.h"
+#include "platform/FileSystemStats.h"
 #include "platform/InterfaceAddressReader.h"
 
 #include <QDBusConnection>
@@ -20,6 +21,8 @@ struct TelemetrySources
     std::string procRoot = "/proc";
     std::string sysRoot = "/sys";
     std::string homePath;   // empty: the user's home directory
+    // Use of the file system holding homePath; unset: its statvfs.
+    std::function<std::optional<FileSystemUsage>()> homeUsage;
     std::string tmpPath = "/tmp";
     std::string crashPath = "/var/crash";
     // The memory purge: helper program and polkit launcher; empty: the installed ones.

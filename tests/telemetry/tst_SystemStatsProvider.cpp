@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -349,6 +350,30 @@ private Q_SLOTS:
         QVERIFY(stats->diskTotal() > 0);
         QVERIFY(stats->diskUsed() > 0);
         QVERIFY(stats->diskUsed() <= stats->diskTotal());
+    }
+
+    // An ext4 volume keeps blocks back for root: df counts them as neither used nor
+    // available, and the published figures must give df's percentage and free space.
+    void diskUseAsDfCountsIt()
+    {
+        // 1,000,000 blocks of 4 KiB; 814,000 in use; 51,000 free only to root.
+        const FileSystemBlocks blocks{1'000'000, 186'000, 135'000, 4096};
+        TelemetrySources sources;
+        sources.procRoot = tree->root("proc");
+        sources.sysRoot = tree->root("sys");
+        sources.homePath = tree->root("");
+        sources.homeUsage = [blocks] { return std::optional<FileSystemUsage>(FileSystemStats::usageOf(blocks)); };
+        SystemStatsProvider stats(*prefs, sources, SystemStatsProvider::Polling::Manual);
+        stats.updateStats();
+
+        // df: Used = (f_blocks - f_bfree) x f_frsize, Avail = f_bavail x f_frsize,
+        // Use% = Used / (Used + Avail).
+        const double usedBytes = (1'000'000.0 - 186'000.0) * 4096;
+        const double availableBytes = 135'000.0 * 4096;
+        QCOMPARE(stats.diskUsed(), usedBytes / kGB);
+        QCOMPARE(stats.diskUsed() / stats.diskTotal() * 100, usedBytes / (usedBytes + availableBytes) * 100);
+        QCOMPARE(stats.diskTotal() - stats.diskUsed(), availableBytes / kGB);
+        QCOMPARE(std::ceil(stats.diskUsed() / stats.diskTotal() * 100), 86.0);   // df prints 86%
     }
 
     void estimatesFollowLoadedModels()
