@@ -32,6 +32,27 @@ const QHash<QString, QString> &themeNames()
 }
 
 // Glyphs are drawn on a 24-unit grid and scaled to the requested size.
+// A closed outline through `points`, filled in `color`.
+void fillPolygon(QPainter &p, const QColor &color, std::initializer_list<QPointF> points)
+{
+    QPainterPath path;
+    path.addPolygon(QPolygonF(points));
+    path.closeSubpath();
+    p.fillPath(path, color);
+}
+
+// The shield several symbols are built on, on the 24-point grid.
+QPainterPath shieldOutline()
+{
+    QPainterPath shield;
+    shield.moveTo(12, 2);
+    shield.lineTo(20, 5);
+    shield.cubicTo(20, 13, 17, 19, 12, 22);
+    shield.cubicTo(7, 19, 4, 13, 4, 5);
+    shield.closeSubpath();
+    return shield;
+}
+
 void drawGlyph(QPainter &p, const QString &symbol, const QColor &color)
 {
     const QPen pen(color, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
@@ -51,13 +72,7 @@ void drawGlyph(QPainter &p, const QString &symbol, const QColor &color)
             p.setCompositionMode(QPainter::CompositionMode_SourceOver);
         }
     } else if (symbol.startsWith(QLatin1String("checkmark.shield"))) {
-        QPainterPath shield;
-        shield.moveTo(12, 2);
-        shield.lineTo(20, 5);
-        shield.cubicTo(20, 13, 17, 19, 12, 22);
-        shield.cubicTo(7, 19, 4, 13, 4, 5);
-        shield.closeSubpath();
-        p.drawPath(shield);
+        p.drawPath(shieldOutline());
         p.drawPolyline(QPolygonF({QPointF(8.5, 12), QPointF(11, 14.5), QPointF(15.5, 9)}));
     } else if (symbol == QLatin1String("display")) {
         // A graphics card's business: a screen on a stand.
@@ -98,23 +113,11 @@ void drawGlyph(QPainter &p, const QString &symbol, const QColor &color)
         p.drawArc(QRectF(8, 6.5, 5, 5), 30 * 16, 240 * 16);
         p.drawArc(QRectF(11.5, 6.5, 5, 5), -90 * 16, 240 * 16);
     } else if (symbol.startsWith(QLatin1String("eject"))) {
-        QPainterPath up;
-        up.moveTo(12, 4);
-        up.lineTo(20, 14);
-        up.lineTo(4, 14);
-        up.closeSubpath();
-        p.fillPath(up, color);
+        fillPolygon(p, color, {QPointF(12, 4), QPointF(20, 14), QPointF(4, 14)});
         p.fillRect(QRectF(4, 17, 16, 3), color);
     } else if (symbol.startsWith(QLatin1String("folder"))) {
-        QPainterPath folder;
-        folder.moveTo(2, 6);
-        folder.lineTo(9, 6);
-        folder.lineTo(11, 8);
-        folder.lineTo(22, 8);
-        folder.lineTo(22, 20);
-        folder.lineTo(2, 20);
-        folder.closeSubpath();
-        p.fillPath(folder, color);
+        fillPolygon(p, color, {QPointF(2, 6), QPointF(9, 6), QPointF(11, 8), QPointF(22, 8), QPointF(22, 20),
+                                 QPointF(2, 20)});
     } else if (symbol.startsWith(QLatin1String("waveform"))) {
         // A heartbeat trace: the latency probe's pulse.
         p.drawPolyline(QPolygonF({QPointF(2, 13), QPointF(7, 13), QPointF(9.5, 6), QPointF(13, 19),
@@ -137,34 +140,14 @@ void drawGlyph(QPainter &p, const QString &symbol, const QColor &color)
         p.drawLine(QPointF(15, 18), QPointF(19, 18));
     } else if (symbol.startsWith(QLatin1String("bolt.shield"))) {
         // The presets: a shield outline carrying a bolt, unlike Power's bare bolt.
-        QPainterPath shield;
-        shield.moveTo(12, 2);
-        shield.lineTo(20, 5);
-        shield.cubicTo(20, 13, 17, 19, 12, 22);
-        shield.cubicTo(7, 19, 4, 13, 4, 5);
-        shield.closeSubpath();
-        p.drawPath(shield);
-        QPainterPath bolt;
-        bolt.moveTo(13, 6);
-        bolt.lineTo(8.5, 13);
-        bolt.lineTo(11.5, 13);
-        bolt.lineTo(10.5, 18);
-        bolt.lineTo(15.5, 11);
-        bolt.lineTo(12.5, 11);
-        bolt.closeSubpath();
-        p.fillPath(bolt, color);
+        p.drawPath(shieldOutline());
+        fillPolygon(p, color, {QPointF(13, 6), QPointF(8.5, 13), QPointF(11.5, 13), QPointF(10.5, 18),
+                                 QPointF(15.5, 11), QPointF(12.5, 11)});
     } else if (symbol.startsWith(QLatin1String("bolt.horizontal"))) {
         // The API relay: a ring with a bolt lying across it, as traffic passing through.
         p.drawEllipse(QPointF(12, 12), 9.5, 9.5);
-        QPainterPath bolt;
-        bolt.moveTo(5, 11);
-        bolt.lineTo(11, 8);
-        bolt.lineTo(11, 11);
-        bolt.lineTo(19, 13);
-        bolt.lineTo(13, 16);
-        bolt.lineTo(13, 13);
-        bolt.closeSubpath();
-        p.fillPath(bolt, color);
+        fillPolygon(p, color, {QPointF(5, 11), QPointF(11, 8), QPointF(11, 11), QPointF(19, 13), QPointF(13, 16),
+                                 QPointF(13, 13)});
     } else if (symbol == QLatin1String("memorychip")) {
         // A memory module: a long board with its contacts along the bottom and a notch.
         p.drawRoundedRect(QRectF(2, 6, 20, 10), 1.5, 1.5);
@@ -217,15 +200,8 @@ void drawGlyph(QPainter &p, const QString &symbol, const QColor &color)
         p.setBrush(color);
         p.drawEllipse(QPointF(12, 13), 1.5, 1.5);
     } else if (symbol.startsWith(QLatin1String("bolt"))) {
-        QPainterPath bolt;
-        bolt.moveTo(14, 2);
-        bolt.lineTo(4, 14);
-        bolt.lineTo(11, 14);
-        bolt.lineTo(9, 22);
-        bolt.lineTo(20, 10);
-        bolt.lineTo(13, 10);
-        bolt.closeSubpath();
-        p.fillPath(bolt, color);
+        fillPolygon(p, color, {QPointF(14, 2), QPointF(4, 14), QPointF(11, 14), QPointF(9, 22), QPointF(20, 10),
+                                 QPointF(13, 10)});
     } else if (symbol.startsWith(QLatin1String("cpu"))) {
         p.drawRoundedRect(QRectF(6, 6, 12, 12), 2, 2);
         for (int i = 0; i < 3; ++i) {
@@ -338,13 +314,7 @@ void drawGlyph(QPainter &p, const QString &symbol, const QColor &color)
         p.fillPath(tip, color);
     } else if (symbol.startsWith(QLatin1String("safari"))) {
         p.drawEllipse(QPointF(12, 12), 9, 9);
-        QPainterPath needle;
-        needle.moveTo(16, 8);
-        needle.lineTo(13.5, 13.5);
-        needle.lineTo(8, 16);
-        needle.lineTo(10.5, 10.5);
-        needle.closeSubpath();
-        p.fillPath(needle, color);
+        fillPolygon(p, color, {QPointF(16, 8), QPointF(13.5, 13.5), QPointF(8, 16), QPointF(10.5, 10.5)});
     } else if (symbol.startsWith(QLatin1String("list"))) {
         p.drawRoundedRect(QRectF(4, 2, 16, 20), 3, 3);
         for (int i = 0; i < 3; ++i)
@@ -366,12 +336,7 @@ void drawGlyph(QPainter &p, const QString &symbol, const QColor &color)
             p.restore();
         }
     } else if (symbol.startsWith(QLatin1String("play"))) {
-        QPainterPath play;
-        play.moveTo(7, 4);
-        play.lineTo(20, 12);
-        play.lineTo(7, 20);
-        play.closeSubpath();
-        p.fillPath(play, color);
+        fillPolygon(p, color, {QPointF(7, 4), QPointF(20, 12), QPointF(7, 20)});
     } else if (symbol == QLatin1String("arrow.up") || symbol == QLatin1String("arrow.down")) {
         if (symbol == QLatin1String("arrow.down")) {
             p.translate(0, 24);

@@ -1,6 +1,7 @@
 #include "localai/LocalAIService.h"
 #include "platform/ProcessTableReader.h"
 #include "support/FixtureTree.h"
+#include "support/NamedProcesses.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -32,23 +33,8 @@ class TestProtections : public QObject
 {
     Q_OBJECT
 
-    std::vector<std::unique_ptr<QProcess>> children;
-
-    // A copy of sleep under another name: its comm and exe both carry that name.
-    QProcess *startNamed(const FixtureTree &tree, const QString &name)
-    {
-        const QString copy = tree.path("progs/" + name);
-        QDir().mkpath(tree.path("progs"));
-        if (!QFileInfo::exists(copy) && !QFile::copy(QStandardPaths::findExecutable(QStringLiteral("sleep")), copy))
-            return nullptr;
-        QFile::setPermissions(copy, QFile::ReadOwner | QFile::ExeOwner);
-        auto p = std::make_unique<QProcess>();
-        p->start(copy, {QStringLiteral("60")});
-        if (!p->waitForStarted())
-            return nullptr;
-        children.push_back(std::move(p));
-        return children.back().get();
-    }
+    NamedProcesses children;
+    QProcess *startNamed(const FixtureTree &tree, const QString &name) { return children.start(tree, name); }
 
     // The protections look at every process on the machine: a real model server would be
     // frozen, and a build running beside the tests would count as the compiler.
@@ -90,12 +76,7 @@ class TestProtections : public QObject
 private Q_SLOTS:
     void cleanup()
     {
-        for (auto &p : children) {
-            ::kill(static_cast<pid_t>(p->processId()), SIGCONT);
-            p->kill();
-            p->waitForFinished();
-        }
-        children.clear();
+        children.stopAll();
     }
 
     // The service ending (the app quitting) thaws what its protections froze: nothing else
