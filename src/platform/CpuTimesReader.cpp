@@ -53,8 +53,9 @@ CpuLoadDelta CpuTimesReader::delta(const CpuTicks &previous, const CpuTicks &cur
         return now > before ? now - before : 0;
     };
     CpuLoadDelta d;
-    d.busy = diff(CpuTicks::User) + diff(CpuTicks::Nice) + diff(CpuTicks::System)
-           + diff(CpuTicks::Irq) + diff(CpuTicks::SoftIrq) + diff(CpuTicks::Steal);
+    d.user = diff(CpuTicks::User) + diff(CpuTicks::Nice);
+    d.system = diff(CpuTicks::System) + diff(CpuTicks::Irq) + diff(CpuTicks::SoftIrq);
+    d.busy = d.user + d.system + diff(CpuTicks::Steal);
     d.idle = diff(CpuTicks::Idle) + diff(CpuTicks::IoWait);
     return d;
 }

@@ -19,6 +19,8 @@ struct CpuLoadDelta
 {
     std::uint64_t busy = 0;
     std::uint64_t idle = 0;
+    std::uint64_t user = 0;     // user + nice: inside busy
+    std::uint64_t system = 0;   // system + irq + softirq: inside busy (steal is neither)
 };
 
 // Reads the per-CPU lines of <procRoot>/stat.

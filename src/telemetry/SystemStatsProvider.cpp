@@ -202,8 +202,7 @@ void SystemStatsProvider::updateCPU()
         return;
 
     if (m_cpuPrimed) {
-        double efficiencySum = 0;
-        double performanceSum = 0;
+        double efficiencySum = 0, performanceSum = 0, userSum = 0, systemSum = 0;
         QList<double> perCore;
         perCore.reserve(static_cast<qsizetype>(m_currentTicks.size()));
         size_t hint = 0;
@@ -225,8 +224,10 @@ void SystemStatsProvider::updateCPU()
             double load = 0;   // a CPU that just came online has no interval yet
             if (before) {
                 const CpuLoadDelta d = CpuTimesReader::delta(*before, now);
-                const std::uint64_t total = d.busy + d.idle;
-                load = static_cast<double>(d.busy) / static_cast<double>(total == 0 ? 1 : total);
+                const double total = static_cast<double>(std::max<std::uint64_t>(d.busy + d.idle, 1));
+                load = static_cast<double>(d.busy) / total;
+                userSum += static_cast<double>(d.user) / total;
+                systemSum += static_cast<double>(d.system) / total;
             }
             const bool efficiency = static_cast<size_t>(now.id) < m_isEfficiencyCpu.size() && m_isEfficiencyCpu[now.id];
             (efficiency ? efficiencySum : performanceSum) += load;
@@ -237,6 +238,8 @@ void SystemStatsProvider::updateCPU()
         assign(m_eClusterUsage, efficiencySum / std::max(m_eCoreCount, 1) * 100.0, &SystemStatsProvider::eClusterUsageChanged);
         assign(m_pClusterUsage, performanceSum / std::max(m_pCoreCount, 1) * 100.0, &SystemStatsProvider::pClusterUsageChanged);
         assign(m_cpuUsage, (efficiencySum + performanceSum) / n * 100.0, &SystemStatsProvider::cpuUsageChanged);
+        assign(m_cpuUserUsage, userSum / n * 100.0, &SystemStatsProvider::cpuUserUsageChanged);
+        assign(m_cpuSystemUsage, systemSum / n * 100.0, &SystemStatsProvider::cpuSystemUsageChanged);
         assign(m_perCoreUsage, perCore, &SystemStatsProvider::perCoreUsageChanged);
 
         m_cpuHistory.removeFirst();

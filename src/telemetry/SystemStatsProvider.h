@@ -60,6 +60,8 @@ class SystemStatsProvider : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(double cpuUsage READ cpuUsage NOTIFY cpuUsageChanged)
+    Q_PROPERTY(double cpuUserUsage READ cpuUserUsage NOTIFY cpuUserUsageChanged)
+    Q_PROPERTY(double cpuSystemUsage READ cpuSystemUsage NOTIFY cpuSystemUsageChanged)
     Q_PROPERTY(QList<double> cpuHistory READ cpuHistory NOTIFY cpuHistoryChanged)
     Q_PROPERTY(QList<double> perCoreUsage READ perCoreUsage NOTIFY perCoreUsageChanged)
     Q_PROPERTY(int eCoreCount READ eCoreCount CONSTANT)
@@ -226,6 +228,10 @@ public:
     int pCoreCount() const { return m_pCoreCount; }
 
     double cpuUsage() const { return m_cpuUsage; }
+    // The parts of cpuUsage spent in user space (with niced work) and in the kernel (with
+    // interrupts), in percent of all CPU time; a guest's stolen time is in neither.
+    double cpuUserUsage() const { return m_cpuUserUsage; }
+    double cpuSystemUsage() const { return m_cpuSystemUsage; }
     QList<double> cpuHistory() const { return m_cpuHistory; }
     QList<double> perCoreUsage() const { return m_perCoreUsage; }
     // Per entry of perCoreUsage: whether that CPU is an efficiency core.
@@ -324,6 +330,8 @@ public:
 
 Q_SIGNALS:
     void cpuUsageChanged();
+    void cpuUserUsageChanged();
+    void cpuSystemUsageChanged();
     void cpuHistoryChanged();
     void perCoreUsageChanged();
     void cpuFrequencyGHzChanged();
@@ -460,6 +468,8 @@ private:
     std::optional<DiskTotals> m_lastDiskTotals;
 
     double m_cpuUsage = 0;
+    double m_cpuUserUsage = 0;
+    double m_cpuSystemUsage = 0;
     QList<double> m_cpuHistory;
     QList<double> m_perCoreUsage;
     double m_eClusterUsage = 0;

@@ -130,6 +130,32 @@ private Q_SLOTS:
         QCOMPARE(stats->gpuCoreCount(), 16);
     }
 
+    // User and system time come from the kernel's counters of the same interval as the
+    // total: nice counts as user, irq and softirq as system, steal as neither.
+    void userAndSystemSplitFromTheTicks()
+    {
+        const QByteArray zero = "cpu0 0 0 0 0 0 0 0 0\ncpu1 0 0 0 0 0 0 0 0\n";
+        tree->write("proc/stat", zero);
+        auto stats = makeProvider();
+        stats->updateStats();
+        QCOMPARE(stats->cpuUserUsage(), 0.0);
+        QCOMPARE(stats->cpuSystemUsage(), 0.0);
+
+        // cpu0 of 100 ticks: user 30 + nice 10, system 15 + irq 3 + softirq 2, idle 40.
+        // cpu1 of 200 ticks: user 20, system 10, iowait 10, steal 20, idle 140.
+        tree->write("proc/stat", "cpu0 30 10 15 40 0 3 2 0\ncpu1 20 0 10 140 10 0 0 20\n");
+        stats->updateStats();
+        QCOMPARE(stats->cpuUsage(), (60.0 + 25.0) / 2);
+        QCOMPARE(stats->cpuUserUsage(), (40.0 + 10.0) / 2);
+        QCOMPARE(stats->cpuSystemUsage(), (20.0 + 5.0) / 2);
+
+        // An idle interval brings both back to nothing.
+        tree->write("proc/stat", "cpu0 30 10 15 140 0 3 2 0\ncpu1 20 0 10 340 10 0 0 20\n");
+        stats->updateStats();
+        QCOMPARE(stats->cpuUserUsage(), 0.0);
+        QCOMPARE(stats->cpuSystemUsage(), 0.0);
+    }
+
     void clustersFollowMembershipNotNumbering()
     {
         // Efficiency CPUs interleaved with performance ones: each CPU sums into its own cluster.

@@ -43,18 +43,17 @@ ColumnLayout {
     RowLayout {
         Layout.fillWidth: true
         spacing: 16
-        // The kernel's split is not read here: a fixed 60/40 share of the measured total.
         LegendItem {
             objectName: "userLegend"
             Layout.fillWidth: true
-            color: "#0a84ff"; label: "User ≈"; textColor: root.textColor
-            value: Format.percent(root.stats.cpuUsage * 0.6)
+            color: "#0a84ff"; label: "User"; textColor: root.textColor
+            value: Format.percent(root.stats.cpuUserUsage)
         }
         LegendItem {
             objectName: "systemLegend"
             Layout.fillWidth: true
-            color: "#ff453a"; label: "System ≈"; textColor: root.textColor
-            value: Format.percent(root.stats.cpuUsage * 0.4)
+            color: "#ff453a"; label: "System"; textColor: root.textColor
+            value: Format.percent(root.stats.cpuSystemUsage)
         }
     }
 
