@@ -52,16 +52,26 @@ void LiveWorkspace::listModels(const QList<LocalAIModel> &, Reply<Listing> reply
     QNetworkReply *answer = m_network.get(request);
     connect(answer, &QNetworkReply::finished, this, [answer, reply] {
         answer->deleteLater();
-        std::optional<QList<LocalAIModel>> models;
-        const int code = answer->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (answer->error() == QNetworkReply::NoError && code == 200)
-            models = LocalAIModel::decodeListing(answer->readAll());
+        const QVariant code = answer->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (!code.isValid()) {
+            // No HTTP answer at all. Refused means nothing listens there; the rest (the
+            // deadline passed, the peer closed without a word) is a server that is there
+            // but does not answer.
+            const bool refused = answer->error() == QNetworkReply::ConnectionRefusedError;
+            reply(Listing{OllamaStatus::Offline, {}, refused ? notRunningReason() : notAnsweringReason()});
+            return;
+        }
+        if (code.toInt() < 200 || code.toInt() > 299) {
+            reply(Listing{OllamaStatus::Offline, {}, httpErrorReason(code.toInt())});
+            return;
+        }
+        const std::optional<QList<LocalAIModel>> models = LocalAIModel::decodeListing(answer->readAll());
         if (!models)
-            reply(Listing{OllamaStatus::Offline, {}});
+            reply(Listing{OllamaStatus::Offline, {}, unreadableReason()});
         else if (models->isEmpty())
-            reply(Listing{OllamaStatus::Idle, {}});
+            reply(Listing{OllamaStatus::Idle, {}, {}});
         else
-            reply(Listing{OllamaStatus::Active, *models});
+            reply(Listing{OllamaStatus::Active, *models, {}});
     });
 }
 

@@ -41,6 +41,12 @@ public:
     static constexpr qint64 kOllamaBlobThreshold = 50'000'000;   // bytes; larger files are listed
     static constexpr qint64 kHuggingFaceThreshold = 10'000'000;
 
+    // The reasons an Offline listing gives.
+    static QString notRunningReason() { return QStringLiteral("Not running"); }
+    static QString notAnsweringReason() { return QStringLiteral("Not answering"); }
+    static QString unreadableReason() { return QStringLiteral("Unreadable reply"); }
+    static QString httpErrorReason(int status) { return QStringLiteral("Error %1").arg(status); }
+
     LiveWorkspace(LiveWorkspaceSetup setup, CommandRunner &runner, QObject *parent = nullptr);
     ~LiveWorkspace() override;
 

@@ -25,6 +25,10 @@ public:
     {
         OllamaStatus status = OllamaStatus::Offline;
         QList<LocalAIModel> models;
+        // Why an Offline listing failed, as the screens show it: a stopped server, one
+        // that errs and one that hangs all read Offline, and each wants a different fix.
+        // Empty when the server answered.
+        QString reason;
     };
 
     // What follows an action on one row: the row leaves the list as it stands, the list is

@@ -139,7 +139,7 @@ QUrl LocalAIService::defaultOllamaUrl(const QString &ollamaHost)
 void LocalAIService::updateModels(Done done)
 {
     backend().listModels(m_activeModels, [this, done](LocalAIBackend::Listing listing) {
-        setStatus(listing.status);
+        setStatus(listing.status, listing.reason);
         setActiveModels(listing.models);
         if (done)
             done();
@@ -445,7 +445,12 @@ QList<ModelCacheFile> LocalAIService::sampleModelFiles() { return DemoWorkspace:
 // ---- Fields --------------------------------------------------------------------------------
 
 // Every assignment notifies, as the screens expect, even when the value is the same.
-void LocalAIService::setStatus(OllamaStatus status) { m_status = status; Q_EMIT statusChanged(); }
+void LocalAIService::setStatus(OllamaStatus status, const QString &reason)
+{
+    m_status = status;
+    m_statusReason = status == OllamaStatus::Offline ? reason : QString();
+    Q_EMIT statusChanged();
+}
 void LocalAIService::setActiveModels(const QList<LocalAIModel> &models) { m_activeModels = models; Q_EMIT activeModelsChanged(); }
 void LocalAIService::setActiveVectorDBs(const QList<VectorDatabaseInfo> &rows) { m_activeVectorDBs = rows; Q_EMIT activeVectorDBsChanged(); }
 void LocalAIService::setOrphanedAICompanions(const QList<OrphanedCompanionInfo> &rows) { m_orphanedAICompanions = rows; Q_EMIT orphanedAICompanionsChanged(); }

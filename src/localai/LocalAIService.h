@@ -61,6 +61,9 @@ class LocalAIService : public QObject
     Q_OBJECT
     Q_PROPERTY(QList<LocalAIModel> activeModels READ activeModels NOTIFY activeModelsChanged)
     Q_PROPERTY(QString status READ statusText NOTIFY statusChanged)
+    // Why the status reads Offline: "Not running", "Error <HTTP status>", "Not answering"
+    // or "Unreadable reply"; empty while the server answers.
+    Q_PROPERTY(QString statusReason READ statusReason NOTIFY statusChanged)
     Q_PROPERTY(bool demoMode READ demoMode WRITE setDemoMode NOTIFY demoModeChanged)
     Q_PROPERTY(bool compileAutoSuspendEnabled READ compileAutoSuspendEnabled WRITE setCompileAutoSuspendEnabled NOTIFY compileAutoSuspendEnabledChanged)
     Q_PROPERTY(QList<int> suspendedPIDs READ suspendedPIDs NOTIFY suspendedPIDsChanged)
@@ -175,6 +178,7 @@ public:
     QList<LocalAIModel> activeModels() const { return m_activeModels; }
     OllamaStatus status() const { return m_status; }
     QString statusText() const { return m_status.rawValue(); }
+    QString statusReason() const { return m_statusReason; }
     bool demoMode() const { return m_demoMode; }
     void setDemoMode(bool on);
     bool compileAutoSuspendEnabled() const { return m_compileAutoSuspendEnabled; }
@@ -223,7 +227,7 @@ private:
     using After = LocalAIBackend::After;
     LocalAIBackend &backend();
     void log(const QString &line);
-    void setStatus(OllamaStatus status);
+    void setStatus(OllamaStatus status, const QString &reason = {});
     void setActiveModels(const QList<LocalAIModel> &models);
     void setActiveVectorDBs(const QList<VectorDatabaseInfo> &rows);
     void setOrphanedAICompanions(const QList<OrphanedCompanionInfo> &rows);
@@ -248,6 +252,7 @@ private:
 
     QList<LocalAIModel> m_activeModels;
     OllamaStatus m_status = OllamaStatus::Offline;
+    QString m_statusReason;
     bool m_demoMode = true;
     bool m_compileAutoSuspendEnabled = false;
     QList<int> m_suspendedPIDs;

@@ -165,21 +165,35 @@ private Q_SLOTS:
 
         listWith(200, R"({"models": [{"name": "qwen2:7b", "size": 4400000000, "details": {"parameter_size": "7B"}}]})");
         QCOMPARE(service.statusText(), QStringLiteral("Active"));
+        QCOMPARE(service.statusReason(), QString());
         QCOMPARE(names(service.activeModels()), QStringList{"qwen2:7b"});
         QCOMPARE(service.loadedModelSizes(), QList<qint64>{4400000000});
         QCOMPARE(server.requests().last().method, QByteArray("GET"));
         QCOMPARE(server.requests().last().path, QByteArray("/api/ps"));
 
+        // A server that answers with an error, or with a body that does not decode, is
+        // Offline like a stopped one, and the reason tells them apart.
+        QSignalSpy changed(&service, &LocalAIService::statusChanged);
         listWith(500, R"({"models": [{"name": "qwen2:7b", "size": 1}]})");
         QCOMPARE(service.statusText(), QStringLiteral("Offline"));
+        QCOMPARE(service.statusReason(), QStringLiteral("Error 500"));
+        QCOMPARE(service.property("statusReason").toString(), QStringLiteral("Error 500"));
+        QVERIFY(changed.count() >= 1);
         QVERIFY(service.activeModels().isEmpty());
+        listWith(404, "not found");
+        QCOMPARE(service.statusReason(), QStringLiteral("Error 404"));
 
         listWith(200, R"({"models": []})");
         QCOMPARE(service.statusText(), QStringLiteral("Idle"));
+        QCOMPARE(service.statusReason(), QString());
         listWith(200, R"({"models": [{"name": "x", "size": true}]})");
         QCOMPARE(service.statusText(), QStringLiteral("Offline"));
+        QCOMPARE(service.statusReason(), QStringLiteral("Unreadable reply"));
         listWith(200, "{\"models\": [");
         QCOMPARE(service.statusText(), QStringLiteral("Offline"));
+        QCOMPARE(service.statusReason(), QStringLiteral("Unreadable reply"));
+        listWith(200, "<html>garbage</html>");
+        QCOMPARE(service.statusReason(), QStringLiteral("Unreadable reply"));
 
         // The screens read a row through the record's own properties, its expiry included.
         listWith(200, R"({"models": [{"name": "phi3", "size": 1073741824, "expires_at": "2030-01-01T00:00:00Z"}]})");
@@ -195,6 +209,8 @@ private Q_SLOTS:
         QVERIFY(service.activeModels().value(0).expiry().isNull());
     }
 
+    // Nothing listening and a server that hangs past the listing deadline both read
+    // Offline, each with its own reason.
     void serverDownOrSlowIsOffline()
     {
         quint16 closedPort = 0;
@@ -207,6 +223,7 @@ private Q_SLOTS:
         down.setDemoMode(false);
         await([&](auto done) { down.updateModels(done); });
         QCOMPARE(down.statusText(), QStringLiteral("Offline"));
+        QCOMPARE(down.statusReason(), QStringLiteral("Not running"));
 
         FakeHttpServer slow;
         slow.reply(200, R"({"models": [{"name": "a", "size": 1}]})");
@@ -218,6 +235,13 @@ private Q_SLOTS:
         await([&](auto done) { service.updateModels(done); });
         QVERIFY(timer.elapsed() < 2000);   // the 1 s listing deadline, not the server's pace
         QCOMPARE(service.statusText(), QStringLiteral("Offline"));
+        QCOMPARE(service.statusReason(), QStringLiteral("Not answering"));
+
+        // The server answers again: the reason goes with the Offline status.
+        slow.setDelay(0);
+        await([&](auto done) { service.updateModels(done); });
+        QCOMPARE(service.statusText(), QStringLiteral("Active"));
+        QCOMPARE(service.statusReason(), QString());
     }
 
     void ejectPostsAndRelists()

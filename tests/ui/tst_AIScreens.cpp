@@ -246,7 +246,6 @@ private Q_SLOTS:
         QmlPageHarness harness(set, {296, 560});
         QQuickItem *tab = harness.load(QStringLiteral("AITabView"));
         QVERIFY(tab);
-        { QQuickItem *r = tab->findChild<QQuickItem *>("statusReason"); QVERIFY(r); QRectF b = r->mapRectToItem(tab, QRectF(0,0,r->width(),r->height())); QFile f("/tmp/qm_reason.txt"); f.open(QIODevice::WriteOnly); f.write(QStringLiteral("REASON %1 %2 %3 %4 %5\n").arg(r->isVisible()).arg(r->property("text").toString()).arg(b.left()).arg(b.right()).arg(tab->width()).toUtf8()); }
         // The header keeps its title whole beside the sandbox and status badges.
         QTest::qWait(20);
         QVERIFY(localAI.demoMode());
