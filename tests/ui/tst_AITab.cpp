@@ -83,6 +83,30 @@ private Q_SLOTS:
         QVERIFY2(QmlPageHarness::warnings().isEmpty(), qPrintable(QmlPageHarness::warnings().join('\n')));
     }
 
+    // A model server that is not there reads Offline, and the line under the header says
+    // why without taking the title's room.
+    void offlineSaysWhy()
+    {
+        LocalAIService localAI(liveSources(QUrl(QStringLiteral("http://127.0.0.1:9"))), LocalAIService::Polling::Manual);
+        localAI.setDemoMode(false);
+        bool listed = false;
+        localAI.updateModels([&listed] { listed = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(listed, 5000);
+        ScreenFixture fixture;
+        QmlServices::Set set = fixture.services();
+        set.localAI = &localAI;
+        QmlPageHarness harness(set, {296, 560});
+        QQuickItem *tab = harness.load(QStringLiteral("AITabView"));
+        QVERIFY(tab);
+        QCOMPARE(QmlPageHarness::text(tab, "statusBadge"), QStringLiteral("Offline"));
+        QCOMPARE(QmlPageHarness::shown(tab, "statusReason").size(), 1);
+        QCOMPARE(QmlPageHarness::text(tab, "statusReason"), QStringLiteral("Not running"));
+        QTest::qWait(20);
+        QCOMPARE(QmlPageHarness::property(tab, "aiTitle", "truncated").toBool(), false);
+        QVERIFY(QmlPageHarness::shown(tab, "sandboxBadge").isEmpty());
+        QVERIFY2(QmlPageHarness::warnings().isEmpty(), qPrintable(QmlPageHarness::warnings().join('\n')));
+    }
+
     // The tab fits its 320-point popover: on every sub-page no text reaches past the
     // edges, and a long text is elided or wrapped rather than cut.
     void aiTabFitsThePopover()

@@ -43,17 +43,19 @@ ColumnLayout {
             tint: "#ff9f0a"
         }
         Badge { objectName: "statusBadge"; text: root.status; tint: root.statusColor }
-        // A stopped server, one that errs and one that hangs all read Offline; the
-        // reason says which.
-        Text {
-            objectName: "statusReason"
-            visible: root.status === "Offline" && text !== ""
-            text: root.localAI ? root.localAI.statusReason : ""
-            color: root.theme.secondaryTextColor
-            font.pixelSize: 10
-            elide: Text.ElideRight
-            Layout.maximumWidth: 90
-        }
+    }
+
+    // A stopped server, one that errs and one that hangs all read Offline; the reason, on a
+    // line of its own so the title stays whole, says which.
+    Text {
+        objectName: "statusReason"
+        Layout.fillWidth: true
+        visible: root.status === "Offline" && text !== ""
+        text: root.localAI ? root.localAI.statusReason : ""
+        horizontalAlignment: Text.AlignRight
+        color: root.theme.secondaryTextColor
+        font.pixelSize: 10
+        elide: Text.ElideRight
     }
 
     RowLayout {
