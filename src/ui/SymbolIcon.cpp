@@ -279,13 +279,7 @@ void drawGlyph(QPainter &p, const QString &symbol, const QColor &color)
     } else if (symbol.startsWith(QLatin1String("book"))) {
         p.drawPolyline(QPolygonF({QPointF(12, 6), QPointF(7, 4), QPointF(2, 5), QPointF(2, 19), QPointF(7, 18), QPointF(12, 20), QPointF(17, 18), QPointF(22, 19), QPointF(22, 5), QPointF(17, 4), QPointF(12, 6), QPointF(12, 20)}));
     } else if (symbol.startsWith(QLatin1String("shield"))) {
-        QPainterPath shield;
-        shield.moveTo(12, 2);
-        shield.lineTo(20, 5);
-        shield.cubicTo(20, 13, 17, 19, 12, 22);
-        shield.cubicTo(7, 19, 4, 13, 4, 5);
-        shield.closeSubpath();
-        p.fillPath(shield, color);
+        p.fillPath(shieldOutline(), color);
     } else if (symbol == QLatin1String("power")) {
         p.drawArc(QRectF(4, 4, 16, 16), 120 * 16, 300 * 16);   // open at the top
         p.drawLine(QPointF(12, 2), QPointF(12, 11));
