@@ -23,14 +23,14 @@ SensorReading SensorSampler::sample(double lastSocTemperature, bool forceCooling
     r.socTemperature = m_monitor.readTemperature(QStringLiteral("Tp09"));
     const double soc = r.socTemperature.value_or(lastSocTemperature);
     // The estimates follow the package (a GPU sharing its die or its cooler) or sit at an
-    // idle drive's usual figure. Before any package reading the jitter alone could go
-    // below freezing, which no running machine is.
+    // idle drive's usual figure. Before any package reading the GPU's would sit near 0 °C,
+    // and a wild jitter could take either below the room: both stop at the floor.
     const std::optional<double> gpu = m_monitor.readTemperature(QStringLiteral("Tg05"));
     r.gpuTemperatureMeasured = gpu.has_value();
-    r.gpuTemperature = gpu ? *gpu : std::max(soc * 0.9 + draw(-2.0, 2.0), 0.0);
+    r.gpuTemperature = gpu ? *gpu : std::max(soc * 0.9 + draw(-2.0, 2.0), kAmbientFloor);
     const std::optional<double> ssd = m_monitor.readTemperature(QStringLiteral("Ts01"));
     r.ssdTemperatureMeasured = ssd.has_value();
-    r.ssdTemperature = ssd ? *ssd : std::max(35.0 + draw(-1.0, 3.0), 0.0);
+    r.ssdTemperature = ssd ? *ssd : std::max(35.0 + draw(-1.0, 3.0), kAmbientFloor);
 
     // The kernel counts throttle events per CPU where it can; the share of CPUs that
     // throttled since the last tick beats guessing from the temperature.

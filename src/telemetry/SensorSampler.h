@@ -19,7 +19,7 @@ class ProcessTableReader;
 struct SensorReading
 {
     std::optional<double> socTemperature;   // absent: the last figure stands
-    // Without their own sensor these two are estimates, never below 0 °C.
+    // Without their own sensor these two are estimates, never below kAmbientFloor.
     double gpuTemperature = 0;
     bool gpuTemperatureMeasured = false;
     double ssdTemperature = 0;
@@ -37,6 +37,11 @@ class SensorSampler
 public:
     using Draw = std::function<double(double low, double high)>;
     using FlagSource = std::function<bool()>;
+
+    // °C. A running machine is never colder than the room it stands in, so an estimate
+    // (built on a package figure of 0 before any reading, or jittered) never reads below
+    // a cool room's temperature.
+    static constexpr double kAmbientFloor = 20.0;
 
     SensorSampler(const std::string &sysRoot, const std::string &procRoot, const std::string &nvmlLibrary);
     ~SensorSampler();

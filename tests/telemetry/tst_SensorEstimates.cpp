@@ -1,6 +1,7 @@
 #include "app/Preferences.h"
 #include "support/FixtureTree.h"
 #include "telemetry/SampleHistory.h"
+#include "telemetry/SensorSampler.h"
 #include "telemetry/SystemStatsProvider.h"
 
 #include <QFile>
@@ -12,7 +13,7 @@
 #include <memory>
 
 // Which temperatures are read and which are estimated, that an estimate never reads below
-// freezing, and the charts' histories kept by the telemetry service.
+// the room's temperature, and the charts' histories kept by the telemetry service.
 class TestSensorEstimates : public QObject
 {
     Q_OBJECT
@@ -108,37 +109,45 @@ private Q_SLOTS:
         QCOMPARE(sources.count(), 4);
     }
 
-    // Before any package reading the GPU estimate is built on 0 °C; its jitter, or a draw
-    // far outside the usual range, must not make a temperature below freezing.
-    void estimatesNeverGoBelowZero_data()
+    // On a machine with no GPU or drive sensor both figures are estimates. Before any
+    // package reading (no sensor, or one that reads 0) the GPU's is built on 0 °C; that,
+    // its jitter, or a draw far outside the usual range must not read below the room.
+    void estimatesNeverGoBelowAmbient_data()
     {
+        QTest::addColumn<int>("package");   // millidegrees; -1: no package sensor at all
         QTest::addColumn<bool>("low");
         QTest::addColumn<double>("draw");
         QTest::addColumn<double>("gpu");
         QTest::addColumn<double>("ssd");
-        QTest::newRow("low ends") << true << 0.0 << 0.0 << 34.0;   // -2 and -1
-        QTest::newRow("zero") << false << 0.0 << 0.0 << 35.0;
-        QTest::newRow("far below") << false << -100.0 << 0.0 << 0.0;
-        QTest::newRow("above") << false << 2.0 << 2.0 << 37.0;
+        const double floor = SensorSampler::kAmbientFloor;
+        QTest::newRow("no sensor, low ends") << -1 << true << 0.0 << floor << 34.0;   // -2 and -1
+        QTest::newRow("no sensor, zero") << -1 << false << 0.0 << floor << 35.0;
+        QTest::newRow("no sensor, far below") << -1 << false << -100.0 << floor << floor;
+        QTest::newRow("no sensor, above") << -1 << false << 2.0 << floor << 37.0;
+        QTest::newRow("package reads 0") << 0 << false << 1.0 << floor << 36.0;
+        QTest::newRow("cold package") << 12000 << false << 1.0 << floor << 36.0;
+        QTest::newRow("warm package") << 50000 << false << 1.0 << 50.0 * 0.9 + 1.0 << 36.0;
     }
-    void estimatesNeverGoBelowZero()
+    void estimatesNeverGoBelowAmbient()
     {
+        QFETCH(int, package);
         QFETCH(bool, low);
         QFETCH(double, draw);
+        if (package >= 0)
+            writePackage(package);
         drawLow = low;
         drawn = draw;
         auto stats = makeProvider();
         for (int i = 0; i < 3; ++i) {
             stats->updateStats();
-            QVERIFY(stats->gpuTemperature() >= 0);
-            QVERIFY(stats->ssdTemperature() >= 0);
+            QVERIFY(stats->gpuTemperature() >= SensorSampler::kAmbientFloor);
+            QVERIFY(stats->ssdTemperature() >= SensorSampler::kAmbientFloor);
         }
         QTEST(stats->gpuTemperature(), "gpu");
         QTEST(stats->ssdTemperature(), "ssd");
         QVERIFY(!stats->gpuTemperatureMeasured());
         QVERIFY(!stats->ssdTemperatureMeasured());
-        QVERIFY(!stats->socTemperatureMeasured());
-        QCOMPARE(stats->socTemperature(), 0.0);
+        QCOMPARE(stats->socTemperatureMeasured(), package > 0);
     }
 
     // A fan output that appears after start-up (a udev rule applied, a module loaded) is
