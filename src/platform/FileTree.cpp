@@ -7,10 +7,17 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace {
 constexpr int kMaxDepth = 128;   // one open descriptor per level
+
+// st_blocks is in 512-byte units whatever the file system's block size.
+std::uint64_t allocatedBytes(const struct stat &st)
+{
+    return static_cast<std::uint64_t>(st.st_blocks) * 512;
+}
 
 FileTreeEntry entryFrom(const struct stat &st, std::string relativePath)
 {
@@ -23,6 +30,7 @@ FileTreeEntry entryFrom(const struct stat &st, std::string relativePath)
     else if (S_ISLNK(st.st_mode))
         e.kind = FileTreeEntry::Kind::Symlink;
     e.size = e.kind == FileTreeEntry::Kind::Directory ? 0 : static_cast<std::uint64_t>(st.st_size);
+    e.allocated = allocatedBytes(st);
     e.device = static_cast<std::uint64_t>(st.st_dev);
     e.inode = static_cast<std::uint64_t>(st.st_ino);
     e.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec);
@@ -154,11 +162,9 @@ bool FileTree::removeEntry(const std::string &root, const FileTreeEntry &entry, 
         if (folder == (entry.kind == FileTreeEntry::Kind::Directory)
             && ::unlinkat(fd, name.c_str(), folder ? AT_REMOVEDIR : 0) == 0) {
             removed = true;
-            // The last link of a file releases its bytes; an extra link releases nothing.
-            if (S_ISREG(st.st_mode) && st.st_nlink <= 1)
-                freed += static_cast<std::uint64_t>(st.st_size);
-            else if (S_ISLNK(st.st_mode))
-                freed += static_cast<std::uint64_t>(st.st_size);
+            // The last link of a file releases its blocks; an extra link releases nothing.
+            if ((S_ISREG(st.st_mode) && st.st_nlink <= 1) || S_ISLNK(st.st_mode))
+                freed += allocatedBytes(st);
         }
     }
     ::close(fd);
@@ -178,13 +184,42 @@ std::uint64_t FileTree::removeContents(const std::string &root)
 namespace {
 struct SizeWalk
 {
+    struct Linked
+    {
+        std::uint64_t links = 0;   // st_nlink: names the file has anywhere
+        std::uint64_t seen = 0;    // names met inside the walk
+        std::uint64_t bytes = 0;
+    };
     std::uint64_t device = 0;
     std::uint64_t total = 0;
-    std::unordered_set<std::uint64_t> linked;   // inodes of multiply linked files seen
+    std::unordered_map<std::uint64_t, Linked> linked;   // multiply linked files, by inode
+
+    void addFile(const struct stat &st)
+    {
+        if (st.st_nlink <= 1) {
+            total += allocatedBytes(st);
+            return;
+        }
+        // Whether all its names are inside is known only at the end of the walk.
+        Linked &file = linked[static_cast<std::uint64_t>(st.st_ino)];
+        file.links = static_cast<std::uint64_t>(st.st_nlink);
+        file.bytes = allocatedBytes(st);
+        ++file.seen;
+    }
+
+    std::uint64_t finish() const
+    {
+        std::uint64_t sum = total;
+        for (const auto &[inode, file] : linked)
+            if (file.seen >= file.links)
+                sum += file.bytes;
+        return sum;
+    }
 };
 
 // Consumes `fd`. Names come from readdir's type field where the file system fills it, so
-// links and folders cost no stat of their own; only regular files are measured.
+// links cost no stat of their own; files are measured, and folders by the fstat that
+// checks their device anyway.
 void sizeFd(int fd, int depth, SizeWalk &walk)
 {
     DIR *dir = ::fdopendir(fd);
@@ -203,15 +238,13 @@ void sizeFd(int fd, int depth, SizeWalk &walk)
                 continue;
             type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : DT_LNK;
             if (type == DT_REG) {
-                if (st.st_nlink <= 1 || walk.linked.insert(static_cast<std::uint64_t>(st.st_ino)).second)
-                    walk.total += static_cast<std::uint64_t>(st.st_size);
+                walk.addFile(st);
                 continue;
             }
         }
         if (type == DT_REG) {
-            if (::fstatat(dfd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
-                && (st.st_nlink <= 1 || walk.linked.insert(static_cast<std::uint64_t>(st.st_ino)).second))
-                walk.total += static_cast<std::uint64_t>(st.st_size);
+            if (::fstatat(dfd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+                walk.addFile(st);
         } else if (type == DT_DIR && depth < kMaxDepth) {
             const int child = ::openat(dfd, d->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (child < 0)
@@ -220,6 +253,7 @@ void sizeFd(int fd, int depth, SizeWalk &walk)
                 ::close(child);
                 continue;
             }
+            walk.total += allocatedBytes(st);
             sizeFd(child, depth + 1, walk);
         }
     }
@@ -240,7 +274,7 @@ std::uint64_t FileTree::visibleSize(const std::string &root)
     SizeWalk walk;
     walk.device = static_cast<std::uint64_t>(st.st_dev);
     sizeFd(fd, 0, walk);
-    return walk.total;
+    return walk.finish();
 }
 
 bool FileTree::removeItem(const std::string &path)

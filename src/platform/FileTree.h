@@ -13,6 +13,7 @@ struct FileTreeEntry
     std::string relativePath;   // from the walked folder, '/'-separated, never empty
     Kind kind = Kind::Other;
     std::uint64_t size = 0;     // bytes of a file or link; 0 for folders
+    std::uint64_t allocated = 0;   // bytes of blocks on disk (st_blocks * 512): what deleting it gives back
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::int64_t modified = 0;  // seconds since 1970
@@ -40,16 +41,19 @@ public:
 
     // Deletes one entry a walk reported, provided the path still leads to the same item,
     // unmodified, without passing through a link. A folder goes only when it is empty by now. Adds the
-    // bytes released to `freed`. False when nothing was deleted.
+    // blocks released to `freed`. False when nothing was deleted.
     static bool removeEntry(const std::string &root, const FileTreeEntry &entry, std::uint64_t &freed);
 
     // Deletes everything beneath `root`, which itself stays. Returns the bytes released.
     static std::uint64_t removeContents(const std::string &root);
 
-    // Logical bytes of the files beneath `root` that a user sees: entries whose names begin
-    // with a dot are neither counted nor entered, links add nothing, a file with several
-    // hard links counts once, and other file systems mounted inside are left out. `root`
-    // itself may be reached through a link. 0 when it is not a readable folder.
+    // Bytes on disk beneath `root` that a user sees, counted as deleting them would give
+    // them back: the blocks allocated to files and folders (a sparse file costs what was
+    // written, as `du -s -B1` counts), `root` itself aside. Entries whose names begin with a
+    // dot are neither counted nor entered, links add nothing, and other file systems mounted
+    // inside are left out. A file with several hard links counts once, and only when every
+    // one of its names lies inside: one also named elsewhere stays when the folder goes.
+    // `root` itself may be reached through a link. 0 when it is not a readable folder.
     static std::uint64_t visibleSize(const std::string &root);
 
     // Deletes the item at `path`: a link or file is unlinked, a folder is emptied as

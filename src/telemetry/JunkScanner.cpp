@@ -4,22 +4,40 @@
 
 #include <QFile>
 #include <ctime>
-#include <unordered_set>
+#include <map>
 
 namespace {
 using Kind = FileTreeEntry::Kind;
 
+// Blocks that deleting the items would give back: a file with several hard links counts
+// once, and only when every one of its names is among the items.
 struct ByteCounter
 {
-    std::unordered_set<std::uint64_t> linked;
+    struct Linked { std::uint64_t links = 0; std::uint64_t seen = 0; std::uint64_t bytes = 0; };
+    std::uint64_t single = 0;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, Linked> linked;   // by device and inode: the roots may lie on different file systems
 
-    std::uint64_t bytesOf(const FileTreeEntry &e)
+    void add(const FileTreeEntry &e)
     {
         if (e.kind != Kind::File && e.kind != Kind::Symlink)
-            return 0;
-        if (e.links > 1 && !linked.insert(e.inode).second)
-            return 0;
-        return e.size;
+            return;
+        if (e.links <= 1 || e.kind == Kind::Symlink) {
+            single += e.allocated;
+            return;
+        }
+        Linked &file = linked[{e.device, e.inode}];
+        file.links = e.links;
+        file.bytes = e.allocated;
+        ++file.seen;
+    }
+
+    std::uint64_t total() const
+    {
+        std::uint64_t sum = single;
+        for (const auto &[id, file] : linked)
+            if (file.seen >= file.links)
+                sum += file.bytes;
+        return sum;
     }
 };
 }
@@ -43,7 +61,8 @@ JunkScan JunkScanner::scan() const
 
     ByteCounter counter;
     for (const JunkScan::Item &item : out.items)
-        out.bytes += counter.bytesOf(item.entry);
+        counter.add(item.entry);
+    out.bytes = counter.total();
     return out;
 }
 

@@ -36,6 +36,18 @@ void setModified(const QString &path, qint64 seconds)
 }
 
 bool exists(const QString &path) { return QFileInfo(path).exists() || QFileInfo(path).isSymLink(); }
+
+// The blocks the file system holds for the items at `paths`, read with lstat.
+qint64 onDisk(const QStringList &paths)
+{
+    qint64 total = 0;
+    for (const QString &path : paths) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(path).constData(), &st) == 0)
+            total += qint64(st.st_blocks) * 512;
+    }
+    return total;
+}
 }
 
 class TestBuildCacheService : public QObject
@@ -53,6 +65,13 @@ class TestBuildCacheService : public QObject
     QString home(const QString &relative = {}) const
     {
         return relative.isEmpty() ? tree->path(QStringLiteral("home")) : tree->path(QStringLiteral("home/") + relative);
+    }
+    qint64 homeOnDisk(const QStringList &relative) const
+    {
+        QStringList paths;
+        for (const QString &r : relative)
+            paths.append(home(r));
+        return onDisk(paths);
     }
     void write(const QString &relative, int bytes) const { tree->write(QStringLiteral("home/") + relative, QByteArray(bytes, 'x')); }
 
@@ -82,7 +101,7 @@ private Q_SLOTS:
         clockMs = 0;
     }
 
-    void measuresVisibleLogicalBytesInTableOrder()
+    void measuresVisibleAllocatedBytesInTableOrder()
     {
         write(QStringLiteral(".npm/_cacache/content/a"), 1000);
         write(QStringLiteral(".npm/_cacache/index/b"), 24);
@@ -95,7 +114,7 @@ private Q_SLOTS:
         write(QStringLiteral(".npm/_cacache/content/shared"), 300);
         QVERIFY(::link(QFile::encodeName(home(QStringLiteral(".npm/_cacache/content/shared"))).constData(),
                        QFile::encodeName(home(QStringLiteral(".npm/_cacache/content/shared2"))).constData()) == 0);
-        // A sparse file counts what it says, not the blocks it holds.
+        // A sparse file counts the blocks it holds, not the length it claims.
         {
             QFile sparse(home(QStringLiteral(".npm/_cacache/content/sparse")));
             QVERIFY(sparse.open(QIODevice::WriteOnly));
@@ -139,16 +158,27 @@ private Q_SLOTS:
         record(&BuildCacheService::huggingfaceCacheSizeGBChanged, "huggingface");
         scan(*caches);
 
-        QCOMPARE(caches->npmCacheSize(), 1000 + 24 + 300 + 5'000'000);
-        QCOMPARE(caches->cargoCacheSize(), 300);
-        QCOMPARE(caches->goCacheSize(), 123);
-        QCOMPARE(caches->pipCacheSize(), 77);
-        QCOMPARE(caches->mesaShaderCacheSize(), 30);
-        QCOMPARE(caches->steamShaderCacheSize(), 66);
-        QCOMPARE(caches->derivedDataSize(), 42);             // measured wherever it exists
+        // Files and the folders below each cache, as deleting them would give back.
+        QCOMPARE(caches->npmCacheSize(),
+                 homeOnDisk({".npm/_cacache/content/a", ".npm/_cacache/index/b", ".npm/_cacache/content/shared",
+                             ".npm/_cacache/content/sparse", ".npm/_cacache", ".npm/_cacache/content", ".npm/_cacache/index"}));
+        QVERIFY(caches->npmCacheSize() < 1'000'000);
+        QCOMPARE(caches->cargoCacheSize(), homeOnDisk({".cargo/registry/cache/crate", ".cargo/registry/cache"}));
+        QCOMPARE(caches->goCacheSize(), onDisk({tree->path(QStringLiteral("gocache/00/a-d")), tree->path(QStringLiteral("gocache/00"))}));
+        QCOMPARE(caches->pipCacheSize(), onDisk({tree->path(QStringLiteral("xdgcache/pip/http/1")), tree->path(QStringLiteral("xdgcache/pip/http"))}));
+        QCOMPARE(caches->mesaShaderCacheSize(), onDisk({tree->path(QStringLiteral("xdgcache/mesa_shader_cache/index")),
+                                                        tree->path(QStringLiteral("xdgcache/mesa_shader_cache_db/part0"))}));
+        QCOMPARE(caches->steamShaderCacheSize(), homeOnDisk({".local/share/Steam/steamapps/shadercache/730/a",
+                                                             ".local/share/Steam/steamapps/shadercache/730"}));
+        // Measured wherever it exists.
+        QCOMPARE(caches->derivedDataSize(), homeOnDisk({"Library/Developer/Xcode/DerivedData/App-x/Build",
+                                                        "Library/Developer/Xcode/DerivedData/App-x"}));
         QCOMPARE(caches->spmCacheSize(), 0);
-        QCOMPARE(caches->huggingfaceCacheSizeGB(), 2.0 / 1024.0);
-        QCOMPARE(caches->ollamaCacheSizeGB(), 3.0 / 1024.0);
+        const QString hub = tree->path(QStringLiteral("xdgcache/huggingface/hub/models--a--b"));
+        QCOMPARE(caches->huggingfaceCacheSizeGB(),
+                 onDisk({hub + "/blobs/0123", hub, hub + "/blobs", hub + "/snapshots"}) / (1024.0 * 1024 * 1024));
+        QCOMPARE(caches->ollamaCacheSizeGB(),
+                 homeOnDisk({".ollama/models/blobs/sha256-1", ".ollama/models/blobs"}) / (1024.0 * 1024 * 1024));
         QCOMPARE(order, (QStringList{"derivedData", "npm", "cargo", "go", "pip", "mesa", "steam", "huggingface"}));
 
         // Unchanged figures are not announced again.
@@ -191,7 +221,7 @@ private Q_SLOTS:
 
         auto caches = service();
         scan(*caches);
-        QCOMPARE(caches->npmCacheSize(), 10);
+        QCOMPARE(caches->npmCacheSize(), homeOnDisk({".npm/_cacache/a", ".npm/_cacache"}));
         QSignalSpy logged(caches.get(), &BuildCacheService::logged);
 
         await([&](auto done) { caches->purge(Cache::DerivedData, done); });
@@ -216,7 +246,8 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(home(QStringLiteral(".local/share/Steam/steamapps/shadercache"))).isDir());
         QVERIFY(!exists(home(QStringLiteral(".local/share/Steam/steamapps/shadercache/730"))));
 
-        QCOMPARE(caches->pipCacheSize(), 10);
+        QCOMPARE(caches->pipCacheSize(), onDisk({tree->path(QStringLiteral("otherdisk/pip/http/1")),
+                                                 tree->path(QStringLiteral("otherdisk/pip/http"))}));
         await([&](auto done) { caches->purge(Cache::Pip, done); });
         QVERIFY(QFileInfo(home(QStringLiteral(".cache/pip"))).isSymLink());
         QVERIFY(QFileInfo(tree->path(QStringLiteral("otherdisk/pip"))).isDir());
@@ -251,7 +282,7 @@ private Q_SLOTS:
                 gaming.append(row.key);
         QCOMPARE(gaming, (QStringList{QStringLiteral("mesaShaderCacheSize"), QStringLiteral("nvidiaShaderCacheSize"),
                                       QStringLiteral("steamShaderCacheSize")}));
-        QCOMPARE(caches->mesaShaderCacheSize(), 20);
+        QCOMPARE(caches->mesaShaderCacheSize(), homeOnDisk({".cache/mesa_shader_cache/index", ".cache/mesa_shader_cache_db/part0"}));
 
         QSignalSpy finished(caches.get(), &BuildCacheService::purgeFinished);
         QStringList whileRunning;
@@ -273,7 +304,7 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(home(QStringLiteral(".ollama/models/blobs/sha256-1"))).isFile());
         QVERIFY(QFileInfo(home(QStringLiteral(".cache/huggingface/hub/models--a--b/blobs/0"))).isFile());
         QVERIFY(QFileInfo(home(QStringLiteral(".cache/pip/http/1"))).isFile());
-        QCOMPARE(caches->pipCacheSize(), 10);
+        QCOMPARE(caches->pipCacheSize(), homeOnDisk({".cache/pip/http/1", ".cache/pip/http"}));
 
         // The model folders' own purge is tracked under their names.
         QSignalSpy purging(caches.get(), &BuildCacheService::purgingChanged);
@@ -326,7 +357,9 @@ private Q_SLOTS:
 
         auto caches = service();
         scan(*caches);
-        QCOMPARE(caches->huggingfaceCacheSizeGB(), 1024.0 / (1024.0 * 1024 * 1024));
+        QCOMPARE(caches->huggingfaceCacheSizeGB(),
+                 homeOnDisk({".cache/huggingface/hub/models--a--b/blobs/0", ".cache/huggingface/hub/models--a--b",
+                             ".cache/huggingface/hub/models--a--b/blobs"}) / (1024.0 * 1024 * 1024));
 
         await([&](auto done) { caches->purgeCache(QStringLiteral("~/.cache/somewhere-else"), done); });
         QVERIFY(caches->huggingfaceCacheSizeGB() > 0);
@@ -353,7 +386,8 @@ private Q_SLOTS:
         auto moved = service();
         QCOMPARE(moved->huggingFaceHubPath(), tree->path(QStringLiteral("hf/hub")));
         scan(*moved);
-        QCOMPARE(moved->ollamaCacheSizeGB(), 2048.0 / (1024.0 * 1024 * 1024));
+        QCOMPARE(moved->ollamaCacheSizeGB(),
+                 onDisk({tree->path(QStringLiteral("models/blobs/y")), tree->path(QStringLiteral("models/blobs"))}) / (1024.0 * 1024 * 1024));
     }
 
     void demoModeShowsSamplesAndTouchesNothing()
@@ -397,7 +431,7 @@ private Q_SLOTS:
         // Off again: the disk's own figures.
         demo = false;
         scan(*caches);
-        QCOMPARE(caches->npmCacheSize(), 10);
+        QCOMPARE(caches->npmCacheSize(), homeOnDisk({".npm/_cacache/a", ".npm/_cacache"}));
         QCOMPARE(caches->derivedDataSize(), 0);
         QCOMPARE(caches->ollamaCacheSizeGB(), 0.0);
         QCOMPARE(caches->foundSDKVersions(), QList<SDKVersionInfo>{});
@@ -434,11 +468,12 @@ private Q_SLOTS:
             ids.append(row.id());
         QCOMPARE(ids, (QStringList{"mise-python-3.11.4", "mise-python-3.12", "asdf-golang-1.20.5", "nvm-node-v18.16.0",
                                    "mise-python-3.12.0", "nvm-node-v20.9.0"}));
-        QCOMPARE(rows.at(0).sizeBytes, 3000);
+        const QString mise = QStringLiteral(".local/share/mise/installs/python/3.11.4");
+        QCOMPARE(rows.at(0).sizeBytes, homeOnDisk({mise + "/bin/python", mise + "/bin"}));
         QCOMPARE(rows.at(0).path, home(QStringLiteral(".local/share/mise/installs/python/3.11.4")));
         QCOMPARE(rows.at(0).lastAccessDate.toSecsSinceEpoch(), t0);
         QCOMPARE(rows.at(1).sizeBytes, 0);   // a link to another version
-        QCOMPARE(rows.at(3).sizeBytes, 1000);
+        QCOMPARE(rows.at(3).sizeBytes, homeOnDisk({".nvm/versions/node/v18.16.0/bin/node", ".nvm/versions/node/v18.16.0/bin"}));
         QCOMPARE(rows.at(3).name, QStringLiteral("node"));
 
         // The records travel as JSON and come back equal; broken ones are rejected.

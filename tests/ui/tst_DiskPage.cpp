@@ -14,6 +14,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <sys/stat.h>
+
 namespace {
 bool exists(const QString &path) { return QFileInfo::exists(path); }
 }
@@ -33,6 +35,18 @@ class TestDiskPage : public QObject
 
     QString home(const QString &relative) const { return machine->tree.path(QStringLiteral("home/") + relative); }
     void write(const QString &relative, int bytes) { machine->tree.write(QStringLiteral("home/") + relative, QByteArray(bytes, 'x')); }
+    // The blocks the file system holds for these items of the home, read with lstat: what
+    // the caches are sized by.
+    qint64 onDisk(const QStringList &relative) const
+    {
+        qint64 total = 0;
+        for (const QString &path : relative) {
+            struct stat st {};
+            if (::lstat(QFile::encodeName(home(path)).constData(), &st) == 0)
+                total += qint64(st.st_blocks) * 512;
+        }
+        return total;
+    }
 
     QQuickItem *loadPage() { return ui->load(QStringLiteral("DiskPage"), {}, 560); }
     static QList<QObject *> all(QObject *root, const char *name) { return QmlPageHarness::all(root, name); }
@@ -143,7 +157,8 @@ private Q_SLOTS:
         QCOMPARE(titles, (QStringList{QStringLiteral("Mesa Shader Cache"), QStringLiteral("NVIDIA Shader Cache"),
                                       QStringLiteral("Steam Shader Cache")}));
         QObject *steam = row(gamer, QStringLiteral("Steam Shader Cache"));
-        QCOMPARE(text(steam, "cacheSize"), Format::size(3000));
+        QCOMPARE(text(steam, "cacheSize"), Format::size(onDisk({".local/share/Steam/steamapps/shadercache/730/fozpipelinesv6/a", ".local/share/Steam/steamapps/shadercache/730",
+                                ".local/share/Steam/steamapps/shadercache/730/fozpipelinesv6"})));
         QVERIFY(!child(row(gamer, QStringLiteral("NVIDIA Shader Cache")), "cachePurgeButton")->property("enabled").toBool());
 
         QObject *confirm = confirmDialog(page);
@@ -162,7 +177,8 @@ private Q_SLOTS:
         click(button);
         QTRY_VERIFY(confirm->property("opened").toBool());
         QCOMPARE(confirm->property("question").toString(),
-                 QStringLiteral("Delete %1 in %2?").arg(Format::size(3000), home(QStringLiteral(".local/share/Steam/steamapps/shadercache"))));
+                 QStringLiteral("Delete %1 in %2?").arg(Format::size(onDisk({".local/share/Steam/steamapps/shadercache/730/fozpipelinesv6/a", ".local/share/Steam/steamapps/shadercache/730",
+                                ".local/share/Steam/steamapps/shadercache/730/fozpipelinesv6"})), home(QStringLiteral(".local/share/Steam/steamapps/shadercache"))));
         QSignalSpy finished(caches.get(), &BuildCacheService::purgeFinished);
         answer(confirm, true);
         QCOMPARE(label(button), QStringLiteral("Purging..."));
@@ -177,7 +193,7 @@ private Q_SLOTS:
         click(purgeAll);
         QTRY_VERIFY(confirm->property("opened").toBool());
         QCOMPARE(confirm->property("question").toString(),
-                 QStringLiteral("Delete %1 in %2?").arg(Format::size(2000), home(QStringLiteral(".cache/mesa_shader_cache"))));
+                 QStringLiteral("Delete %1 in %2?").arg(Format::size(onDisk({".cache/mesa_shader_cache/index"})), home(QStringLiteral(".cache/mesa_shader_cache"))));
         answer(confirm, true);
         QCOMPARE(label(purgeAll), QStringLiteral("Purging..."));
         QVERIFY(finished.wait(10000));
@@ -210,13 +226,15 @@ private Q_SLOTS:
         QVERIFY(!child(xcode, "cachePurgeButton")->property("enabled").toBool());
         QVERIFY(row(developer, QStringLiteral("pip Cache")));
         QVERIFY(row(developer, QStringLiteral("Gradle Caches")));
-        QCOMPARE(text(row(developer, QStringLiteral("npm Global Cache")), "cacheSize"), Format::size(2000));
+        QCOMPARE(text(row(developer, QStringLiteral("npm Global Cache")), "cacheSize"), Format::size(onDisk({".npm/_cacache/a", ".npm/_cacache"})));
 
         QObject *confirm = confirmDialog(page);
         QObject *purgeAll = child(developer, "purgeAllButton");
         click(purgeAll);
         QTRY_VERIFY(confirm->property("opened").toBool());
-        QCOMPARE(confirm->property("question").toString(), QStringLiteral("Delete %1 in 3 developer caches?").arg(Format::size(4500)));
+        QCOMPARE(confirm->property("question").toString(), QStringLiteral("Delete %1 in 3 developer caches?")
+                 .arg(Format::size(onDisk({".cache/pip/http/1", ".cache/pip/http", ".npm/_cacache/a", ".npm/_cacache",
+                                           ".cargo/registry/index/i", ".cargo/registry/index"}))));
         answer(confirm, false);
         QVERIFY(exists(home(QStringLiteral(".cache/pip/http/1"))));
         QVERIFY(exists(home(QStringLiteral(".npm/_cacache/a"))));
@@ -315,7 +333,7 @@ private Q_SLOTS:
         click(ollama);
         QTRY_VERIFY(confirm->property("opened").toBool());
         QCOMPARE(confirm->property("question").toString(),
-                 QStringLiteral("Delete %1 in %2?").arg(Format::size(5000), home(QStringLiteral(".ollama/models"))));
+                 QStringLiteral("Delete %1 in %2?").arg(Format::size(onDisk({".ollama/models/blobs/sha256-1", ".ollama/models/blobs"})), home(QStringLiteral(".ollama/models"))));
         answer(confirm, false);
         QVERIFY(exists(home(QStringLiteral(".ollama/models/blobs/sha256-1"))));
         QSignalSpy finished(caches.get(), &BuildCacheService::purgeFinished);
