@@ -196,12 +196,15 @@ std::vector<SocketEntry> SocketTableReader::parse(std::string_view text, bool ip
     return entries;
 }
 
-std::vector<SocketEntry> SocketTableReader::readTcp(unsigned stateMask) const
+std::vector<SocketEntry> SocketTableReader::readTcp(unsigned stateMask, bool *listed) const
 {
     std::vector<SocketEntry> all;
-    if (m_root == "/proc" && readTcpDiagnostics(stateMask, all))
+    if (m_root == "/proc" && readTcpDiagnostics(stateMask, all)) {
+        if (listed)
+            *listed = true;
         return all;
-    return readTcpTables(stateMask);
+    }
+    return readTcpTables(stateMask, listed);
 }
 
 bool SocketTableReader::readTcpDiagnostics(unsigned stateMask, std::vector<SocketEntry> &out, bool combined)
@@ -230,13 +233,19 @@ bool SocketTableReader::readTcpDiagnostics(unsigned stateMask, std::vector<Socke
     return true;
 }
 
-std::vector<SocketEntry> SocketTableReader::readTcpTables(unsigned stateMask) const
+std::vector<SocketEntry> SocketTableReader::readTcpTables(unsigned stateMask, bool *listed) const
 {
     std::vector<SocketEntry> all;
     std::string text;
+    if (listed)
+        *listed = true;
     for (const bool ipv6 : {false, true}) {
-        if (!ProcFile::read(m_root + (ipv6 ? "/net/tcp6" : "/net/tcp"), text))
+        if (!ProcFile::read(m_root + (ipv6 ? "/net/tcp6" : "/net/tcp"), text)) {
+            // A kernel without IPv6 has no tcp6; every kernel has tcp.
+            if (!ipv6 && listed)
+                *listed = false;
             continue;
+        }
         for (SocketEntry &entry : parse(text, ipv6))
             if (wanted(stateMask, entry.state))
                 all.push_back(std::move(entry));

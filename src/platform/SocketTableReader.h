@@ -51,11 +51,13 @@ public:
     // diagnostics over netlink, as ss gets them: the kernel then skips the states left
     // out, so listeners cost next to nothing, where reading net/tcp walks the whole
     // connection hash, twice per read. Should netlink be refused, and for any other
-    // root (a test's tree), the text tables are read.
-    std::vector<SocketEntry> readTcp(unsigned stateMask = kAllStates) const;
+    // root (a test's tree), the text tables are read. `listed`, when given, says whether
+    // the listing got through: an empty list from an unreadable IPv4 table is no
+    // evidence that there are no sockets.
+    std::vector<SocketEntry> readTcp(unsigned stateMask = kAllStates, bool *listed = nullptr) const;
 
     // The same from the text tables alone.
-    std::vector<SocketEntry> readTcpTables(unsigned stateMask = kAllStates) const;
+    std::vector<SocketEntry> readTcpTables(unsigned stateMask = kAllStates, bool *listed = nullptr) const;
 
     // The same from this machine's kernel over netlink alone; false when it refuses.
     // `combined` asks for both families at once, falling back to one request each.

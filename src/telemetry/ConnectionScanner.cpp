@@ -14,11 +14,20 @@ ConnectionScanner::ConnectionScanner(std::string procRoot, std::function<void(co
 {
     QObject::connect(&m_watcher, &QFutureWatcher<Scan>::finished, &m_watcher, [this] {
         Scan scan = m_watcher.result();
-        m_owners = std::move(scan.owners);
-        m_unplaced = std::move(scan.unplaced);
-        if (scan.rows.isEmpty())
-            scan.rows.append(placeholder());
-        m_published(scan.rows);
+        if (!scan.listed) {
+            // An unread table says nothing about the connections: the rows stay, and the
+            // next tick lists again whatever the counters say.
+            m_scannedActivity.reset();
+            if (!m_shown.isEmpty())
+                m_published(m_shown);
+        } else {
+            m_owners = std::move(scan.owners);
+            m_unplaced = std::move(scan.unplaced);
+            if (scan.rows.isEmpty())
+                scan.rows.append(placeholder());
+            m_shown = scan.rows;
+            m_published(scan.rows);
+        }
         if (m_rescanPending) {
             m_rescanPending = false;
             start(false);
@@ -92,7 +101,10 @@ void ConnectionScanner::start(bool whenChanged)
 ConnectionScanner::Scan ConnectionScanner::scan(const SocketTableReader &reader, const OwnerCache &owners,
                                                 const std::unordered_set<std::uint64_t> &unplaced)
 {
-    const std::vector<SocketEntry> entries = reader.readTcp(1u << SocketEntry::kEstablished);
+    Scan result;
+    const std::vector<SocketEntry> entries = reader.readTcp(1u << SocketEntry::kEstablished, &result.listed);
+    if (!result.listed)
+        return result;
     // Only the sockets that make it into the rows need an owner.
     std::unordered_set<std::uint64_t> shown;
     for (const SocketEntry &e : entries) {
@@ -103,7 +115,6 @@ ConnectionScanner::Scan ConnectionScanner::scan(const SocketTableReader &reader,
     }
     shown.erase(0);   // not yet accepted: no process holds it
 
-    Scan result;
     std::unordered_set<std::uint64_t> wanted;
     for (std::uint64_t inode : shown) {
         if (const auto it = owners.find(inode); it != owners.end())

@@ -29,7 +29,8 @@ public:
     static constexpr int kMaxConnections = 15;
 
     // `published` receives every finished scan's rows, the placeholder row when there are
-    // none.
+    // none. A scan whose listing fails (the socket table cannot be read) changes nothing:
+    // it gives again the rows of the last listing that got through, if there was one.
     ConnectionScanner(std::string procRoot, std::function<void(const Rows &)> published);
     ~ConnectionScanner();
     ConnectionScanner(const ConnectionScanner &) = delete;
@@ -58,7 +59,7 @@ private:
 
     // Owners found stay cached by socket inode; sockets no walk could place are not looked
     // for again, so steady state costs no walk at all.
-    struct Scan { Rows rows; OwnerCache owners; std::unordered_set<std::uint64_t> unplaced; };
+    struct Scan { bool listed = true; Rows rows; OwnerCache owners; std::unordered_set<std::uint64_t> unplaced; };
     static Scan scan(const SocketTableReader &reader, const OwnerCache &owners,
                      const std::unordered_set<std::uint64_t> &unplaced);
 
@@ -68,6 +69,7 @@ private:
     OwnerCache m_owners;
     std::unordered_set<std::uint64_t> m_unplaced;
     bool m_rescanPending = false;
+    Rows m_shown;   // the last rows published; empty before the first listing got through
     // Listing the established connections walks the kernel's whole connection hash, sized
     // for the machine's memory rather than for its connections: about a millisecond each
     // second on a 24 GiB machine, the largest part of the steady cost. The counters are

@@ -163,6 +163,36 @@ private Q_SLOTS:
         QCOMPARE(idle[0].status, QStringLiteral("IDLE"));
     }
 
+    // A listing that fails (the table cannot be read) is no news about the connections:
+    // the rows shown stay until a listing gets through again.
+    void failedListingKeepsTheRows()
+    {
+        tree->write("proc/net/tcp", ProcNetTcp::kHeader + v4("192.168.1.5", 50000, "93.184.216.34", 443, 9000));
+        tree->write("proc/321/comm", "curl\n");
+        socketLink(321, 3, 9000);
+        auto stats = makeProvider();
+        const QList<ActiveConnection> good = scan(*stats);
+        QCOMPARE(good.size(), 1);
+        QCOMPARE(good[0].remote, QStringLiteral("192.168.1.5:50000->93.184.216.34:443"));
+        QCOMPARE(good[0].processName, QStringLiteral("curl"));
+
+        // A folder where the table was: opening it works, reading it does not.
+        tree->remove("proc/net/tcp");
+        tree->mkdir("proc/net/tcp");
+        QSignalSpy changed(stats.get(), &SystemStatsProvider::activeConnectionsChanged);
+        QCOMPARE(scan(*stats), good);
+        QCOMPARE(scan(*stats), good);
+        QCOMPARE(changed.count(), 0);
+
+        // Gone altogether: the same.
+        QVERIFY(QDir(tree->path("proc/net/tcp")).removeRecursively());
+        QCOMPARE(scan(*stats), good);
+
+        // Readable again: the next listing is shown, an empty one as the placeholder.
+        tree->write("proc/net/tcp", ProcNetTcp::kHeader);
+        QCOMPARE(scan(*stats), QList<ActiveConnection>{ConnectionScanner::placeholder()});
+    }
+
     // While the kernel's counters stand still the listing is not walked again, for up to
     // ten ticks; once they move, the next tick lists afresh.
     void quietCountersSkipTheListing()
@@ -198,6 +228,7 @@ private Q_SLOTS:
 
     void killConnectionProcess()
     {
+        tree->write("proc/net/tcp", ProcNetTcp::kHeader);
         auto stats = makeProvider();
         QSignalSpy scanned(stats.get(), &SystemStatsProvider::connectionsScanned);
         for (const char *text : {"0", "abc", "-5", "", " 12", "99999999999"})
