@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace {
 constexpr int kMaxDepth = 128;   // one open descriptor per level
@@ -106,20 +105,6 @@ std::vector<FileTreeEntry> FileTree::children(const std::string &root)
     }
     ::closedir(dir);
     return out;
-}
-
-std::uint64_t FileTree::totalSize(const std::string &root)
-{
-    std::uint64_t total = 0;
-    std::unordered_set<std::uint64_t> linked;
-    walk(root, [&](const FileTreeEntry &e) {
-        if (e.kind != FileTreeEntry::Kind::File)
-            return;
-        if (e.links > 1 && !linked.insert(e.inode).second)
-            return;
-        total += e.size;
-    });
-    return total;
 }
 
 bool FileTree::removeEntry(const std::string &root, const FileTreeEntry &entry, std::uint64_t &freed)

@@ -36,9 +36,6 @@ public:
     // The entries directly inside `root`.
     static std::vector<FileTreeEntry> children(const std::string &root);
 
-    // Bytes of the files beneath `root`; a file with several hard links counts once.
-    static std::uint64_t totalSize(const std::string &root);
-
     // Deletes one entry a walk reported, provided the path still leads to the same item,
     // unmodified, without passing through a link. A folder goes only when it is empty by now. Adds the
     // blocks released to `freed`. False when nothing was deleted.

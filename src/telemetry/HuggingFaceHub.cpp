@@ -12,6 +12,13 @@
 namespace {
 constexpr qint64 kWalkIntervalMs = 10000;
 
+// The rule every cache on the cache screens is sized by, the hub's row among them, so the
+// two figures for the hub agree.
+std::uint64_t measure(const std::string &hub)
+{
+    return FileTree::visibleSize(hub);
+}
+
 double toGB(std::uint64_t bytes)
 {
     return static_cast<double>(bytes) / 1073741824.0;
@@ -68,7 +75,7 @@ void HuggingFaceHub::refresh()
     // Stamped at the start too, so a walk slower than a tick is not queued again.
     m_sinceWalk.start();
     m_walkGeneration = m_generation;
-    m_sizeWatcher.setFuture(QtConcurrent::run([hub] { return FileTree::totalSize(hub); }));
+    m_sizeWatcher.setFuture(QtConcurrent::run([hub] { return measure(hub); }));
 }
 
 bool HuggingFaceHub::purge()
@@ -79,13 +86,19 @@ bool HuggingFaceHub::purge()
     m_purgeWatcher.setFuture(QtConcurrent::run([hub = path(), home = m_homePath] {
         PurgeOutcome outcome;
         outcome.hub = hub;
+        const std::string local = QFile::encodeName(hub).toStdString();
         // A hub variable naming the home folder, or a folder above it, must not empty it.
         const DeletionGuard::Verdict verdict = DeletionGuard(home).contents(hub);
+        // What the purge gave back is how much less the hub measures afterwards, by the rule
+        // of the figure shown: a file that could not be deleted, or one still named outside
+        // the hub, gives nothing back, and "freed" matches the drop the user sees.
+        const std::uint64_t before = verdict.allowed() ? measure(local) : 0;
         if (verdict.allowed())
-            outcome.freed = FileTree::removeContents(QFile::encodeName(verdict.location).toStdString());
+            FileTree::removeContents(QFile::encodeName(verdict.location).toStdString());
         else if (verdict.kind == DeletionGuard::Verdict::Kind::Refused)
             outcome.refusal = verdict.reason;
-        outcome.remaining = FileTree::totalSize(QFile::encodeName(hub).toStdString());
+        outcome.remaining = measure(local);
+        outcome.freed = before > outcome.remaining ? before - outcome.remaining : 0;
         return outcome;
     }));
     return true;

@@ -1,4 +1,5 @@
 #include "app/Preferences.h"
+#include "caches/BuildCacheService.h"
 #include "platform/DeletionGuard.h"
 #include "support/FixtureTree.h"
 #include "support/StdoutCapture.h"
@@ -255,12 +256,14 @@ private Q_SLOTS:
         QVERIFY(measured.wait());
         // The snapshot link points at the blob, which counts once; a real figure wins over
         // the demo one.
-        QCOMPARE(stats.huggingFaceCacheSizeInGB(), (1 << 20) / kGB);
+        const quint64 onHub = onDisk({tree->path("hub/models--x/blobs/abc"), tree->path("hub/models--x"),
+                                      tree->path("hub/models--x/blobs"), tree->path("hub/models--x/snapshots")});
+        QCOMPARE(stats.huggingFaceCacheSizeInGB(), onHub / kGB);
 
         QSignalSpy purged(&stats, &SystemStatsProvider::huggingFaceCachePurged);
         stats.purgeHuggingFaceCache();
         QVERIFY(purged.wait());
-        QVERIFY(stats.cleanedJunkTotal() >= (1 << 20) / kGB);
+        QCOMPARE(stats.cleanedJunkTotal(), onHub / kGB);
         QCOMPARE(stats.huggingFaceCacheSizeInGB(), SystemStatsProvider::kDemoHuggingFaceCacheGB);
         stats.setShowsDemoHubFigure(false);
         QCOMPARE(stats.huggingFaceCacheSizeInGB(), 0.0);
@@ -277,6 +280,8 @@ private Q_SLOTS:
     {
         qputenv("HF_HUB_CACHE", tree->path("hub").toUtf8());
         tree->write("hub/models--x/blobs/abc", QByteArray(1 << 20, 'w'));
+        const quint64 onHub = onDisk({tree->path("hub/models--x/blobs/abc"), tree->path("hub/models--x"),
+                                      tree->path("hub/models--x/blobs")});
         int walks = 0;
         QList<double> purged;
         HuggingFaceHub hub(tree->path("home"), {[&](double) { ++walks; },
@@ -287,13 +292,84 @@ private Q_SLOTS:
         QTRY_COMPARE(purged.size(), 2);
         QCoreApplication::processEvents();
         QCOMPARE(walks, 0);
-        QCOMPARE(purged[0], (1 << 20) / kGB);
+        QCOMPARE(purged[0], onHub / kGB);
         QCOMPARE(purged[1], 0.0);
         QVERIFY(QDir(tree->path("hub")).isEmpty());
 
         // The next walk is the purge's own generation and publishes again.
         hub.refresh();
         QTRY_COMPARE(walks, 1);
+        qunsetenv("HF_HUB_CACHE");
+    }
+
+    // The hub's figure on the disk page and its row on the cache screen are one measurement:
+    // hidden lock and marker folders, a sparse download and a snapshot link read the same in
+    // both, and as the blocks they hold.
+    void huggingFaceHubReadersAgree()
+    {
+        tree->write("hub/models--x/blobs/abc", QByteArray(50000, 'w'));
+        tree->write("hub/.locks/models--x/abc.lock", QByteArray(9, 'l'));
+        tree->write("hub/models--x/.no_exist/main/config.json", QByteArray(3000, 'n'));
+        tree->mkdir("hub/models--x/snapshots");
+        QVERIFY(QFile::link(tree->path("hub/models--x/blobs/abc"), tree->path("hub/models--x/snapshots/model.bin")));
+        {
+            QFile partial(tree->path("hub/models--x/blobs/def.incomplete"));
+            QVERIFY(partial.open(QIODevice::WriteOnly));
+            QCOMPARE(partial.write(QByteArray(4096, 'p')), qint64(4096));
+            QVERIFY(partial.resize(100 * 1024 * 1024));
+        }
+        qputenv("HF_HUB_CACHE", tree->path("hub").toUtf8());
+
+        QList<double> measured;
+        HuggingFaceHub hub(tree->path("home"), {[&](double shown) { measured << shown; }, [](double, double) {}});
+        hub.refresh();
+        QTRY_COMPARE(measured.size(), 1);
+
+        BuildCacheSources sources;
+        sources.homePath = tree->path("home");
+        sources.environment = [this](const char *name) {
+            return QByteArray(name) == "HF_HUB_CACHE" ? tree->path("hub") : QString();
+        };
+        BuildCacheService caches(sources, BuildCacheService::Polling::Manual);
+        bool scanned = false;
+        caches.scanCaches([&] { scanned = true; });
+        QTRY_VERIFY(scanned);
+
+        QCOMPARE(measured[0], caches.huggingfaceCacheSizeGB());
+        const quint64 expected = onDisk({tree->path("hub/models--x/blobs/abc"), tree->path("hub/models--x/blobs/def.incomplete"),
+                                         tree->path("hub/models--x"), tree->path("hub/models--x/blobs"),
+                                         tree->path("hub/models--x/snapshots")});
+        QCOMPARE(measured[0], expected / kGB);
+        QVERIFY(measured[0] < 1.0 / 1024);   // the sparse download's claimed 100 MB are not there
+        qunsetenv("HF_HUB_CACHE");
+    }
+
+    // "Freed" after a purge is how much the hub shrank: a sparse file gives back its blocks,
+    // a blob also named outside the hub gives back nothing, since its bytes stay.
+    void hubPurgeReportsTheMeasuredDrop()
+    {
+        tree->write("hub/models--x/blobs/abc", QByteArray(50000, 'w'));
+        tree->write("home/Documents/kept.bin", QByteArray(200000, 'k'));
+        QCOMPARE(::link(QFile::encodeName(tree->path("home/Documents/kept.bin")).constData(),
+                        QFile::encodeName(tree->path("hub/models--x/blobs/kept")).constData()), 0);
+        {
+            QFile sparse(tree->path("hub/models--x/blobs/sparse"));
+            QVERIFY(sparse.open(QIODevice::WriteOnly));
+            QCOMPARE(sparse.write(QByteArray(4096, 's')), qint64(4096));
+            QVERIFY(sparse.resize(100 * 1024 * 1024));
+        }
+        qputenv("HF_HUB_CACHE", tree->path("hub").toUtf8());
+        const quint64 givenBack = onDisk({tree->path("hub/models--x/blobs/abc"), tree->path("hub/models--x/blobs/sparse"),
+                                          tree->path("hub/models--x"), tree->path("hub/models--x/blobs")});
+
+        QList<double> purged;
+        HuggingFaceHub hub(tree->path("home"), {[](double) {}, [&](double freed, double shown) { purged << freed << shown; }});
+        QVERIFY(hub.purge());
+        QTRY_COMPARE(purged.size(), 2);
+        QCOMPARE(purged[0], givenBack / kGB);
+        QCOMPARE(purged[1], 0.0);
+        QVERIFY(QDir(tree->path("hub")).isEmpty());
+        QVERIFY(QFileInfo(tree->path("home/Documents/kept.bin")).isFile());
         qunsetenv("HF_HUB_CACHE");
     }
 

@@ -316,7 +316,9 @@ private Q_SLOTS:
         click(hfPurge);
         QTRY_VERIFY(confirm->property("opened").toBool());
         QCOMPARE(confirm->property("question").toString(),
-                 QStringLiteral("Delete %1 in %2?").arg(Format::size(5000), home(QStringLiteral(".cache/huggingface/hub"))));
+                 QStringLiteral("Delete %1 in %2?").arg(Format::size(onDisk({".cache/huggingface/hub/models--a--b/blobs/0", ".cache/huggingface/hub/models--a--b",
+                                                    ".cache/huggingface/hub/models--a--b/blobs"})),
+                      home(QStringLiteral(".cache/huggingface/hub"))));
         answer(confirm, false);
         QVERIFY(exists(home(QStringLiteral(".cache/huggingface/hub/models--a--b/blobs/0"))));
         QCOMPARE(text(child(page, "huggingFaceCard"), "badgeText"), QStringLiteral("AI Local Hub"));
