@@ -296,7 +296,29 @@ bool ProcessTableReader::read(int pid, ProcessStat &out)
         return false;
     char relative[32];
     std::snprintf(relative, sizeof relative, "%d/stat", pid);
-    return readAt(m_rootFd, relative, m_buffer) && parseStat(m_buffer, out);
+    if (!readAt(m_rootFd, relative, m_buffer) || !parseStat(m_buffer, out))
+        return false;
+    readResident(out);
+    return true;
+}
+
+void ProcessTableReader::readResident(ProcessStat &stat)
+{
+    char relative[32];
+    std::snprintf(relative, sizeof relative, "%d/statm", stat.pid);
+    std::uint64_t pages = 0;
+    if (m_rootFd >= 0 && readAt(m_rootFd, relative, m_buffer) && parseStatm(m_buffer, pages))
+        stat.residentPages = pages;
+}
+
+bool ProcessTableReader::parseStatm(std::string_view text, std::uint64_t &residentPages)
+{
+    ProcFile::nextField(text);   // size
+    unsigned long long pages = 0;
+    if (!ProcFile::parseU64(ProcFile::nextField(text), pages))
+        return false;
+    residentPages = pages;
+    return true;
 }
 
 std::string_view ProcessTableReader::lastComponent(std::string_view path)

@@ -16,7 +16,8 @@ struct ProcessStat
     char state = '?';               // R, S, D, T (stopped), t, Z, I ...
     std::uint64_t cpuTicks = 0;     // utime + stime, in clock ticks
     std::uint64_t startTime = 0;    // clock ticks after boot; tells a reused pid from the old one
-    std::uint64_t residentPages = 0;   // rss: pages in memory now
+    // Pages in memory now: stat's rss from readAll, statm's count after readResident.
+    std::uint64_t residentPages = 0;
     std::string comm;               // the kernel's short name (at most 15 bytes)
 };
 
@@ -43,12 +44,21 @@ public:
     // read are skipped. False when the root itself cannot be listed.
     bool readAll(std::vector<ProcessStat> &out);
 
-    // One process; false when it does not exist (any more) or its stat is unreadable.
+    // One process, its memory from statm; false when it does not exist (any more) or its
+    // stat is unreadable.
     bool read(int pid, ProcessStat &out);
+
+    // stat's rss lags the resident count that top and ps show, which statm holds; this
+    // replaces it with statm's, keeping stat's when statm cannot be read. A table sample
+    // leaves it out and the caller asks only for the rows it shows: reading statm for
+    // every process would nearly double the cost of a sample.
+    void readResident(ProcessStat &stat);
 
     // Parses the text of a stat file. The name sits in parentheses and may itself hold
     // spaces and parentheses, so it runs to the last ')'.
     static bool parseStat(std::string_view text, ProcessStat &out);
+    // The resident page count, the second field of a statm file.
+    static bool parseStatm(std::string_view text, std::uint64_t &residentPages);
 
     // The executable the process runs: the target of exe when readable, else argv[0] of
     // cmdline when it names the same program as comm, else comm. Empty when the process

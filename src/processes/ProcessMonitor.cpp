@@ -138,7 +138,8 @@ void ProcessMonitor::updateProcesses()
                 break;   // nothing further down can make the table
             continue;
         }
-        const ProcessStat &stat = m_table[busy.index];
+        ProcessStat &stat = m_table[busy.index];
+        m_reader.readResident(stat);   // statm for the shown rows only
         ShownPath &shown = shownPaths[stat.pid];
         if (const auto it = m_shownPaths.find(stat.pid);
             it != m_shownPaths.end() && it->second.startTime == stat.startTime && it->second.comm == stat.comm)

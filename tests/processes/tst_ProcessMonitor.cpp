@@ -84,6 +84,56 @@ private Q_SLOTS:
         QVERIFY(!ProcessTableReader::parseStat("x (a) S", stat));
     }
 
+    // stat's rss lags the kernel's resident count that top shows; statm carries that count,
+    // so where the two disagree a shown row takes statm's, and stat's is only the fallback.
+    void residentMemoryFromStatm()
+    {
+        std::uint64_t pages = 0;
+        QVERIFY(ProcessTableReader::parseStatm("120000 4567 890 12 0 3456 0\n", pages));
+        QCOMPARE(pages, 4567u);
+        QVERIFY(!ProcessTableReader::parseStatm("120000\n", pages));
+        QVERIFY(!ProcessTableReader::parseStatm("", pages));
+
+        const QList<int> pids = spawnSleepers(2);
+        QCOMPARE(pids.size(), 2);
+        FixtureTree tree;
+        const auto withRss = [](int pid, quint64 ticks, quint64 rss) {
+            return QByteArray::number(pid) + " (sleep) S 1 1 1 0 -1 0 0 0 0 0 " + QByteArray::number(ticks)
+                 + " 0 0 0 20 0 1 0 100 5000 " + QByteArray::number(rss) + " 0\n";
+        };
+        tree.write(QStringLiteral("proc/%1/stat").arg(pids[0]), withRss(pids[0], 0, 321));
+        tree.write(QStringLiteral("proc/%1/statm").arg(pids[0]), "9000 500 40 10 0 300 0\n");
+        tree.write(QStringLiteral("proc/%1/stat").arg(pids[1]), withRss(pids[1], 0, 77));   // no statm
+
+        ProcessTableReader reader(tree.root("proc"));
+        ProcessStat one;
+        QVERIFY(reader.read(pids[0], one));
+        QCOMPARE(one.residentPages, 500u);
+        QVERIFY(reader.read(pids[1], one));
+        QCOMPARE(one.residentPages, 77u);
+
+        ProcessMonitor monitor(nullptr, fixtureSources(tree), ProcessMonitor::Polling::Manual);
+        monitor.setUniformSource([](double, double) { return 1.0; });
+        tree.write(QStringLiteral("proc/%1/stat").arg(pids[0]), withRss(pids[0], 50, 321));
+        tree.write(QStringLiteral("proc/%1/stat").arg(pids[1]), withRss(pids[1], 40, 77));
+        QTest::qWait(20);
+        monitor.updateProcesses();
+        QList<ProcessInfoData> rows = monitor.topProcesses();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0].id, pids[0]);
+        const qint64 page = static_cast<qint64>(ProcessTableReader::pageSize());
+        QCOMPARE(rows[0].memoryBytes, 500 * page);
+        QCOMPARE(rows[1].memoryBytes, 77 * page);
+        // Each sample reads it afresh.
+        tree.write(QStringLiteral("proc/%1/statm").arg(pids[0]), "9000 640 40 10 0 300 0\n");
+        tree.write(QStringLiteral("proc/%1/stat").arg(pids[0]), withRss(pids[0], 100, 321));
+        QTest::qWait(20);
+        monitor.updateProcesses();
+        rows = monitor.topProcesses();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0].memoryBytes, 640 * page);
+    }
+
     void fullPathFallsBackFromExeToArgvToComm()
     {
         FixtureTree tree;
