@@ -296,10 +296,7 @@ bool ProcessTableReader::read(int pid, ProcessStat &out)
         return false;
     char relative[32];
     std::snprintf(relative, sizeof relative, "%d/stat", pid);
-    if (!readAt(m_rootFd, relative, m_buffer) || !parseStat(m_buffer, out))
-        return false;
-    readResident(out);
-    return true;
+    return readAt(m_rootFd, relative, m_buffer) && parseStat(m_buffer, out);
 }
 
 void ProcessTableReader::readResident(ProcessStat &stat)

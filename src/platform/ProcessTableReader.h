@@ -16,7 +16,7 @@ struct ProcessStat
     char state = '?';               // R, S, D, T (stopped), t, Z, I ...
     std::uint64_t cpuTicks = 0;     // utime + stime, in clock ticks
     std::uint64_t startTime = 0;    // clock ticks after boot; tells a reused pid from the old one
-    // Pages in memory now: stat's rss from readAll, statm's count after readResident.
+    // Pages in memory now: stat's rss from read and readAll, statm's after readResident.
     std::uint64_t residentPages = 0;
     std::string comm;               // the kernel's short name (at most 15 bytes)
 };
@@ -44,14 +44,14 @@ public:
     // read are skipped. False when the root itself cannot be listed.
     bool readAll(std::vector<ProcessStat> &out);
 
-    // One process, its memory from statm; false when it does not exist (any more) or its
-    // stat is unreadable.
+    // One process; false when it does not exist (any more) or its stat is unreadable.
     bool read(int pid, ProcessStat &out);
 
     // stat's rss lags the resident count that top and ps show, which statm holds; this
     // replaces it with statm's, keeping stat's when statm cannot be read. A table sample
     // leaves it out and the caller asks only for the rows it shows: reading statm for
-    // every process would nearly double the cost of a sample.
+    // every process would add a read per process to every sample for figures that
+    // only a handful of rows use.
     void readResident(ProcessStat &stat);
 
     // Parses the text of a stat file. The name sits in parentheses and may itself hold

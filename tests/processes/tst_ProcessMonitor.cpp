@@ -108,8 +108,11 @@ private Q_SLOTS:
         ProcessTableReader reader(tree.root("proc"));
         ProcessStat one;
         QVERIFY(reader.read(pids[0], one));
+        QCOMPARE(one.residentPages, 321u);
+        reader.readResident(one);
         QCOMPARE(one.residentPages, 500u);
         QVERIFY(reader.read(pids[1], one));
+        reader.readResident(one);
         QCOMPARE(one.residentPages, 77u);
 
         ProcessMonitor monitor(nullptr, fixtureSources(tree), ProcessMonitor::Polling::Manual);
