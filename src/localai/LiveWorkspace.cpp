@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <csignal>
 #include <map>
+#include <tuple>
 #include <unordered_set>
 
 LiveWorkspace::LiveWorkspace(LiveWorkspaceSetup setup, CommandRunner &runner, QObject *parent)
@@ -139,12 +140,15 @@ QList<LocalPortInfo> LiveWorkspace::listeningPorts(const std::vector<SocketEntry
                                                    const std::unordered_map<std::uint64_t, int> &owners,
                                                    const std::function<QString(int)> &nameOf)
 {
-    std::map<int, LocalPortInfo> byPort;
+    // One row a listener: the same port number on 127.0.0.1 and on ::1 may be two
+    // different servers. In port order, IPv4 first.
+    std::map<std::tuple<int, bool, std::string, int>, LocalPortInfo> byListener;
     for (const SocketEntry &socket : sockets) {
         if (socket.state != SocketEntry::kListen)
             continue;
         LocalPortInfo row;
         row.port = socket.localPort;
+        row.address = QString::fromStdString(socket.localAddress);
         if (const auto it = owners.find(socket.inode); it != owners.end()) {
             row.pid = it->second;
             row.processName = nameOf(row.pid);
@@ -153,10 +157,10 @@ QList<LocalPortInfo> LiveWorkspace::listeningPorts(const std::vector<SocketEntry
             row.pid = 0;
             row.processName = QStringLiteral("?");
         }
-        byPort[row.port] = row;
+        byListener[{row.port, socket.ipv6, socket.localAddress, row.pid}] = row;
     }
     QList<LocalPortInfo> rows;
-    for (const auto &[port, row] : byPort)
+    for (const auto &[listener, row] : byListener)
         rows.append(row);
     return rows;
 }

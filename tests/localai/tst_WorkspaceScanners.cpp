@@ -9,6 +9,7 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -192,20 +193,49 @@ private Q_SLOTS:
         QCOMPARE(six.size(), size_t(1));
         QCOMPARE(QString::fromStdString(six[0].localAddress), QStringLiteral("::1"));
 
-        // One row a port, with the later (IPv6) line's owner; unseen owners read "?".
+        // One row a listener: the IPv6 line on 11434 is another server than the IPv4
+        // one, and each keeps its address and owner; unseen owners read "?".
         std::vector<SocketEntry> all = sockets;
         all.insert(all.end(), six.begin(), six.end());
         const std::unordered_map<std::uint64_t, int> owners{{5001, 700}, {6001, 701}};
         const QList<LocalPortInfo> ports = LocalAIService::listeningPorts(all, owners, [](int pid) {
-            return pid == 701 ? QStringLiteral("ollama") : QString();
+            return pid == 701 ? QStringLiteral("ollama") : pid == 700 ? QStringLiteral("llama-server") : QString();
         });
-        QCOMPARE(ports.size(), 2);
+        QCOMPARE(ports.size(), 3);
         QCOMPARE(ports[0].port, 5432);
+        QCOMPARE(ports[0].address, QStringLiteral("0.0.0.0"));
         QCOMPARE(ports[0].pid, 0);
         QCOMPARE(ports[0].processName, QStringLiteral("?"));
-        QCOMPARE(ports[1].port, 11434);
-        QCOMPARE(ports[1].pid, 701);
-        QCOMPARE(ports[1].id(), QStringLiteral("11434-701"));
+        QCOMPARE(ports[1], (LocalPortInfo{11434, QStringLiteral("llama-server"), 700, QStringLiteral("127.0.0.1")}));
+        QCOMPARE(ports[2], (LocalPortInfo{11434, QStringLiteral("ollama"), 701, QStringLiteral("::1")}));
+        QCOMPARE(ports[1].id(), QStringLiteral("11434-127.0.0.1-700"));
+        QVERIFY(ports[1].id() != ports[2].id());
+        const QMetaProperty address = LocalPortInfo::staticMetaObject.property(LocalPortInfo::staticMetaObject.indexOfProperty("address"));
+        QCOMPARE(address.readOnGadget(&ports[2]).toString(), QStringLiteral("::1"));
+    }
+
+    // Two processes listening on one port number, one on 127.0.0.1 and one on ::1, as
+    // the kernel's tables list them: two rows.
+    void listenersSharingAPortAreEachARow()
+    {
+        FixtureTree tree;
+        tree.write("proc/net/tcp", kHeader + tcpLine(0, ProcNetTcp::endpoint(QStringLiteral("127.0.0.1"), 8080).constData(),
+                                                     "00000000:0000", "0A", 801));
+        tree.write("proc/net/tcp6", kHeader + tcpLine(0, ProcNetTcp::endpoint(QStringLiteral("::1"), 8080).constData(),
+                                                      "00000000000000000000000000000000:0000", "0A", 802));
+        for (const auto &[pid, name, inode] : {std::tuple{51, "python3", 801}, std::tuple{52, "node", 802}}) {
+            tree.write(QStringLiteral("proc/%1/comm").arg(pid), QByteArray(name) + '\n');
+            tree.mkdir(QStringLiteral("proc/%1/fd").arg(pid));
+            QVERIFY(QFile::link(QStringLiteral("socket:[%1]").arg(inode), tree.path(QStringLiteral("proc/%1/fd/3").arg(pid))));
+        }
+        LocalAISources sources;
+        sources.procRoot = tree.root("proc");
+        LocalAIService service(sources, LocalAIService::Polling::Manual);
+        service.setDemoMode(false);
+        await([&](auto done) { service.scanLocalPorts(done); });
+        QCOMPARE(service.activeLocalPorts(), (QList<LocalPortInfo>{
+                                                 LocalPortInfo{8080, QStringLiteral("python3"), 51, QStringLiteral("127.0.0.1")},
+                                                 LocalPortInfo{8080, QStringLiteral("node"), 52, QStringLiteral("::1")}}));
     }
 
     void portScanFindsOwnListenerAndOwnersInFixture()
@@ -218,7 +248,7 @@ private Q_SLOTS:
         bool found = false;
         int previous = -1;
         for (const LocalPortInfo &row : service.activeLocalPorts()) {
-            QVERIFY(row.port > previous);
+            QVERIFY(row.port >= previous);   // a port on both families is two rows
             previous = row.port;
             if (row.port == listener.serverPort()) {
                 found = true;
@@ -240,7 +270,7 @@ private Q_SLOTS:
         LocalAIService fixture(sources, LocalAIService::Polling::Manual);
         fixture.setDemoMode(false);
         await([&](auto done) { fixture.scanLocalPorts(done); });
-        QCOMPARE(fixture.activeLocalPorts(), (QList<LocalPortInfo>{LocalPortInfo{3000, QStringLiteral("node"), 42}}));
+        QCOMPARE(fixture.activeLocalPorts(), (QList<LocalPortInfo>{LocalPortInfo{3000, QStringLiteral("node"), 42, QStringLiteral("127.0.0.1")}}));
     }
 
     void demoScansFillOnlyEmptyLists()
