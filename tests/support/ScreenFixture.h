@@ -7,7 +7,11 @@
 #include "app/NotificationCenter.h"
 #include "app/Preferences.h"
 #include "app/ThemeManager.h"
+#include "caches/BuildCacheService.h"
 #include "copilot/AIService.h"
+#include "gateway/LocalAPILatencyService.h"
+#include "gateway/LocalAPIProxyService.h"
+#include "localai/LocalAIService.h"
 #include "presets/PresetManager.h"
 #include "processes/ProcessMonitor.h"
 #include "support/FixtureTree.h"
@@ -90,7 +94,51 @@ public:
         set.notifications = &notifications;
         set.aiService = ai.get();
         set.presets = presets.get();
+        // The local AI workspace, made when a screen first asks for it.
+        set.localAI = QmlServices::Ref<LocalAIService>([this] { return aiWorkspace(); });
+        set.buildCaches = QmlServices::Ref<BuildCacheService>([this] { return cacheService(); });
+        set.latencyProbe = QmlServices::Ref<LocalAPILatencyService>([this] {
+            LatencySources sources;
+            sources.ports = [this] { return aiWorkspace()->activeLocalPorts(); };
+            sources.demoMode = [this] { return aiWorkspace()->demoMode(); };
+            latency = std::make_unique<LocalAPILatencyService>(sources, LocalAPILatencyService::Polling::Manual);
+            return latency.get();
+        });
+        set.proxy = QmlServices::Ref<LocalAPIProxyService>([this] {
+            RelayTarget nowhere;
+            nowhere.port = 9;
+            proxy = std::make_unique<LocalAPIProxyService>(nowhere);
+            return proxy.get();
+        });
         return set;
+    }
+
+    // The model service of the fixture machine: its sandbox on, no model server, no
+    // container tool, the fixture's /proc and home.
+    LocalAIService *aiWorkspace()
+    {
+        if (!localAI) {
+            LocalAISources sources;
+            sources.ollamaUrl = QUrl(QStringLiteral("http://127.0.0.1:9"));
+            sources.searchPath = QStringList{};
+            sources.procRoot = tree.root("proc");
+            sources.homePath = tree.path();
+            localAI = std::make_unique<LocalAIService>(sources, LocalAIService::Polling::Manual);
+        }
+        return localAI.get();
+    }
+    // The cache service over the fixture's home only: none of this machine's caches or
+    // environment.
+    BuildCacheService *cacheService()
+    {
+        if (!caches) {
+            BuildCacheSources sources;
+            sources.homePath = tree.path();
+            sources.environment = [](const char *) { return QString(); };
+            sources.ollamaServiceStores = {};
+            caches = std::make_unique<BuildCacheService>(sources, BuildCacheService::Polling::Manual);
+        }
+        return caches.get();
     }
 
     // Per-CPU busy shares of the next pass, in percent: one more second of ticks.
@@ -155,6 +203,11 @@ public:
     std::unique_ptr<ProcessMonitor> processes;
     std::unique_ptr<AIService> ai;
     std::unique_ptr<PresetManager> presets;
+    // Declared after the tree and the telemetry they read, so they go first.
+    std::unique_ptr<LocalAIService> localAI;
+    std::unique_ptr<BuildCacheService> caches;
+    std::unique_ptr<LocalAPILatencyService> latency;
+    std::unique_ptr<LocalAPIProxyService> proxy;
 
 private:
     void writeTicks()

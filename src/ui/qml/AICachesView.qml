@@ -149,7 +149,7 @@ ColumnLayout {
                 objectName: "buildCacheRow"
                 // Xcode's folder exists only on a Mac; elsewhere the row would be a figure
                 // of nothing.
-                visible: info !== null && info.onThisPlatform
+                visible: !!info && info.onThisPlatform === true
                 Layout.fillWidth: true
                 spacing: 2
                 RowLayout {
