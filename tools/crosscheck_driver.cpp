@@ -10,6 +10,7 @@
 
 #include "app/Preferences.h"
 #include "localai/LocalAIService.h"
+#include "platform/FileTree.h"
 #include "platform/SocketTableReader.h"
 #include "processes/ProcessMonitor.h"
 #include "telemetry/SystemStatsProvider.h"
@@ -72,10 +73,11 @@ int main(int argc, char **argv)
     bool ok = false;
     const int seconds = args.value(0).toInt(&ok);
     if (!ok || seconds < 1) {
-        std::fprintf(stderr, "usage: quillmoor-crosscheck SECONDS [PID]\n");
+        std::fprintf(stderr, "usage: quillmoor-crosscheck SECONDS [PID [CACHE_FOLDER]]\n");
         return 2;
     }
     const int pid = args.value(1).toInt();
+    const QString cacheFolder = args.value(2);
 
     // A private settings file: the pass records baselines into the preferences, and the
     // user's own must not be changed by a measurement.
@@ -142,5 +144,8 @@ int main(int argc, char **argv)
         std::printf("processSamples %d\nprocessMissing %d\n", pidSamples, pidMissing);
     }
     std::printf("listeningPorts %d\n", listeningPortCount());
+    // A cache folder sized as every cache row sizes it: what deleting it would give back.
+    if (!cacheFolder.isEmpty())
+        std::printf("cacheBytes %llu\n", static_cast<unsigned long long>(FileTree::visibleSize(cacheFolder.toStdString())));
     return 0;
 }
