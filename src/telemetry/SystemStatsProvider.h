@@ -72,9 +72,11 @@ class SystemStatsProvider : public QObject
     Q_PROPERTY(double pClusterUsage READ pClusterUsage NOTIFY pClusterUsageChanged)
     Q_PROPERTY(double aneUsage READ aneUsage NOTIFY aneUsageChanged)
     Q_PROPERTY(double anePowerDraw READ anePowerDraw NOTIFY anePowerDrawChanged)
+    Q_PROPERTY(bool anePowerDrawMeasured READ anePowerDrawMeasured CONSTANT)
     Q_PROPERTY(bool aneUsageMeasured READ aneUsageMeasured NOTIFY aneUsageMeasuredChanged)
     Q_PROPERTY(double aiVramUsed READ aiVramUsed NOTIFY aiVramUsedChanged)
     Q_PROPERTY(double aiVramTotal READ aiVramTotal NOTIFY aiVramTotalChanged)
+    Q_PROPERTY(bool aiVramTotalMeasured READ aiVramTotalMeasured CONSTANT)
     Q_PROPERTY(bool hostVramSplitAlert READ hostVramSplitAlert NOTIFY hostVramSplitAlertChanged)
     Q_PROPERTY(double gpuUsage READ gpuUsage NOTIFY gpuUsageChanged)
     Q_PROPERTY(bool gpuUsageMeasured READ gpuUsageMeasured NOTIFY gpuUsageMeasuredChanged)
@@ -245,6 +247,11 @@ public:
     // True while aneUsage is the NPU's busy share over the last tick; false where there is
     // no NPU or no busy counter, and aneUsage is an estimate. anePowerDraw is always one.
     bool aneUsageMeasured() const { return m_aneUsageMeasured; }
+    // No Linux driver reports an NPU's power, and the safe share of memory for models is a
+    // rule of thumb (three quarters), not a limit the kernel gives: both are estimates on
+    // every machine, and say so like every other estimate.
+    static constexpr bool anePowerDrawMeasured() { return false; }
+    static constexpr bool aiVramTotalMeasured() { return false; }
     double aiVramUsed() const { return m_aiVramUsed; }
     double aiVramTotal() const { return m_aiVramTotal; }
     bool hostVramSplitAlert() const { return m_hostVramSplitAlert; }

@@ -60,7 +60,7 @@ Card {
         Text {
             Layout.fillWidth: true
             // Three quarters of memory is a rule of thumb, not a limit the kernel reports.
-            text: "AI limits: Max safe local VRAM is " + Format.estimate(Format.gb(root.stats.aiVramTotal), false)
+            text: "AI limits: Max safe local VRAM is " + Format.estimate(Format.gb(root.stats.aiVramTotal), root.stats.aiVramTotalMeasured)
             color: "#ff9f0a"
             font.pixelSize: 11
             font.weight: Font.DemiBold
