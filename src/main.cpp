@@ -5,8 +5,19 @@
 #include <QQuickWindow>
 #include <QSystemTrayIcon>
 
+#include <cstdio>
+
 int main(int argc, char **argv)
 {
+    // Over SSH or in a console Qt would find no display and abort with a message about
+    // reinstalling. A platform named by hand (offscreen, vnc...) is taken as meant.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        std::fputs("quillmoor: needs a desktop session (no DISPLAY or WAYLAND_DISPLAY is set); "
+                   "on a machine without one, quillmoor-exporter serves its figures for Prometheus.\n",
+                   stderr);
+        return 1;
+    }
     // The windows are small and mostly still. Qt Quick's software renderer draws them
     // without loading a GPU driver, which costs tens of megabytes resident and a render
     // thread per window in a program that stays up all day. QT_QUICK_BACKEND still picks.

@@ -5,6 +5,7 @@
 #include "Preferences.h"
 #include "ThemeManager.h"
 #include "copilot/AIService.h"
+#include "exporter/MetricsEndpoint.h"
 #include "platform/ApplicationLauncher.h"
 #include "localai/LocalAIService.h"
 #include "presets/PresetManager.h"
@@ -87,6 +88,7 @@ void AppDelegate::setUpEngine(Preferences &preferences, NotificationCenter &cent
     set.buildCaches = m_services.buildCaches.orElse([] { return &BuildCacheService::shared(); });
     set.latencyProbe = m_services.latencyProbe.orElse([] { return &LocalAPILatencyService::shared(); });
     set.proxy = m_services.proxy.orElse([] { return &LocalAPIProxyService::shared(); });
+    set.metrics = m_services.metrics.orElse([] { return &MetricsEndpoint::shared(); });
     set.updater = m_services.updater.orElse([] { return &AutoUpdater::shared(); });
     set.launchAtLogin = m_services.launchAtLogin.orElse([] { return &LaunchAtLoginManager::shared(); });
     set.driveHealth = m_services.driveHealth.orElse([] { return &DriveHealthMonitor::shared(); });
@@ -146,6 +148,11 @@ void AppDelegate::applicationDidFinishLaunching(const QString &firstPage)
     // Preset advisories that no terminal could show come to a window of their own.
     m_presets = m_services.presets ? m_services.presets : &PresetManager::shared();
     connect(m_presets, &PresetManager::advisoryNeedsWindow, this, &AppDelegate::showAdvisoryWindow);
+
+    // The metrics endpoint listens from launch when switched on; off, it is made only when
+    // the settings page first shows its switch.
+    if (preferences.metricsEndpointEnabled())
+        m_services.metrics.orElse([] { return &MetricsEndpoint::shared(); }).get();
 
     // The co-pilot answers from this telemetry.
     if (m_services.ai) {

@@ -47,6 +47,7 @@ struct AppServices
     QmlServices::Ref<BuildCacheService> buildCaches = {};
     QmlServices::Ref<LocalAPILatencyService> latencyProbe = {};
     QmlServices::Ref<LocalAPIProxyService> proxy = {};
+    QmlServices::Ref<MetricsEndpoint> metrics = {};
     QmlServices::Ref<AutoUpdater> updater = {};
     QmlServices::Ref<LaunchAtLoginManager> launchAtLogin = {};
     QmlServices::Ref<DriveHealthMonitor> driveHealth = {};

@@ -1,5 +1,7 @@
 #include "Preferences.h"
 
+#include "exporter/MetricsEndpoint.h"
+
 #include "WorkspacePersona.h"
 
 #include <QCoreApplication>
@@ -116,6 +118,29 @@ void Preferences::setSmartPauseEnabled(bool on)
 {
     if (write(PreferenceKeys::smartPauseEnabled, on))
         Q_EMIT smartPauseEnabledChanged();
+}
+
+bool Preferences::metricsEndpointEnabled() const
+{
+    return read(PreferenceKeys::metricsEndpointEnabled, false).toBool();
+}
+
+void Preferences::setMetricsEndpointEnabled(bool on)
+{
+    if (write(PreferenceKeys::metricsEndpointEnabled, on))
+        Q_EMIT metricsEndpointChanged();
+}
+
+QString Preferences::metricsEndpointAddress() const
+{
+    const QString address = read(PreferenceKeys::metricsEndpointAddress, QString()).toString().trimmed();
+    return address.isEmpty() ? QString::fromLatin1(MetricsEndpoint::kDefaultAddress) : address;
+}
+
+void Preferences::setMetricsEndpointAddress(const QString &address)
+{
+    if (write(PreferenceKeys::metricsEndpointAddress, address.trimmed()))
+        Q_EMIT metricsEndpointChanged();
 }
 
 void Preferences::setBaselineCpuUsage(double value)

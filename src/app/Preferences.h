@@ -20,6 +20,8 @@ inline constexpr char showOnboardingTour[] = "showOnboardingTour";
 inline constexpr char onboardingTourStep[] = "onboardingTourStep";
 inline constexpr char hasCompletedOnboardingTour[] = "hasCompletedOnboardingTour";
 inline constexpr char smartPauseEnabled[] = "smartPauseEnabled";
+inline constexpr char metricsEndpointEnabled[] = "metricsEndpointEnabled";
+inline constexpr char metricsEndpointAddress[] = "metricsEndpointAddress";
 inline constexpr char baselineCpuUsage[] = "baselineCpuUsage";
 inline constexpr char baselineTemp[] = "baselineTemp";
 // Set by hand in the settings file, for a private update host.
@@ -45,6 +47,8 @@ class Preferences : public QObject
     Q_PROPERTY(int onboardingTourStep READ onboardingTourStep WRITE setOnboardingTourStep NOTIFY onboardingTourStepChanged)
     Q_PROPERTY(bool hasCompletedOnboardingTour READ hasCompletedOnboardingTour WRITE setHasCompletedOnboardingTour NOTIFY hasCompletedOnboardingTourChanged)
     Q_PROPERTY(bool smartPauseEnabled READ smartPauseEnabled WRITE setSmartPauseEnabled NOTIFY smartPauseEnabledChanged)
+    Q_PROPERTY(bool metricsEndpointEnabled READ metricsEndpointEnabled WRITE setMetricsEndpointEnabled NOTIFY metricsEndpointChanged)
+    Q_PROPERTY(QString metricsEndpointAddress READ metricsEndpointAddress WRITE setMetricsEndpointAddress NOTIFY metricsEndpointChanged)
 
 public:
     // Takes ownership of `settings`; tests hand in one backed by a temporary file.
@@ -75,6 +79,11 @@ public:
     void setHasCompletedOnboardingTour(bool done);
     bool smartPauseEnabled() const;
     void setSmartPauseEnabled(bool on);
+    // The metrics endpoint: off until switched on; on loopback until another address is typed.
+    bool metricsEndpointEnabled() const;
+    void setMetricsEndpointEnabled(bool on);
+    QString metricsEndpointAddress() const;
+    void setMetricsEndpointAddress(const QString &address);
 
     double baselineCpuUsage() const { return m_baselineCpuUsage; }
     void setBaselineCpuUsage(double value);
@@ -98,6 +107,7 @@ Q_SIGNALS:
     void onboardingTourStepChanged();
     void hasCompletedOnboardingTourChanged();
     void smartPauseEnabledChanged();
+    void metricsEndpointChanged();
 
 private:
     QVariant read(const char *key, const QVariant &fallback) const;

@@ -8,6 +8,7 @@
 #include "ThemeManager.h"
 #include "caches/BuildCacheService.h"
 #include "copilot/AIService.h"
+#include "exporter/MetricsEndpoint.h"
 #include "gateway/LocalAPILatencyService.h"
 #include "gateway/LocalAPIProxyService.h"
 #include "localai/LocalAIService.h"
@@ -149,5 +150,32 @@ LocalAPIProxyService &LocalAPIProxyService::shared()
 DriveHealthMonitor &DriveHealthMonitor::shared()
 {
     static auto *instance = new DriveHealthMonitor(DriveHealthSources::forThisMachine());
+    return *instance;
+}
+
+MetricsEndpoint &MetricsEndpoint::shared()
+{
+    static auto *instance = [] {
+        auto *endpoint = new MetricsEndpoint([] {
+            MetricsSources sources;
+            sources.stats = &SystemStatsProvider::shared();
+            sources.localAI = &LocalAIService::shared();
+            sources.proxy = &LocalAPIProxyService::shared();
+            sources.caches = &BuildCacheService::shared();
+            return sources;
+        });
+        // The switch and the address in the settings drive it; a failure stays in
+        // errorString for the settings page to show.
+        Preferences &prefs = Preferences::shared();
+        const auto follow = [endpoint, &prefs] {
+            if (prefs.metricsEndpointEnabled())
+                endpoint->start(prefs.metricsEndpointAddress());
+            else
+                endpoint->stop();
+        };
+        QObject::connect(&prefs, &Preferences::metricsEndpointChanged, endpoint, follow);
+        follow();
+        return endpoint;
+    }();
     return *instance;
 }

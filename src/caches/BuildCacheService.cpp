@@ -156,7 +156,8 @@ void BuildCacheService::startPass()
     m_passStartMs = monotonicMs();
     m_lastStartMs = m_passStartMs;
     setScanning(true);
-    if (!demoMode()) {
+    m_passIsDemo = demoMode();
+    if (!m_passIsDemo) {
         m_demoHuggingfaceCleared = false;
         m_demoOllamaCleared = false;
         measureRow(0);
@@ -216,6 +217,7 @@ void BuildCacheService::measureModelFolders()
 void BuildCacheService::finishPass()
 {
     m_lastCostMs = monotonicMs() - m_passStartMs;
+    m_sizesMeasured = !m_passIsDemo;
     QList<Done> finished = std::exchange(m_running, {});
     if (m_passQueued) {
         m_passQueued = false;

@@ -259,8 +259,14 @@ Q_SIGNALS:
     void deduplicationFinished();
     void logged(const QString &line);
 
-private:
+public:
+    // Whether the sizes are the demo's samples rather than walks of the disk.
     bool demoMode() const { return m_sources.demoMode && m_sources.demoMode(); }
+    // Whether the sizes now published were measured on disk: a walk has finished since
+    // start, and the last pass was not the demo's.
+    bool sizesMeasured() const { return m_sizesMeasured && !demoMode(); }
+
+private:
     qint64 monotonicMs() const;
     QDateTime now() const;
     void log(const QString &line);
@@ -290,6 +296,8 @@ private:
     QList<QFuture<void>> m_workers;
 
     bool m_scanning = false;
+    bool m_passIsDemo = false;
+    bool m_sizesMeasured = false;
     QStringList m_purging;
     bool m_passQueued = false;
     QList<Done> m_running;   // called when the running pass ends

@@ -54,8 +54,10 @@ bool DiskStatsReader::isPhysicalDisk(std::string_view name)
     return physical;
 }
 
-std::optional<DiskTotals> DiskStatsReader::read()
+std::optional<DiskTotals> DiskStatsReader::read(std::vector<DiskCounters> *perDisk)
 {
+    if (perDisk)
+        perDisk->clear();
     if (!ProcFile::read(m_path, m_buffer))
         return std::nullopt;
     DiskTotals totals;
@@ -78,6 +80,8 @@ std::optional<DiskTotals> DiskStatsReader::read()
             continue;
         totals.bytesRead += f[2] * kSectorBytes;
         totals.bytesWritten += f[6] * kSectorBytes;
+        if (perDisk)
+            perDisk->push_back({std::string(name), f[2] * kSectorBytes, f[6] * kSectorBytes});
     }
     if (!parsedAny)
         return std::nullopt;

@@ -5,10 +5,19 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 // Bytes read from and written to the machine's physical disks since boot.
 struct DiskTotals
 {
+    std::uint64_t bytesRead = 0;
+    std::uint64_t bytesWritten = 0;
+};
+
+// One physical disk's traffic since boot.
+struct DiskCounters
+{
+    std::string name;
     std::uint64_t bytesRead = 0;
     std::uint64_t bytesWritten = 0;
 };
@@ -22,7 +31,8 @@ class DiskStatsReader
 public:
     explicit DiskStatsReader(const std::string &procRoot = "/proc", const std::string &sysRoot = "/sys");
 
-    std::optional<DiskTotals> read();
+    // With `perDisk`, also each physical disk's own counters, in file order.
+    std::optional<DiskTotals> read(std::vector<DiskCounters> *perDisk = nullptr);
 
     // Name-based rule used when sysfs is not available.
     static bool looksLikeWholeDisk(std::string_view name);

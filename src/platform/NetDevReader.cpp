@@ -7,8 +7,10 @@ NetDevReader::NetDevReader(const std::string &procRoot)
 {
 }
 
-std::optional<NetTotals> NetDevReader::parse(std::string_view text)
+std::optional<NetTotals> NetDevReader::parse(std::string_view text, std::vector<InterfaceCounters> *perInterface)
 {
+    if (perInterface)
+        perInterface->clear();
     NetTotals totals;
     bool any = false;
     while (!text.empty()) {
@@ -31,6 +33,10 @@ std::optional<NetTotals> NetDevReader::parse(std::string_view text)
             continue;
         totals.received += values[0];
         totals.sent += values[8];
+        if (perInterface) {
+            std::string_view name = line.substr(0, colon);
+            perInterface->push_back({std::string(ProcFile::nextField(name)), values[0], values[8]});
+        }
         any = true;
     }
     if (!any)
@@ -38,9 +44,9 @@ std::optional<NetTotals> NetDevReader::parse(std::string_view text)
     return totals;
 }
 
-std::optional<NetTotals> NetDevReader::read()
+std::optional<NetTotals> NetDevReader::read(std::vector<InterfaceCounters> *perInterface)
 {
     if (!ProcFile::read(m_path, m_buffer))
         return std::nullopt;
-    return parse(m_buffer);
+    return parse(m_buffer, perInterface);
 }

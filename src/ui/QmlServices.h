@@ -36,6 +36,7 @@ class QmlServices : public QObject
     Q_PROPERTY(BuildCacheService *buildCaches READ buildCaches CONSTANT)
     Q_PROPERTY(LocalAPILatencyService *latencyProbe READ latencyProbe CONSTANT)
     Q_PROPERTY(LocalAPIProxyService *proxy READ proxy CONSTANT)
+    Q_PROPERTY(MetricsEndpoint *metrics READ metrics CONSTANT)
     Q_PROPERTY(AutoUpdater *updater READ updater CONSTANT)
     Q_PROPERTY(LaunchAtLoginManager *launchAtLogin READ launchAtLogin CONSTANT)
     Q_PROPERTY(PingService *ping READ ping CONSTANT)
@@ -98,6 +99,7 @@ public:
         Ref<BuildCacheService> buildCaches;
         Ref<LocalAPILatencyService> latencyProbe;
         Ref<LocalAPIProxyService> proxy;
+        Ref<MetricsEndpoint> metrics;
         Ref<AutoUpdater> updater;
         Ref<LaunchAtLoginManager> launchAtLogin;
         Ref<PingService> ping;
@@ -126,6 +128,7 @@ public:
     BuildCacheService *buildCaches() const { return m_set.buildCaches.get(); }
     LocalAPILatencyService *latencyProbe() const { return m_set.latencyProbe.get(); }
     LocalAPIProxyService *proxy() const { return m_set.proxy.get(); }
+    MetricsEndpoint *metrics() const { return m_set.metrics.get(); }
     AutoUpdater *updater() const { return m_set.updater.get(); }
     LaunchAtLoginManager *launchAtLogin() const { return m_set.launchAtLogin.get(); }
     PingService *ping() const { return m_set.ping.get(); }

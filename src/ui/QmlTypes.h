@@ -11,6 +11,7 @@
 #include "caches/DuplicateWeights.h"
 #include "caches/SDKVersionInfo.h"
 #include "copilot/AIService.h"
+#include "exporter/MetricsEndpoint.h"
 #include "gateway/LocalAPILatencyService.h"
 #include "gateway/LocalAPIProxyService.h"
 #include "gateway/PortLatencyInfo.h"
@@ -119,6 +120,14 @@ struct LocalAPILatencyServiceForeign
     QML_FOREIGN(LocalAPILatencyService)
     QML_NAMED_ELEMENT(LocalAPILatencyService)
     QML_UNCREATABLE("Reach LocalAPILatencyService through Services.")
+};
+
+struct MetricsEndpointForeign
+{
+    Q_GADGET
+    QML_FOREIGN(MetricsEndpoint)
+    QML_NAMED_ELEMENT(MetricsEndpoint)
+    QML_UNCREATABLE("Reach MetricsEndpoint through Services.")
 };
 
 struct LocalAPIProxyServiceForeign

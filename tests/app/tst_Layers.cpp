@@ -73,6 +73,9 @@ class TestLayers : public QObject
         if (from.layer == QLatin1String("ui") || from.layer == QLatin1String("exporter")) {
             if (kServices.contains(to.layer))
                 return true;
+            // The settings page shows whether the metrics endpoint listens, and why not.
+            if (from.layer == QLatin1String("ui") && to.layer == QLatin1String("exporter"))
+                return true;
             return from.layer == QLatin1String("ui") && to.layer == QLatin1String("app")
                 && !to.text.contains(QLatin1String("#include \"ui/"));
         }

@@ -4,13 +4,14 @@ import QtQuick.Layouts
 import Quillmoor
 
 // The dashboard's "Settings" page: general switches, alerts, the workspace persona, the
-// theme and the update check. Every control writes its preference at once.
+// theme, the metrics endpoint and the update check. Every control writes its preference at once.
 DashboardPage {
     id: page
     objectName: "settingsPage"
     readonly property Preferences preferences: Services.preferences
     readonly property AutoUpdater updater: Services.updater
     readonly property LaunchAtLoginManager launchAtLogin: Services.launchAtLogin
+    readonly property MetricsEndpoint metrics: Services.metrics
     // Each persona's colour on its card.
     readonly property var personaTints: ({ "AI Engineer": "#bf5af2", "Software Developer": "#0a84ff",
                                            "Content Creator": "#ff375f", "Gamer": "#30d158" })
@@ -20,7 +21,8 @@ DashboardPage {
         "Pick the persona that matches your work: the sidebar's first two sections follow it.",
         "Advanced Mode adds fan speeds, diode temperatures, swap and deep network figures to the telemetry tabs.",
         "The CPU alert is a desktop notification; lower the threshold to hear about sustained load sooner.",
-        "Quillmoor never checks for updates on its own: press Check for Updates when you want to know."
+        "Quillmoor never checks for updates on its own: press Check for Updates when you want to know.",
+        "Metrics for Prometheus carry only measured figures; on a machine without a desktop, quillmoor-exporter serves the same."
     ]
 
     // A button of a one-of-several row: the theme names.
@@ -259,6 +261,78 @@ DashboardPage {
                     }
                 }
             }
+        }
+    }
+
+    Card {
+        Layout.fillWidth: true
+        title: "Metrics for Prometheus"
+        symbol: "chart.bar"
+
+        ToggleRow {
+            objectName: "metricsToggle"
+            Layout.fillWidth: true
+            text: "Expose metrics for Prometheus"
+            caption: "Serves the figures Quillmoor measures at /metrics, read-only, for Prometheus or Grafana Agent to scrape."
+            available: page.metrics !== null
+            unavailableText: "Not available in this build."
+            checked: page.preferences.metricsEndpointEnabled
+            onToggled: (on) => page.preferences.metricsEndpointEnabled = on
+        }
+        RowLayout {
+            Layout.fillWidth: true
+            spacing: 10
+            Text {
+                text: "Address"
+                color: page.theme.textColor
+                font.pixelSize: 12
+            }
+            TextField {
+                id: metricsAddress
+                objectName: "metricsAddressField"
+                Layout.fillWidth: true
+                Layout.maximumWidth: 260
+                text: page.preferences.metricsEndpointAddress
+                placeholderText: "127.0.0.1:11440"
+                selectByMouse: true
+                font.pixelSize: 12
+                color: page.theme.textColor
+                placeholderTextColor: page.theme.secondaryTextColor
+                Accessible.name: "Metrics address and port"
+                background: Rectangle {
+                    implicitHeight: 28
+                    radius: 6
+                    color: page.theme.cardBackground
+                    border.width: metricsAddress.activeFocus ? 2 : 1
+                    border.color: metricsAddress.activeFocus ? page.theme.accentColor : page.theme.dividerColor
+                }
+                // Written when the user is done typing, so the endpoint does not restart on
+                // every key.
+                onEditingFinished: page.preferences.metricsEndpointAddress = text
+            }
+        }
+        Text {
+            objectName: "metricsStatus"
+            Layout.fillWidth: true
+            wrapMode: Text.WordWrap
+            font.pixelSize: 12
+            readonly property bool failed: page.metrics !== null && page.preferences.metricsEndpointEnabled
+                                           && !page.metrics.listening && page.metrics.errorString.length > 0
+            color: failed ? "#ff453a" : page.theme.secondaryTextColor
+            text: {
+                const m = page.metrics
+                if (!m)
+                    return ""
+                if (!page.preferences.metricsEndpointEnabled)
+                    return "Off: nothing listens."
+                if (m.listening) {
+                    const local = /^(127\.|\[::1\]|localhost)/.test(m.address)
+                    return "Serving http://" + m.address + "/metrics"
+                           + (local ? "" : ". Anyone who can reach this address can read these figures.")
+                }
+                return m.errorString
+            }
+            visible: text.length > 0
         }
     }
 
