@@ -11,6 +11,7 @@
 // every sidebar page of every persona, and advisory.png (a preset advisory without a terminal).
 
 #include "app/AppDelegate.h"
+#include "exporter/MetricsEndpoint.h"
 #include "app/NotificationCenter.h"
 #include "app/Preferences.h"
 #include "app/ThemeManager.h"
@@ -122,6 +123,22 @@ int main(int argc, char **argv)
     AppServices services{&stats, &themeManager, &preferences, &notifications};
     services.ping = &ping;
     services.presets = &presets;
+    // The metrics endpoint switched on, serving this machine's figures on loopback, so the
+    // settings page shows it at work.
+    std::unique_ptr<MetricsEndpoint> metrics;
+    services.metrics = QmlServices::Ref<MetricsEndpoint>([&] {
+        MetricsSources sources;
+        sources.stats = &stats;
+        metrics = std::make_unique<MetricsEndpoint>(sources);
+        preferences.setMetricsEndpointEnabled(true);
+        // On the default address where it is free, so the address field and the line under
+        // it agree; else on one the system picks, written back as the address.
+        if (!metrics->start(QString::fromLatin1(MetricsEndpoint::kDefaultAddress))) {
+            metrics->start(QStringLiteral("127.0.0.1:0"));
+            preferences.setMetricsEndpointAddress(metrics->address());
+        }
+        return metrics.get();
+    });
     AppDelegate delegate(services);
     delegate.applicationDidFinishLaunching();
     // Two samples, so the process lists show this machine's CPU shares.

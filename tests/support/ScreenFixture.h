@@ -9,6 +9,7 @@
 #include "app/ThemeManager.h"
 #include "caches/BuildCacheService.h"
 #include "copilot/AIService.h"
+#include "exporter/MetricsEndpoint.h"
 #include "gateway/LocalAPILatencyService.h"
 #include "gateway/LocalAPIProxyService.h"
 #include "localai/LocalAIService.h"
@@ -112,6 +113,16 @@ public:
             proxy = std::make_unique<LocalAPIProxyService>(nowhere);
             return proxy.get();
         });
+        // The metrics endpoint over the fixture machine; it listens only when a test says so.
+        set.metrics = QmlServices::Ref<MetricsEndpoint>([this] {
+            MetricsSources sources;
+            sources.procRoot = tree.root("proc");
+            sources.sysRoot = tree.root("sys");
+            sources.homePath = tree.path();
+            sources.stats = stats.get();
+            metrics = std::make_unique<MetricsEndpoint>(sources);
+            return metrics.get();
+        });
         return set;
     }
 
@@ -210,6 +221,7 @@ public:
     std::unique_ptr<BuildCacheService> caches;
     std::unique_ptr<LocalAPILatencyService> latency;
     std::unique_ptr<LocalAPIProxyService> proxy;
+    std::unique_ptr<MetricsEndpoint> metrics;
 
 private:
     void writeTicks()

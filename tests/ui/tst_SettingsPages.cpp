@@ -7,6 +7,7 @@
 #include "ui/DVRTimeline.h"
 
 #include <QClipboard>
+#include <QColor>
 #include <QFile>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -305,6 +306,42 @@ private Q_SLOTS:
         QMetaObject::invokeMethod(child(page, "startTourButton"), "clicked");
         QVERIFY(prefs.showOnboardingTour());
         QCOMPARE(prefs.onboardingTourStep(), 0);
+    }
+
+    // The metrics switch and address write the settings; the line under them says what the
+    // endpoint does: nothing, serving where, open to others, or why it could not listen.
+    void metricsSettingsShowTheEndpoint()
+    {
+        Preferences &prefs = *machine->preferences;
+        QQuickItem *page = load(QStringLiteral("SettingsPage"));
+        QVERIFY(page);
+        MetricsEndpoint *endpoint = machine->metrics.get();
+        QVERIFY(endpoint);
+        QVERIFY(!endpoint->isListening());   // off by default: shown, not started
+        QVERIFY(!prefs.metricsEndpointEnabled());
+        QCOMPARE(text(page, "metricsStatus"), QStringLiteral("Off: nothing listens."));
+        QCOMPARE(child(page, "metricsAddressField")->property("text").toString(), QStringLiteral("127.0.0.1:11440"));
+
+        QObject *toggle = child(child(page, "metricsToggle"), "toggleSwitch");
+        QMetaObject::invokeMethod(toggle, "toggle");
+        QMetaObject::invokeMethod(toggle, "toggled");
+        QVERIFY(prefs.metricsEndpointEnabled());
+
+        QVERIFY(endpoint->start(QStringLiteral("127.0.0.1:0")));
+        QCOMPARE(text(page, "metricsStatus"), QStringLiteral("Serving http://127.0.0.1:%1/metrics").arg(endpoint->port()));
+        QVERIFY(endpoint->start(QStringLiteral("0.0.0.0:0")));
+        QVERIFY(text(page, "metricsStatus").endsWith(QStringLiteral("Anyone who can reach this address can read these figures.")));
+        QVERIFY(!endpoint->start(QStringLiteral("nowhere")));
+        QCOMPARE(text(page, "metricsStatus"), endpoint->errorString());
+        QCOMPARE(child(page, "metricsStatus")->property("color").value<QColor>(), QColor("#ff453a"));
+
+        // The address is written once typing is done, trimmed.
+        QObject *field = child(page, "metricsAddressField");
+        field->setProperty("text", QStringLiteral(" [::1]:9464 "));
+        QCOMPARE(prefs.metricsEndpointAddress(), QStringLiteral("127.0.0.1:11440"));
+        QMetaObject::invokeMethod(field, "editingFinished");
+        QCOMPARE(prefs.metricsEndpointAddress(), QStringLiteral("[::1]:9464"));
+        endpoint->stop();
     }
 
     // The persona cards and the scrubber work from the keyboard alone.
