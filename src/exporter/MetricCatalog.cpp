@@ -10,7 +10,7 @@ QList<MetricDefinition> table()
     return {
         {"quillmoor_cpu_seconds", Counter, "seconds", "Seconds each CPU spent in each mode.",
          "/proc/stat per-CPU ticks over USER_HZ"},
-        {"quillmoor_cpu_usage_ratio", Gauge, "ratio", "Share of all CPUs busy over the last telemetry pass.",
+        {"quillmoor_cpu_usage_ratio", Gauge, "ratio", "Share of all CPUs busy between the last two telemetry readings (1 s apart in the app, 5 s in quillmoor-exporter).",
          "SystemStatsProvider.cpuUsage"},
         {"quillmoor_memory_total_bytes", Gauge, "bytes", "Physical memory.", "/proc/meminfo MemTotal"},
         {"quillmoor_memory_available_bytes", Gauge, "bytes", "Memory available to new work without swapping.",

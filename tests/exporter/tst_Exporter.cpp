@@ -16,7 +16,7 @@
 
 namespace {
 // The headless exporter's environment: a home of its own, so its cache walk and settings
-// stay in the test's folder.
+// stay in the test's folder, and nothing of a desktop.
 QProcessEnvironment exporterEnvironment(const QString &home)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -24,6 +24,9 @@ QProcessEnvironment exporterEnvironment(const QString &home)
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
     env.remove(QStringLiteral("XDG_CACHE_HOME"));
     env.insert(QStringLiteral("OLLAMA_HOST"), QStringLiteral("127.0.0.1:%1").arg(closedPort()));
+    // As on a server: no display, and no Qt platform named either.
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QLatin1String(name));
     return env;
 }
 
