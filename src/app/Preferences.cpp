@@ -7,14 +7,31 @@
 #include <QCoreApplication>
 #include <QSettings>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
 namespace {
 constexpr int kBaselineWriteIntervalMs = 60'000;
+constexpr double kDefaultCpuAlertThreshold = 90.0;
+// The alert slider's range: below 50 % the alert would fire on ordinary work, every second.
+constexpr double kMinCpuAlertThreshold = 50.0;
+constexpr double kMaxCpuAlertThreshold = 100.0;
+constexpr int kLastTourStep = 5;
+constexpr double kMaxBaselineTemp = 150.0;   // °C; no sensor of a running machine reads more
+
+// `value` within [low, high]; a value that is not a finite number falls back to `fallback`.
+double bounded(double value, double low, double high, double fallback)
+{
+    return std::isfinite(value) ? std::clamp(value, low, high) : fallback;
+}
 }
 
 Preferences::Preferences(QSettings *settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
 {
+    sanitize();
     m_baselineCpuUsage = read(PreferenceKeys::baselineCpuUsage, 0.0).toDouble();
     m_baselineTemp = read(PreferenceKeys::baselineTemp, 0.0).toDouble();
     m_baselineWriter.setSingleShot(true);
@@ -25,6 +42,31 @@ Preferences::Preferences(QSettings *settings, QObject *parent)
 Preferences::~Preferences()
 {
     flush();
+}
+
+void Preferences::sanitize()
+{
+    // A settings file edited by hand, or written by a build with other limits, is taken as
+    // far as it makes sense: each number outside its range is brought into it, and one
+    // that is not a number at all goes back to its default, each said in one line.
+    const auto repair = [this](const char *key, double low, double high, double fallback) {
+        const QString name = QLatin1String(key);
+        if (!m_settings->contains(name))
+            return;
+        const QVariant stored = m_settings->value(name);
+        bool ok = false;
+        const double value = stored.toDouble(&ok);
+        const double fixed = ok ? bounded(value, low, high, fallback) : fallback;
+        if (ok && fixed == value)
+            return;
+        std::printf("Settings: %s=%s is out of range; using %g\n", key, qPrintable(stored.toString()), fixed);
+        std::fflush(stdout);
+        m_settings->setValue(name, fixed);
+    };
+    repair(PreferenceKeys::cpuAlertThreshold, kMinCpuAlertThreshold, kMaxCpuAlertThreshold, kDefaultCpuAlertThreshold);
+    repair(PreferenceKeys::baselineCpuUsage, 0.0, 100.0, 0.0);
+    repair(PreferenceKeys::baselineTemp, 0.0, kMaxBaselineTemp, 0.0);
+    repair(PreferenceKeys::onboardingTourStep, 0, kLastTourStep, 0);
 }
 
 QVariant Preferences::read(const char *key, const QVariant &fallback) const
@@ -73,12 +115,14 @@ void Preferences::setAdvancedMode(bool on)
 double Preferences::cpuAlertThreshold() const
 {
     bool ok = false;
-    const double value = read(PreferenceKeys::cpuAlertThreshold, 90.0).toDouble(&ok);
-    return ok ? value : 90.0;
+    const double value = read(PreferenceKeys::cpuAlertThreshold, kDefaultCpuAlertThreshold).toDouble(&ok);
+    return ok ? bounded(value, kMinCpuAlertThreshold, kMaxCpuAlertThreshold, kDefaultCpuAlertThreshold)
+              : kDefaultCpuAlertThreshold;
 }
 void Preferences::setCpuAlertThreshold(double percent)
 {
-    if (write(PreferenceKeys::cpuAlertThreshold, percent))
+    if (write(PreferenceKeys::cpuAlertThreshold,
+              bounded(percent, kMinCpuAlertThreshold, kMaxCpuAlertThreshold, kDefaultCpuAlertThreshold)))
         Q_EMIT cpuAlertThresholdChanged();
 }
 
@@ -99,10 +143,13 @@ void Preferences::setShowOnboardingTour(bool on)
         Q_EMIT showOnboardingTourChanged();
 }
 
-int Preferences::onboardingTourStep() const { return read(PreferenceKeys::onboardingTourStep, 0).toInt(); }
+int Preferences::onboardingTourStep() const
+{
+    return std::clamp(read(PreferenceKeys::onboardingTourStep, 0).toInt(), 0, kLastTourStep);
+}
 void Preferences::setOnboardingTourStep(int step)
 {
-    if (write(PreferenceKeys::onboardingTourStep, step))
+    if (write(PreferenceKeys::onboardingTourStep, std::clamp(step, 0, kLastTourStep)))
         Q_EMIT onboardingTourStepChanged();
 }
 
@@ -143,15 +190,21 @@ void Preferences::setMetricsEndpointAddress(const QString &address)
         Q_EMIT metricsEndpointChanged();
 }
 
+// A baseline is an average that every later value is folded into: one NaN or infinity
+// would stay in it for ever, so such a value is not taken.
 void Preferences::setBaselineCpuUsage(double value)
 {
-    m_baselineCpuUsage = value;
+    if (!std::isfinite(value))
+        return;
+    m_baselineCpuUsage = std::clamp(value, 0.0, 100.0);
     markBaselinesDirty();
 }
 
 void Preferences::setBaselineTemp(double value)
 {
-    m_baselineTemp = value;
+    if (!std::isfinite(value))
+        return;
+    m_baselineTemp = std::clamp(value, 0.0, kMaxBaselineTemp);
     markBaselinesDirty();
 }
 

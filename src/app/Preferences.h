@@ -114,6 +114,8 @@ private:
     // Stores `value` and reports whether it differs from what was there before.
     bool write(const char *key, const QVariant &value);
     void markBaselinesDirty();
+    // Brings every stored number into its range once, at start.
+    void sanitize();
 
     std::unique_ptr<QSettings> m_settings;
     double m_baselineCpuUsage = 0;

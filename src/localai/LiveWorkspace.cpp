@@ -1,5 +1,7 @@
 #include "LiveWorkspace.h"
 
+#include "platform/BoundedHttpGet.h"
+
 #include "ModelManifest.h"
 #include "platform/CommandRunner.h"
 #include "platform/DeletionGuard.h"
@@ -48,25 +50,33 @@ void LiveWorkspace::onWorker(std::function<T()> work, std::function<void(T)> the
 
 void LiveWorkspace::listModels(const QList<LocalAIModel> &, Reply<Listing> reply)
 {
-    QNetworkRequest request(m_setup.ollamaUrl.resolved(QUrl(QStringLiteral("/api/ps"))));
-    request.setTransferTimeout(kListingTimeoutMs);
-    QNetworkReply *answer = m_network.get(request);
-    connect(answer, &QNetworkReply::finished, this, [answer, reply] {
-        answer->deleteLater();
-        const QVariant code = answer->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (!code.isValid()) {
-            // No HTTP answer at all. Refused means nothing listens there; the rest (the
-            // deadline passed, the peer closed without a word) is a server that is there
-            // but does not answer.
-            const bool refused = answer->error() == QNetworkReply::ConnectionRefusedError;
-            reply(Listing{OllamaStatus::Offline, {}, refused ? notRunningReason() : notAnsweringReason()});
+    // Port 11434 is unprivileged: while Ollama is down, anyone on the machine may answer
+    // there, so the listing is bounded in size and in time, whatever arrives.
+    const QNetworkRequest request(m_setup.ollamaUrl.resolved(QUrl(QStringLiteral("/api/ps"))));
+    BoundedHttpGet::get(m_network, request, {kMaxListingBytes, kListingTimeoutMs}, this, [this, reply](const BoundedReply &answer) {
+        switch (answer.outcome) {
+        case BoundedReply::Answered:
+            break;
+        case BoundedReply::Refused:
+            reply(Listing{OllamaStatus::Offline, {}, notRunningReason()});
+            return;
+        case BoundedReply::TooLarge:
+        case BoundedReply::Redirected:
+            Q_EMIT logged(QStringLiteral("Model listing refused: ") + answer.error);
+            reply(Listing{OllamaStatus::Offline, {}, unreadableReason()});
+            return;
+        default:
+            // The deadline passed, or the peer closed without a word: a server that is
+            // there but does not answer.
+            reply(Listing{OllamaStatus::Offline, {}, notAnsweringReason()});
             return;
         }
-        if (code.toInt() < 200 || code.toInt() > 299) {
-            reply(Listing{OllamaStatus::Offline, {}, httpErrorReason(code.toInt())});
+        if (answer.status < 200 || answer.status > 299) {
+            reply(Listing{OllamaStatus::Offline, {}, httpErrorReason(answer.status)});
             return;
         }
-        const std::optional<QList<LocalAIModel>> models = LocalAIModel::decodeListing(answer->readAll());
+        const std::optional<QList<LocalAIModel>> models =
+            answer.complete ? LocalAIModel::decodeListing(answer.body) : std::nullopt;
         if (!models)
             reply(Listing{OllamaStatus::Offline, {}, unreadableReason()});
         else if (models->isEmpty())

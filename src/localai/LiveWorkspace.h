@@ -36,7 +36,8 @@ class LiveWorkspace : public QObject, public LocalAIBackend
     Q_OBJECT
 
 public:
-    static constexpr int kListingTimeoutMs = 1000;
+    static constexpr int kListingTimeoutMs = 1000;   // for the whole answer, however it trickles
+    static constexpr qint64 kMaxListingBytes = 4 * 1024 * 1024;
     static constexpr int kEjectTimeoutMs = 60000;
     static constexpr qint64 kOllamaBlobThreshold = 50'000'000;   // bytes; larger files are listed
     static constexpr qint64 kHuggingFaceThreshold = 10'000'000;

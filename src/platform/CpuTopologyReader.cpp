@@ -28,7 +28,9 @@ std::vector<int> CpuTopologyReader::parseCpuList(std::string_view text)
         last = first;
         if (dash != std::string_view::npos && !ProcFile::parseInt(item.substr(dash + 1), last))
             return {};
-        if (first < 0 || last < first || last - first > 65535)
+        // No kernel numbers CPUs past NR_CPUS (8192 at most today): a larger number is a
+        // damaged file, and counting up to INT_MAX would overflow the loop.
+        if (first < 0 || last < first || last > kMaxCpuNumber)
             return {};
         for (int cpu = first; cpu <= last; ++cpu)
             cpus.push_back(cpu);

@@ -24,6 +24,7 @@ public:
     CpuTopology read() const;
 
     // Parses a kernel CPU list such as "0-3,8,10-11". Empty on malformed input.
+    static constexpr int kMaxCpuNumber = 65535;
     static std::vector<int> parseCpuList(std::string_view text);
 
 private:

@@ -15,7 +15,8 @@ std::optional<std::int64_t> readInteger(const std::string &path, std::string &bu
     if (negative)
         field.remove_prefix(1);
     unsigned long long value = 0;
-    if (!ProcFile::parseU64(field, value))
+    // Past INT64_MAX the figure is garbage, and negating INT64_MIN has no answer.
+    if (!ProcFile::parseU64(field, value) || value > static_cast<unsigned long long>(INT64_MAX))
         return std::nullopt;
     const auto magnitude = static_cast<std::int64_t>(value);
     return negative ? -magnitude : magnitude;
@@ -82,9 +83,11 @@ const PowerSupply *PowerSupplyReader::machineBattery(const std::vector<PowerSupp
 std::optional<std::int64_t> PowerSupplyReader::chargePercent(const PowerSupply &battery)
 {
     auto ratio = [](std::int64_t now, std::int64_t full) -> std::int64_t {
-        if (full <= 0)
+        if (full <= 0 || now <= 0)
             return 0;
-        return static_cast<std::int64_t>(static_cast<double>(now) / static_cast<double>(full) * 100.0);
+        // A worn battery can report a little more than full; anything far beyond is a bad
+        // reading, and a double past int64's range cannot be converted at all.
+        return static_cast<std::int64_t>(std::min(static_cast<double>(now) / static_cast<double>(full) * 100.0, 100.0));
     };
     if (battery.capacity)
         return *battery.capacity;

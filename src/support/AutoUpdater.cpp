@@ -1,11 +1,14 @@
 #include "AutoUpdater.h"
 
+#include "platform/BoundedHttpGet.h"
+
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 
 #include <cstdio>
 #include <utility>
@@ -16,6 +19,14 @@
 
 namespace {
 const QString kParseFailure = QStringLiteral("Failed to parse update information");
+
+// Releases are numbered major.minor.patch in ASCII digits, nothing else: a NUL, a sign or
+// a suffix in the version of a manifest is not a release this app offers.
+bool isReleaseVersion(const QString &version)
+{
+    static const QRegularExpression strict(QStringLiteral("^[0-9]{1,9}\\.[0-9]{1,9}\\.[0-9]{1,9}$"));
+    return strict.match(version).hasMatch();
+}
 
 bool isThisMachine(const QString &host)
 {
@@ -105,79 +116,103 @@ void AutoUpdater::checkForUpdates()
         finish(QStringLiteral("Invalid update server URL"));
         return;
     }
-    QNetworkRequest request(endpoint);
-    request.setTransferTimeout(m_sources.timeoutMs);
-    QNetworkReply *reply = m_network.get(request);
-    connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        reply->deleteLater();
-        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (!status.isValid()) {
-            if (reply->error() != QNetworkReply::NoError) {
-                std::printf("Auto-update check failed: %s\n", qPrintable(reply->errorString()));
-                std::fflush(stdout);
-                finish(QStringLiteral("Update check failed. Please check your internet connection."));
-            } else {
-                finish(QStringLiteral("Invalid server response"));
-            }
-            return;
+    BoundedHttpGet::get(m_network, QNetworkRequest(endpoint), {kMaxManifestBytes, m_sources.timeoutMs}, this,
+                        [this](const BoundedReply &reply) { readManifest(reply); });
+}
+
+void AutoUpdater::readManifest(const BoundedReply &reply)
+{
+    switch (reply.outcome) {
+    case BoundedReply::Answered:
+        break;
+    case BoundedReply::TooLarge:
+    case BoundedReply::Redirected:
+        std::printf("Auto-update check refused: %s\n", qPrintable(reply.error));
+        std::fflush(stdout);
+        finish(reply.outcome == BoundedReply::TooLarge ? QStringLiteral("Update information too large")
+                                                       : QStringLiteral("Update server redirected to another host"));
+        return;
+    default:
+        std::printf("Auto-update check failed: %s\n", qPrintable(reply.error));
+        std::fflush(stdout);
+        finish(QStringLiteral("Update check failed. Please check your internet connection."));
+        return;
+    }
+    if (reply.status != 200) {
+        finish(QStringLiteral("Update server returned code ") + QString::number(reply.status));
+        return;
+    }
+    // A 200 whose body broke off half-way is as unreadable as a bad one.
+    if (!reply.complete) {
+        finish(kParseFailure);
+        return;
+    }
+    const QJsonDocument document = QJsonDocument::fromJson(reply.body);
+    const QJsonObject manifest = document.object();
+    const QJsonValue version = manifest.value(QStringLiteral("version"));
+    const QJsonValue download = manifest.value(QStringLiteral("download_url"));
+    const QUrl downloadURL(download.toString(), QUrl::StrictMode);
+    const QString downloadScheme = downloadURL.scheme().toLower();
+    // The link is offered to the user to open: only a web address qualifies.
+    if (!document.isObject() || !version.isString() || !isReleaseVersion(version.toString()) || !download.isString()
+        || !downloadURL.isValid()
+        || downloadURL.isRelative() || downloadURL.host().isEmpty()
+        || (downloadScheme != QLatin1String("https") && downloadScheme != QLatin1String("http"))) {
+        finish(kParseFailure);
+        return;
+    }
+    if (compareVersions(version.toString(), m_sources.runningVersion) > 0) {
+        const QJsonValue notes = manifest.value(QStringLiteral("release_notes"));
+        if (m_latestVersion != version.toString()) {
+            m_latestVersion = version.toString();
+            Q_EMIT latestVersionChanged();
         }
-        if (status.toInt() != 200) {
-            finish(QStringLiteral("Update server returned code ") + QString::number(status.toInt()));
-            return;
+        if (m_downloadURL != downloadURL) {
+            m_downloadURL = downloadURL;
+            Q_EMIT downloadURLChanged();
         }
-        // A 200 whose body broke off half-way is as unreadable as a bad one.
-        if (reply->error() != QNetworkReply::NoError) {
-            finish(kParseFailure);
-            return;
+        const QString releaseNotes = notes.isString() ? notes.toString() : QString();
+        if (m_releaseNotes != releaseNotes || m_releaseNotes.isNull() != releaseNotes.isNull()) {
+            m_releaseNotes = releaseNotes;
+            Q_EMIT releaseNotesChanged();
         }
-        const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());
-        const QJsonObject manifest = document.object();
-        const QJsonValue version = manifest.value(QStringLiteral("version"));
-        const QJsonValue download = manifest.value(QStringLiteral("download_url"));
-        const QUrl downloadURL(download.toString(), QUrl::StrictMode);
-        const QString downloadScheme = downloadURL.scheme().toLower();
-        // The link is offered to the user to open: only a web address qualifies.
-        if (!document.isObject() || !version.isString() || !download.isString() || !downloadURL.isValid()
-            || downloadURL.isRelative() || downloadURL.host().isEmpty()
-            || (downloadScheme != QLatin1String("https") && downloadScheme != QLatin1String("http"))) {
-            finish(kParseFailure);
-            return;
-        }
-        if (compareVersions(version.toString(), m_sources.runningVersion) > 0) {
-            const QJsonValue notes = manifest.value(QStringLiteral("release_notes"));
-            if (m_latestVersion != version.toString()) {
-                m_latestVersion = version.toString();
-                Q_EMIT latestVersionChanged();
-            }
-            if (m_downloadURL != downloadURL) {
-                m_downloadURL = downloadURL;
-                Q_EMIT downloadURLChanged();
-            }
-            const QString releaseNotes = notes.isString() ? notes.toString() : QString();
-            if (m_releaseNotes != releaseNotes || m_releaseNotes.isNull() != releaseNotes.isNull()) {
-                m_releaseNotes = releaseNotes;
-                Q_EMIT releaseNotesChanged();
-            }
-            if (!m_updateAvailable) {
-                m_updateAvailable = true;
-                Q_EMIT updateAvailableChanged();
-            }
-        } else if (m_updateAvailable) {
-            m_updateAvailable = false;
+        if (!m_updateAvailable) {
+            m_updateAvailable = true;
             Q_EMIT updateAvailableChanged();
         }
-        if (!m_hasChecked) {
-            m_hasChecked = true;
-            Q_EMIT hasCheckedChanged();
-        }
-        finish({});
-    });
+    } else if (m_updateAvailable) {
+        m_updateAvailable = false;
+        Q_EMIT updateAvailableChanged();
+    }
+    if (!m_hasChecked) {
+        m_hasChecked = true;
+        Q_EMIT hasCheckedChanged();
+    }
+    finish({});
 }
 
 void AutoUpdater::finish(const QString &error)
 {
-    if (!error.isEmpty())
+    if (!error.isEmpty()) {
+        // What an earlier check found is not shown beside the error as if it still held.
+        if (!m_latestVersion.isNull()) {
+            m_latestVersion = QString();
+            Q_EMIT latestVersionChanged();
+        }
+        if (!m_downloadURL.isEmpty()) {
+            m_downloadURL = QUrl();
+            Q_EMIT downloadURLChanged();
+        }
+        if (!m_releaseNotes.isNull()) {
+            m_releaseNotes = QString();
+            Q_EMIT releaseNotesChanged();
+        }
+        if (m_updateAvailable) {
+            m_updateAvailable = false;
+            Q_EMIT updateAvailableChanged();
+        }
         setErrorMessage(error);
+    }
     setIsChecking(false);
     Q_EMIT checkFinished();
 }

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QUrl>
 
+struct BoundedReply;
+
 struct UpdaterSources
 {
     QUrl server;             // scheme and host of the update endpoint; see AutoUpdater::serverFor
@@ -28,6 +30,8 @@ class AutoUpdater : public QObject
 
 public:
     static constexpr char kPath[] = "/api/quillmoor-version";
+    // A manifest is a few lines of JSON; anything larger is not one.
+    static constexpr qint64 kMaxManifestBytes = 64 * 1024;
 
     explicit AutoUpdater(UpdaterSources sources = {}, QObject *parent = nullptr);
     static AutoUpdater &shared();
@@ -65,6 +69,7 @@ Q_SIGNALS:
     void checkFinished();
 
 private:
+    void readManifest(const BoundedReply &reply);
     void finish(const QString &error);
     void setIsChecking(bool on);
     void setErrorMessage(const QString &text);

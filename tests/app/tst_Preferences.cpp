@@ -2,11 +2,14 @@
 #include "app/Preferences.h"
 #include "app/ThemeManager.h"
 #include "app/WorkspacePersona.h"
+#include "support/StdoutCapture.h"
 
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <limits>
 
 namespace {
 QStringList titles(const QList<SidebarEntry> &entries)
@@ -45,6 +48,51 @@ private Q_SLOTS:
         QCOMPARE(prefs.smartPauseEnabled(), false);
         QCOMPARE(prefs.baselineCpuUsage(), 0.0);
         QCOMPARE(prefs.baselineTemp(), 0.0);
+    }
+
+    // A settings file edited by hand: numbers out of range are brought into it, non-numbers
+    // and non-finite ones go back to their defaults, each said once, and the file is mended.
+    void storedNumbersAreSanitised()
+    {
+        {
+            QSettings raw(file, QSettings::IniFormat);
+            raw.setValue("cpuAlertThreshold", -5);
+            raw.setValue("baselineCpuUsage", "nan");
+            raw.setValue("baselineTemp", "inf");
+            raw.setValue("onboardingTourStep", 99);
+            raw.setValue("advancedMode", true);
+        }
+        StdoutCapture out;
+        Preferences prefs(settings());
+        const QByteArray said = out.text();
+        QCOMPARE(prefs.cpuAlertThreshold(), 50.0);
+        QCOMPARE(prefs.baselineCpuUsage(), 0.0);
+        QCOMPARE(prefs.baselineTemp(), 0.0);
+        QCOMPARE(prefs.onboardingTourStep(), 5);
+        QVERIFY(prefs.advancedMode());
+        QCOMPARE(said.count('\n'), 4);
+        QVERIFY2(said.contains("cpuAlertThreshold=-5 is out of range; using 50"), said.constData());
+        QVERIFY2(said.contains("baselineTemp=inf"), said.constData());
+        prefs.flush();
+        QSettings mended(file, QSettings::IniFormat);
+        QCOMPARE(mended.value("cpuAlertThreshold").toDouble(), 50.0);
+        QCOMPARE(mended.value("onboardingTourStep").toInt(), 5);
+
+        // A clean file says nothing.
+        StdoutCapture quiet;
+        Preferences again(settings());
+        QCOMPARE(quiet.text(), QByteArray());
+
+        // Written values are held to the same ranges; a NaN never reaches a baseline.
+        again.setCpuAlertThreshold(250);
+        QCOMPARE(again.cpuAlertThreshold(), 100.0);
+        again.setBaselineTemp(41.0);
+        again.setBaselineTemp(std::numeric_limits<double>::quiet_NaN());
+        again.setBaselineCpuUsage(std::numeric_limits<double>::infinity());
+        QCOMPARE(again.baselineTemp(), 41.0);
+        QCOMPARE(again.baselineCpuUsage(), 0.0);
+        again.setOnboardingTourStep(-3);
+        QCOMPARE(again.onboardingTourStep(), 0);
     }
 
     void writesPersistAndNotifyOnce()

@@ -1,8 +1,10 @@
 #include "localai/LocalAIService.h"
 #include "support/FakeHttpServer.h"
+#include "support/StreamingHttpServer.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -151,6 +153,42 @@ private Q_SLOTS:
         await([&](auto done) { service.ejectModel(QStringLiteral("deepseek-coder:6.7b"), done); });
         QCOMPARE(service.statusText(), QStringLiteral("Idle"));
         QCOMPARE(service.loadedModelSizes(), QList<qint64>{});
+    }
+
+    // Anyone on the machine may answer on Ollama's port while it is down: a listing of
+    // 64 MiB, one that never ends and one that trickles are all cut off within the
+    // listing's deadline, without holding the body in memory, and read as Offline.
+    void listingIsBoundedInSizeAndTime()
+    {
+        const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n";
+        StreamingHttpServer large({head + "Content-Length: 67108864\r\n\r\n", 64 << 20});
+        StreamingHttpServer endless({head + "\r\n", -1});
+        StreamingHttpServer trickle({head + "\r\n", -1, false, 100, 1});
+        struct Case
+        {
+            StreamingHttpServer *server;
+            QString reason;
+        };
+        for (const Case &c : {Case{&large, "Unreadable reply"}, Case{&endless, "Unreadable reply"},
+                              Case{&trickle, "Not answering"}}) {
+            LocalAIService service(liveSources(c.server->url()), LocalAIService::Polling::Manual);
+            service.setDemoMode(false);
+            QSignalSpy lines(&service, &LocalAIService::logged);
+            const qint64 before = residentBytes();
+            QElapsedTimer clock;
+            clock.start();
+            await([&](auto done) { service.updateModels(done); });
+            QVERIFY2(clock.elapsed() < LocalAIService::kListingTimeoutMs + 500, qPrintable(QString::number(clock.elapsed())));
+            QVERIFY(residentBytes() - before < 16 << 20);
+            QCOMPARE(service.statusText(), QStringLiteral("Offline"));
+            QCOMPARE(service.statusReason(), c.reason);
+            QVERIFY(c.server->sent() > 0);
+            if (c.server != &trickle) {
+                QVERIFY(c.server->sent() < 64 << 20);
+                QVERIFY(!lines.isEmpty());
+                QVERIFY(lines.last().at(0).toString().startsWith(QStringLiteral("Model listing refused: answer larger than")));
+            }
+        }
     }
 
     void liveListingStates()

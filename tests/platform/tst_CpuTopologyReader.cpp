@@ -20,6 +20,11 @@ private Q_SLOTS:
         QTest::newRow("empty") << QByteArray("\n") << QList<int>{};
         QTest::newRow("reversed") << QByteArray("3-1") << QList<int>{};
         QTest::newRow("garbage") << QByteArray("0-a") << QList<int>{};
+        // Numbers no kernel gives a CPU: refused, not counted up to (the count overflowed).
+        QTest::newRow("largest") << QByteArray("65535") << QList<int>{65535};
+        QTest::newRow("int max") << QByteArray("2147483647") << QList<int>{};
+        QTest::newRow("range to int max") << QByteArray("0-2147483647") << QList<int>{};
+        QTest::newRow("past int") << QByteArray("4294967296") << QList<int>{};
     }
     void parsesCpuLists()
     {

@@ -1,3 +1,4 @@
+#include "platform/PowerSupplyReader.h"
 #include "platform/RaplReader.h"
 #include "platform/VmStatReader.h"
 #include "support/FixtureTree.h"
@@ -9,6 +10,36 @@ class TestPowerAndPagingReaders : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // Figures at and past the edges of 64 bits are refused, not wrapped or negated into
+    // nonsense, and a charge far above full reads as full.
+    void powerSupplyFiguresAtTheEdges()
+    {
+        FixtureTree tree;
+        const QString bat = QStringLiteral("sys/class/power_supply/BAT0/");
+        tree.write(bat + "type", "Battery\n");
+        tree.write(bat + "power_now", "-9223372036854775808\n");
+        tree.write(bat + "voltage_now", "9223372036854775807\n");
+        tree.write(bat + "current_now", "-9223372036854775807\n");
+        tree.write(bat + "energy_now", "9223372036854775807\n");
+        tree.write(bat + "energy_full", "1\n");
+        tree.write(bat + "charge_now", "18446744073709551615\n");
+        const std::vector<PowerSupply> supplies = PowerSupplyReader(tree.root("sys")).read();
+        QCOMPARE(supplies.size(), size_t(1));
+        const PowerSupply &b = supplies.front();
+        QVERIFY(!b.powerNow);
+        QVERIFY(!b.chargeNow);
+        QCOMPARE(b.voltageNow, std::optional<std::int64_t>(INT64_MAX));
+        QCOMPARE(b.currentNow, std::optional<std::int64_t>(-INT64_MAX));
+        QCOMPARE(PowerSupplyReader::chargePercent(b), std::optional<std::int64_t>(100));
+
+        PowerSupply worn;
+        worn.energyNow = 50;
+        worn.energyFull = 200;
+        QCOMPARE(PowerSupplyReader::chargePercent(worn), std::optional<std::int64_t>(25));
+        worn.energyNow = -5;
+        QCOMPARE(PowerSupplyReader::chargePercent(worn), std::optional<std::int64_t>(0));
+    }
+
     void vmstatCounters()
     {
         const VmStat s = VmStatReader::parse("nr_free_pages 100\npgpgin 123456\npgpgout 7890\n"

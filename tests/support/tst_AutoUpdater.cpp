@@ -2,7 +2,9 @@
 #include "support/AutoUpdater.h"
 #include "support/FakeHttpServer.h"
 #include "support/StdoutCapture.h"
+#include "support/StreamingHttpServer.h"
 
+#include <QElapsedTimer>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -62,12 +64,17 @@ private Q_SLOTS:
         QTest::newRow("same") << "1.10.0" << json("{'version':'1.10.0','download_url':'https://q.example/d'}") << false << "";
         QTest::newRow("older") << "2.0.0" << json("{'version':'1.10.0','download_url':'https://q.example/d'}") << false << "";
         QTest::newRow("running a prefix") << "2.0" << json("{'version':'2.0.0','download_url':'https://q.example/d'}") << true << "";
-        QTest::newRow("no notes") << "1.0.0" << json("{'version':'1.1','download_url':'https://q.example/d','x':1}") << true << "";
-        QTest::newRow("notes a number") << "1.0.0" << json("{'version':'1.1','download_url':'https://q.example/d','release_notes':3}") << true << "";
-        QTest::newRow("url a number") << "1.0.0" << json("{'version':'9','download_url':7}") << false << parse;
-        QTest::newRow("no url") << "1.0.0" << json("{'version':'9'}") << false << parse;
-        QTest::newRow("relative url") << "1.0.0" << json("{'version':'9','download_url':'/d'}") << false << parse;
-        QTest::newRow("file url") << "1.0.0" << json("{'version':'9','download_url':'file:///etc/passwd'}") << false << parse;
+        QTest::newRow("no notes") << "1.0.0" << json("{'version':'1.1.0','download_url':'https://q.example/d','x':1}") << true << "";
+        QTest::newRow("notes a number") << "1.0.0" << json("{'version':'1.1.0','download_url':'https://q.example/d','release_notes':3}") << true << "";
+        // Only major.minor.patch in digits is a release: a NUL, a suffix or a sign is not.
+        QTest::newRow("version with NUL") << "1.0.0" << QByteArray("{\"version\":\"9.0.0\\u0000\",\"download_url\":\"https://q.example/d\"}") << false << parse;
+        QTest::newRow("version with suffix") << "1.0.0" << json("{'version':'9.0.0-rc1','download_url':'https://q.example/d'}") << false << parse;
+        QTest::newRow("version two parts") << "1.0.0" << json("{'version':'9.0','download_url':'https://q.example/d'}") << false << parse;
+        QTest::newRow("version signed") << "1.0.0" << json("{'version':'+9.0.0','download_url':'https://q.example/d'}") << false << parse;
+        QTest::newRow("url a number") << "1.0.0" << json("{'version':'9.0.0','download_url':7}") << false << parse;
+        QTest::newRow("no url") << "1.0.0" << json("{'version':'9.0.0'}") << false << parse;
+        QTest::newRow("relative url") << "1.0.0" << json("{'version':'9.0.0','download_url':'/d'}") << false << parse;
+        QTest::newRow("file url") << "1.0.0" << json("{'version':'9.0.0','download_url':'file:///etc/passwd'}") << false << parse;
         QTest::newRow("version a number") << "1.0.0" << json("{'version':9,'download_url':'https://q.example/d'}") << false << parse;
         QTest::newRow("an array") << "1.0.0" << json("[{'version':'9'}]") << false << parse;
         QTest::newRow("not JSON") << "1.0.0" << QByteArray("<html>portal</html>") << false << parse;
@@ -101,18 +108,24 @@ private Q_SLOTS:
     void reportsServerAndTransportFailures()
     {
         FakeHttpServer server;
-        server.reply(200, json("{'version':'9.0','download_url':'https://q.example/9'}"));
-        AutoUpdater updater(UpdaterSources{server.url(), QStringLiteral("1.0"), 300});
+        const QByteArray good = json("{'version':'9.0.0','download_url':'https://q.example/9','release_notes':'New.'}");
+        server.reply(200, good);
+        AutoUpdater updater(UpdaterSources{server.url(), QStringLiteral("1.0.0"), 300});
         check(updater);
         QVERIFY(updater.updateAvailable());
 
-        // Failures keep what the last good check found.
+        // A failed check does not leave the last one's release showing beside its error.
         for (int status : {404, 503}) {
             server.reply(status, "{}");
             check(updater);
             QCOMPARE(updater.errorMessage(), QStringLiteral("Update server returned code %1").arg(status));
+            QVERIFY(!updater.updateAvailable());
+            QVERIFY(updater.latestVersion().isNull());
+            QVERIFY(updater.downloadURL().isEmpty());
+            QVERIFY(updater.releaseNotes().isNull());
+            server.reply(200, good);
+            check(updater);
             QVERIFY(updater.updateAvailable());
-            QCOMPARE(updater.latestVersion(), QStringLiteral("9.0"));
         }
 
         server.reply(200, "{}");
@@ -121,19 +134,60 @@ private Q_SLOTS:
         check(updater);
         QCOMPARE(updater.errorMessage(), QStringLiteral("Update check failed. Please check your internet connection."));
         QVERIFY(out.text().startsWith("Auto-update check failed: "));
-        QVERIFY(updater.updateAvailable());
+        QVERIFY(!updater.updateAvailable());
 
         // The next good check clears the message.
         server.setDelay(0);
-        server.reply(200, json("{'version':'9.0','download_url':'https://q.example/9'}"));
+        server.reply(200, good);
         check(updater);
         QCOMPARE(updater.errorMessage(), QString());
+        QVERIFY(updater.updateAvailable());
+    }
+
+    // A reply that will not end, or grows past any manifest, is cut off by size or by the
+    // one deadline, which a trickle of bytes does not push back; a redirect to another host
+    // is refused, one on the same host followed.
+    void boundedAnswers()
+    {
+        const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n";
+        StreamingHttpServer endless({head, -1});
+        AutoUpdater big(UpdaterSources{endless.url(), QStringLiteral("1.0.0"), 3000});
+        QElapsedTimer clock;
+        clock.start();
+        check(big);
+        QCOMPARE(big.errorMessage(), QStringLiteral("Update information too large"));
+        QVERIFY(endless.sent() > AutoUpdater::kMaxManifestBytes);
+        QVERIFY(clock.elapsed() < 3000);
+
+        // One byte every 50 ms keeps the transfer alive but never finishes it in time.
+        StreamingHttpServer trickle({head, -1, false, 50, 1});
+        AutoUpdater waiting(UpdaterSources{trickle.url(), QStringLiteral("1.0.0"), 500});
+        clock.restart();
+        check(waiting);
+        QCOMPARE(waiting.errorMessage(), QStringLiteral("Update check failed. Please check your internet connection."));
+        QVERIFY(trickle.sent() > 0);
+        QVERIFY(clock.elapsed() < 2000);
+
+        StreamingHttpServer away({"HTTP/1.1 302 Found\r\nLocation: https://elsewhere.example/api/quillmoor-version\r\n"
+                                  "Content-Length: 0\r\n\r\n"});
+        AutoUpdater redirected(UpdaterSources{away.url(), QStringLiteral("1.0.0"), 3000});
+        check(redirected);
+        QCOMPARE(redirected.errorMessage(), QStringLiteral("Update server redirected to another host"));
+
+        FakeHttpServer target;
+        target.reply(200, json("{'version':'9.0.0','download_url':'https://q.example/9'}"));
+        StreamingHttpServer otherPort({"HTTP/1.1 301 Moved\r\nLocation: " + target.url().toString().toUtf8()
+                                       + "/api/quillmoor-version\r\nContent-Length: 0\r\n\r\n"});
+        AutoUpdater elsewhere(UpdaterSources{otherPort.url(), QStringLiteral("1.0.0"), 3000});
+        check(elsewhere);
+        QCOMPARE(elsewhere.errorMessage(), QStringLiteral("Update server redirected to another host"));
+        QVERIFY(target.requests().isEmpty());
     }
 
     void aSecondCallWhileCheckingSendsNothing()
     {
         FakeHttpServer server;
-        server.reply(200, json("{'version':'2','download_url':'https://q.example/2'}"));
+        server.reply(200, json("{'version':'2.0.0','download_url':'https://q.example/2'}"));
         server.setDelay(200);
         AutoUpdater updater(UpdaterSources{server.url(), QStringLiteral("1"), 5000});
         QSignalSpy finished(&updater, &AutoUpdater::checkFinished);
