@@ -4,6 +4,7 @@
 #include "localai/LocalAIService.h"
 #include "support/FakeHttpServer.h"
 #include "support/FixtureTree.h"
+#include "support/MetricsFixture.h"
 #include "telemetry/SystemStatsProvider.h"
 
 #include <QJsonArray>
@@ -58,10 +59,7 @@ class TestMetricsCollector : public QObject
     FixtureTree machine;
     MetricsSources fixtureSources() const
     {
-        MetricsSources s;
-        s.procRoot = machine.root("proc");
-        s.sysRoot = machine.root("sys");
-        s.homePath = machine.path("home");
+        MetricsSources s = fixtureMetricsSources(machine, QStringLiteral("home"));
         s.version = QStringLiteral("9.8.7");
         return s;
     }

@@ -5,6 +5,7 @@
 #include "localai/LocalAIService.h"
 #include "platform/HttpGetListener.h"
 #include "support/FixtureTree.h"
+#include "support/MetricsFixture.h"
 #include "support/HttpClient.h"
 #include "support/LoopbackPeers.h"
 #include "telemetry/SystemStatsProvider.h"
@@ -52,14 +53,7 @@ class TestMetricsEndpoint : public QObject
     Q_OBJECT
 
     FixtureTree machine;
-    MetricsSources fixture() const
-    {
-        MetricsSources s;
-        s.procRoot = machine.root("proc");
-        s.sysRoot = machine.root("sys");
-        s.homePath = machine.path();
-        return s;
-    }
+    MetricsSources fixture() const { return fixtureMetricsSources(machine); }
 
 private Q_SLOTS:
     void initTestCase()

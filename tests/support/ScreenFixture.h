@@ -16,6 +16,7 @@
 #include "presets/PresetManager.h"
 #include "processes/ProcessMonitor.h"
 #include "support/FixtureTree.h"
+#include "support/MetricsFixture.h"
 #include "telemetry/SystemStatsProvider.h"
 #include "ui/QmlServices.h"
 
@@ -115,10 +116,7 @@ public:
         });
         // The metrics endpoint over the fixture machine; it listens only when a test says so.
         set.metrics = QmlServices::Ref<MetricsEndpoint>([this] {
-            MetricsSources sources;
-            sources.procRoot = tree.root("proc");
-            sources.sysRoot = tree.root("sys");
-            sources.homePath = tree.path();
+            MetricsSources sources = fixtureMetricsSources(tree);
             sources.stats = stats.get();
             metrics = std::make_unique<MetricsEndpoint>(sources);
             return metrics.get();
