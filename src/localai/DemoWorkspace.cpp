@@ -13,7 +13,7 @@ void DemoWorkspace::listModels(const QList<LocalAIModel> &shown, Reply<Listing> 
 {
     const QDateTime now = m_now ? m_now() : QDateTime::currentDateTime();
     if (shown.isEmpty()) {
-        reply(Listing{OllamaStatus::Active, LocalAIModel::samples(now)});
+        reply(Listing{OllamaStatus::Active, LocalAIModel::samples(now), {}});
         return;
     }
     // Sample models unload themselves when their keep-alive runs out, as Ollama's do.
@@ -21,7 +21,7 @@ void DemoWorkspace::listModels(const QList<LocalAIModel> &shown, Reply<Listing> 
     for (const LocalAIModel &model : shown)
         if (!model.expiresAt || *model.expiresAt > now)
             kept.append(model);
-    reply(Listing{kept.isEmpty() ? OllamaStatus::Idle : OllamaStatus::Active, kept});
+    reply(Listing{kept.isEmpty() ? OllamaStatus::Idle : OllamaStatus::Active, kept, {}});
 }
 
 void DemoWorkspace::ejectModel(const QString &, Reply<After> reply)
@@ -70,11 +70,11 @@ QList<OrphanedCompanionInfo> DemoWorkspace::sampleCompanions()
 
 QList<LocalPortInfo> DemoWorkspace::samplePorts()
 {
-    return {LocalPortInfo{11434, QStringLiteral("ollama"), 90281},
-            LocalPortInfo{5432, QStringLiteral("postgres"), 8812},
-            LocalPortInfo{6379, QStringLiteral("redis-server"), 8815},
-            LocalPortInfo{3000, QStringLiteral("node (next-dev)"), 82918},
-            LocalPortInfo{8000, QStringLiteral("uvicorn (python)"), 82955}};
+    return {LocalPortInfo{11434, QStringLiteral("ollama"), 90281, {}},
+            LocalPortInfo{5432, QStringLiteral("postgres"), 8812, {}},
+            LocalPortInfo{6379, QStringLiteral("redis-server"), 8815, {}},
+            LocalPortInfo{3000, QStringLiteral("node (next-dev)"), 82918, {}},
+            LocalPortInfo{8000, QStringLiteral("uvicorn (python)"), 82955, {}}};
 }
 
 QList<ModelCacheFile> DemoWorkspace::sampleModelFiles()
