@@ -52,9 +52,8 @@ QString folderName(const std::string &path)
 }
 }
 
-MetricsCollector::MetricsCollector(MetricsSources sources, QObject *parent)
-    : QObject(parent)
-    , m_sources(std::move(sources))
+MetricsCollector::MetricsCollector(MetricsSources sources)
+    : m_sources(std::move(sources))
     , m_stats(m_sources.stats)
     , m_localAI(m_sources.localAI)
     , m_proxy(m_sources.proxy)
@@ -75,6 +74,8 @@ MetricsCollector::~MetricsCollector() = default;
 QList<MetricFamily> MetricsCollector::collect()
 {
     QList<MetricFamily> out;
+    // Each family is added once at most and filled through a reference: room for all of
+    // them up front keeps those references valid while later ones are added.
     out.reserve(MetricCatalog::all().size());
     addCpu(out);
     addMemory(out);
@@ -132,11 +133,9 @@ void MetricsCollector::addNetworkAndDisks(QList<MetricFamily> &out)
 {
     if (m_netReader.read(&m_interfaces)) {
         MetricFamily &received = family(out, "quillmoor_network_receive_bytes");
+        for (const InterfaceCounters &i : m_interfaces)
+            received.samples.append({{{QStringLiteral("device"), text(i.name)}}, static_cast<double>(i.received)});
         MetricFamily &sent = family(out, "quillmoor_network_transmit_bytes");
-        for (const InterfaceCounters &i : m_interfaces) {
-            const MetricLabels labels{{QStringLiteral("device"), text(i.name)}};
-            received.samples.append({labels, static_cast<double>(i.received)});
-        }
         for (const InterfaceCounters &i : m_interfaces)
             sent.samples.append({{{QStringLiteral("device"), text(i.name)}}, static_cast<double>(i.sent)});
     }

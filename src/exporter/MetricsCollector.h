@@ -8,7 +8,6 @@
 
 #include <QDateTime>
 #include <QList>
-#include <QObject>
 #include <QPointer>
 #include <QString>
 
@@ -40,13 +39,13 @@ struct MetricsSources
 // Only measured figures go in: an estimate the screens mark "≈", a sample row of the demo
 // switch, or a size before the first walk has finished is left out, never exported as if
 // it were measured.
-class MetricsCollector : public QObject
+class MetricsCollector
 {
-    Q_OBJECT
-
 public:
-    explicit MetricsCollector(MetricsSources sources, QObject *parent = nullptr);
-    ~MetricsCollector() override;
+    explicit MetricsCollector(MetricsSources sources);
+    ~MetricsCollector();
+    MetricsCollector(const MetricsCollector &) = delete;
+    MetricsCollector &operator=(const MetricsCollector &) = delete;
 
     QList<MetricFamily> collect();
 
