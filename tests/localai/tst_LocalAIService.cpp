@@ -179,7 +179,11 @@ private Q_SLOTS:
             clock.start();
             await([&](auto done) { service.updateModels(done); });
             QVERIFY2(clock.elapsed() < LocalAIService::kListingTimeoutMs + 500, qPrintable(QString::number(clock.elapsed())));
+#if !defined(__SANITIZE_ADDRESS__)
+            // AddressSanitizer holds freed memory back on purpose, so only a plain build
+            // can tell a body held whole from one read and dropped.
             QVERIFY(residentBytes() - before < 16 << 20);
+#endif
             QCOMPARE(service.statusText(), QStringLiteral("Offline"));
             QCOMPARE(service.statusReason(), c.reason);
             QVERIFY(c.server->sent() > 0);
