@@ -5,6 +5,7 @@
 //   bench_cache_walk [folder]    (default: a new folder under $TMPDIR or /tmp, removed after)
 
 #include "platform/FileTree.h"
+#include "platform/TreeRemover.h"
 
 #include <algorithm>
 #include <chrono>
@@ -127,7 +128,9 @@ int main(int argc, char **argv)
                 static_cast<unsigned long long>(expected), total == expected ? "" : "  MISMATCH");
 
     if (owned) {
-        FileTree::removeItem(root);
+        if (const TreeRemover::Base base(root); base.fd() >= 0)
+            TreeRemover::remove(base.fd(), {}, root);
+        ::rmdir(root.c_str());
         ::rmdir(root.substr(0, root.rfind('/')).c_str());
     }
     return total == expected ? 0 : 1;

@@ -7,6 +7,7 @@
 #include "WeightDeduplicator.h"
 #include "platform/DeletionGuard.h"
 #include "platform/FileTree.h"
+#include "platform/LocalPath.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -45,7 +46,7 @@ static_assert(kSizeSignals.size() == BuildCacheService::kCacheCount, "one signal
 
 constexpr double kBytesPerGB = 1024.0 * 1024.0 * 1024.0;
 
-std::string local(const QString &path) { return QFile::encodeName(path).toStdString(); }
+std::string local(const QString &path) { return LocalPath::local(path); }
 struct ModelFolderSizes
 {
     qint64 huggingFace = 0;
@@ -346,8 +347,7 @@ void BuildCacheService::purgeCache(const QString &path, Done done)
     // tools use, never a path handed in.
     deleteThenScan(
         [folder = huggingFace ? huggingFaceHubPath() : ollamaModelsPath(), home = m_sources.homePath] {
-            const QString refusal = CachePurger::emptyFolder(folder, DeletionGuard(home));
-            return refusal.isEmpty() ? QStringList{} : QStringList{refusal};
+            return CachePurger::emptyFolder(folder, DeletionGuard(home));
         },
         std::move(done));
 }
@@ -378,9 +378,9 @@ void BuildCacheService::purgeSDKVersion(const QString &path, Done done)
         return;
     }
     deleteThenScan(
-        [target = found.location] {
-            FileTree::removeItem(local(target));
-            return QStringList{};
+        // Judged again where it is deleted, so nothing in between can make the check stale.
+        [given, roots = sdkRoots(), home = m_sources.homePath] {
+            return CachePurger::removeItem(given, roots, DeletionGuard(home));
         },
         std::move(done));
 }

@@ -1,13 +1,15 @@
 #include "CachePurger.h"
 
-#include "platform/DeletionGuard.h"
-#include "platform/FileTree.h"
+#include "platform/LocalPath.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include <sys/stat.h>
 
 namespace {
-std::string local(const QString &path) { return QFile::encodeName(path).toStdString(); }
+bool isLink(const QString &path)
+{
+    struct stat st {};
+    return ::lstat(LocalPath::local(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
 }
 
 QString CachePurger::refusalLine(const QString &path, const QString &reason)
@@ -17,49 +19,54 @@ QString CachePurger::refusalLine(const QString &path, const QString &reason)
 
 QStringList CachePurger::purge(const QList<BuildCacheService::PurgeTarget> &targets, const DeletionGuard &guard)
 {
-    QStringList refusals;
-    for (const BuildCacheService::PurgeTarget &target : targets) {
-        const QString refusal = target.kind == BuildCacheService::PurgeKind::Contents ? emptyFolder(target.location, guard)
-                                                                                    : removeFolder(target.location, guard);
-        if (!refusal.isEmpty())
-            refusals.append(refusal);
-    }
-    return refusals;
+    QStringList lines;
+    for (const BuildCacheService::PurgeTarget &target : targets)
+        lines += target.kind == BuildCacheService::PurgeKind::Contents ? emptyFolder(target.location, guard)
+                                                                      : removeFolder(target.location, guard);
+    return lines;
 }
 
-QString CachePurger::emptyFolder(const QString &location, const DeletionGuard &guard)
+QStringList CachePurger::emptyFolder(const QString &location, const DeletionGuard &guard)
 {
-    const DeletionGuard::Verdict verdict = guard.contents(location);
-    if (verdict.kind == DeletionGuard::Verdict::Kind::Refused)
-        return refusalLine(location, verdict.reason);
-    if (!verdict.allowed())
-        return {};
-    const std::string root = local(verdict.location);
-    for (const FileTreeEntry &entry : FileTree::children(root))
-        FileTree::removeItem(root + '/' + entry.relativePath);
-    return {};
+    return carryOut(location, guard.contents(location), guard);
 }
 
-QString CachePurger::removeFolder(const QString &location, const DeletionGuard &guard)
+QStringList CachePurger::removeFolder(const QString &location, const DeletionGuard &guard)
 {
-    if (QFileInfo(location).isSymLink())
-        return emptyFolder(location, guard);
-    const DeletionGuard::Verdict verdict = guard.folder(location);
+    DeletionGuard::Verdict verdict = guard.folder(location);
+    // Deleting the link would free nothing and undo the user's set-up; emptying where it
+    // leads is refused for the same reason a linked folder's contents are.
+    if (verdict.allowed() && isLink(verdict.location))
+        verdict = guard.contents(location);
+    return carryOut(location, verdict, guard);
+}
+
+QStringList CachePurger::removeItem(const QString &path, const QList<BuildCacheService::SDKRoot> &roots,
+                                    const DeletionGuard &guard)
+{
+    return carryOut(path, guard.item(path, confinements(roots)), guard);
+}
+
+QStringList CachePurger::carryOut(const QString &path, const DeletionGuard::Verdict &verdict, const DeletionGuard &guard)
+{
     if (verdict.kind == DeletionGuard::Verdict::Kind::Refused)
-        return refusalLine(location, verdict.reason);
-    if (verdict.allowed())
-        FileTree::removeItem(local(verdict.location));
-    return {};
+        return {refusalLine(path, verdict.reason)};
+    return guard.remove(verdict).failures;
+}
+
+QList<DeletionGuard::Root> CachePurger::confinements(const QList<BuildCacheService::SDKRoot> &roots)
+{
+    QList<DeletionGuard::Root> out;
+    for (const BuildCacheService::SDKRoot &root : roots)
+        out.append(DeletionGuard::Root{root.location, root.versionDepth});
+    return out;
 }
 
 BuildCacheService::Confinement CachePurger::confine(const QString &path, const QList<BuildCacheService::SDKRoot> &roots,
                                                     const DeletionGuard &guard)
 {
     using Verdict = BuildCacheService::Confinement::Verdict;
-    QList<DeletionGuard::Root> confinements;
-    for (const BuildCacheService::SDKRoot &root : roots)
-        confinements.append(DeletionGuard::Root{root.location, root.versionDepth});
-    const DeletionGuard::Verdict verdict = guard.item(path, confinements);
+    const DeletionGuard::Verdict verdict = guard.item(path, confinements(roots));
     switch (verdict.kind) {
     case DeletionGuard::Verdict::Kind::Allowed:
         return {Verdict::Allowed, verdict.location, {}};

@@ -1,6 +1,7 @@
 #include "SDKRuntimeAuditor.h"
 
 #include "platform/FileTree.h"
+#include "platform/LocalPath.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,8 +9,8 @@
 #include <algorithm>
 
 namespace {
-std::string local(const QString &path) { return QFile::encodeName(path).toStdString(); }
-QString fromLocal(const std::string &path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+std::string local(const QString &path) { return LocalPath::local(path); }
+QString fromLocal(const std::string &path) { return LocalPath::decode(path); }
 }
 
 QList<SDKVersionInfo> SDKRuntimeAuditor::find(const QList<BuildCacheService::SDKRoot> &roots, const QDateTime &now)

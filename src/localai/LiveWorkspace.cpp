@@ -5,6 +5,7 @@
 #include "ModelManifest.h"
 #include "platform/CommandRunner.h"
 #include "platform/DeletionGuard.h"
+#include "platform/LocalPath.h"
 #include "platform/FileLinker.h"
 #include "platform/FileTree.h"
 #include "platform/ProcessControl.h"
@@ -197,7 +198,7 @@ QList<ModelCacheFile> LiveWorkspace::findModelFiles(const QStringList &ollamaBlo
 {
     QList<ModelCacheFile> files;
     const auto walk = [&files](const QString &root, qint64 threshold, const QString &type) {
-        const std::string base = QFile::encodeName(root).toStdString();
+        const std::string base = LocalPath::local(root);
         FileTree::walk(base, [&](const FileTreeEntry &entry) {
             if (entry.kind != FileTreeEntry::Kind::File || static_cast<qint64>(entry.size) <= threshold)
                 return;
@@ -205,7 +206,7 @@ QList<ModelCacheFile> LiveWorkspace::findModelFiles(const QStringList &ollamaBlo
             if (rel.front() == '.' || rel.find("/.") != std::string::npos)
                 return;   // hidden, or inside a hidden folder
             ModelCacheFile file;
-            file.path = QFile::decodeName(QByteArray::fromStdString(base + '/' + rel));
+            file.path = LocalPath::decode(base + '/' + rel);
             file.name = QFileInfo(file.path).fileName();
             file.size = static_cast<qint64>(entry.size);
             file.type = type;
@@ -249,7 +250,7 @@ std::optional<QString> LiveWorkspace::deletableLocation(const QString &path, con
 
 QString LiveWorkspace::loadedModelUsing(const QString &path, const QList<LocalAIModel> &loaded, const QStringList &ollamaBlobDirs)
 {
-    const auto local = [](const QString &p) { return QFile::encodeName(p).toStdString(); };
+    const auto local = [](const QString &p) { return LocalPath::local(p); };
     const std::string target = local(path);
     // The files to judge: the item itself, or everything in a folder that would go with it.
     QList<std::pair<QString, std::optional<FileIdentity>>> files{{QFileInfo(path).fileName(), FileLinker::identify(target)}};
@@ -297,19 +298,27 @@ void LiveWorkspace::deleteModelFile(const QString &path, const QList<LocalAIMode
     }
     // The check and the deletion run in one step on the worker, so no listing in between
     // can make the answer stale.
-    onWorker<QString>(
-        [target = verdict.location, loaded, dirs = m_setup.ollamaBlobDirs()] {
-            const QString user = loadedModelUsing(target, loaded, dirs);
-            if (user.isEmpty())
-                FileTree::removeItem(QFile::encodeName(target).toStdString());
-            return user;
+    struct Outcome
+    {
+        QString user;   // the loaded model the item belongs to: then nothing is deleted
+        QStringList failures;
+    };
+    onWorker<Outcome>(
+        [verdict, loaded, dirs = m_setup.ollamaBlobDirs(), home = m_setup.homePath] {
+            Outcome outcome;
+            outcome.user = loadedModelUsing(verdict.location, loaded, dirs);
+            if (outcome.user.isEmpty())
+                outcome.failures = DeletionGuard(home).remove(verdict).failures;
+            return outcome;
         },
-        [this, path, reply](QString user) {
-            if (user.isEmpty()) {
+        [this, path, reply](Outcome outcome) {
+            for (const QString &line : std::as_const(outcome.failures))
+                Q_EMIT logged(line);
+            if (outcome.user.isEmpty()) {
                 reply(After::Rescan);
                 return;
             }
-            Q_EMIT logged(QStringLiteral("Refused: %1 is in use by the loaded model %2").arg(QFileInfo(path).fileName(), user));
+            Q_EMIT logged(QStringLiteral("Refused: %1 is in use by the loaded model %2").arg(QFileInfo(path).fileName(), outcome.user));
             reply(After::Nothing);
         });
 }

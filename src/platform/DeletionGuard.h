@@ -2,11 +2,13 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
-// The one check made before anything is deleted. A path is resolved as the kernel would
-// resolve it (links and ".." in the folders on the way), its last component kept as it is,
-// so a link there is judged, and deleted, as the link itself. Whatever it resolves to, the
-// home folder and every folder above it are never deleted.
+// The one check made before anything is deleted, and the deletion itself. A path is judged
+// as the kernel would resolve it (links and ".." in the folders on the way), its last
+// component kept as it is, so a link there is judged, and deleted, as the link itself.
+// Whatever it resolves to, the home folder and every folder above it are never deleted.
+// Paths are LocalPath text: names that are not UTF-8 are judged and deleted like any other.
 class DeletionGuard
 {
 public:
@@ -32,6 +34,10 @@ public:
         Kind kind = Kind::Outside;
         QString location;
         QString reason;
+        // Where remove() starts from: the folder it opens once (as named, so a link there
+        // is seen), and the item's path below it ('/'-separated; empty: all it holds).
+        QString base;
+        QString below;
 
         bool allowed() const { return kind == Kind::Allowed; }
     };
@@ -47,10 +53,23 @@ public:
     // as the link itself.
     Verdict folder(const QString &path) const;
 
-    // A folder a setting names whose contents are to go while it stays: reached through
-    // links, since the contents of the folder it leads to are what would be deleted.
-    // Nothing when there is no such folder.
+    // A folder a setting names whose contents are to go while it stays. Refused when it is a
+    // link: the folder it leads to may hold more than the cache. Nothing when there is no
+    // such folder.
     Verdict contents(const QString &path) const;
+
+    struct Removal
+    {
+        bool complete = true;    // nothing that was to go is left
+        quint64 freed = 0;       // bytes of blocks given back
+        QStringList failures;    // one line per item left behind, for the caller's log
+    };
+
+    // Deletes what an allowed verdict names, through descriptors: the base folder is opened
+    // once, links on the way to it only when root or this user owns them, every folder below
+    // it is entered without following links, and items go relative to the folder holding
+    // them. A folder swapped for a link meanwhile stops the deletion there.
+    Removal remove(const Verdict &verdict) const;
 
     QString home() const { return m_home; }
 

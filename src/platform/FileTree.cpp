@@ -107,11 +107,13 @@ std::vector<FileTreeEntry> FileTree::children(const std::string &root)
     return out;
 }
 
-bool FileTree::removeEntry(const std::string &root, const FileTreeEntry &entry, std::uint64_t &freed)
+bool FileTree::removeEntry(int root, const FileTreeEntry &entry, std::uint64_t &freed, int *error)
 {
+    if (error)
+        *error = 0;
     if (entry.relativePath.empty() || entry.relativePath.front() == '/')
         return false;
-    int fd = openFolder(root);
+    int fd = ::openat(root, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;
 
@@ -150,20 +152,12 @@ bool FileTree::removeEntry(const std::string &root, const FileTreeEntry &entry, 
             // The last link of a file releases its blocks; an extra link releases nothing.
             if ((S_ISREG(st.st_mode) && st.st_nlink <= 1) || S_ISLNK(st.st_mode))
                 freed += allocatedBytes(st);
+        } else if (error && folder == (entry.kind == FileTreeEntry::Kind::Directory)) {
+            *error = errno;
         }
     }
     ::close(fd);
     return removed;
-}
-
-std::uint64_t FileTree::removeContents(const std::string &root)
-{
-    std::vector<FileTreeEntry> entries;
-    walk(root, [&](const FileTreeEntry &e) { entries.push_back(e); });
-    std::uint64_t freed = 0;
-    for (const FileTreeEntry &e : entries)
-        removeEntry(root, e, freed);
-    return freed;
 }
 
 namespace {
@@ -262,18 +256,6 @@ std::uint64_t FileTree::visibleSize(const std::string &root)
     return walk.finish();
 }
 
-bool FileTree::removeItem(const std::string &path)
-{
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
-        return false;
-    if (S_ISDIR(st.st_mode)) {
-        removeContents(path);
-        return ::rmdir(path.c_str()) == 0;
-    }
-    return ::unlink(path.c_str()) == 0;
-}
-
 std::string FileTree::resolveParent(const std::string &path)
 {
     if (path.empty() || path.front() != '/')
@@ -299,6 +281,12 @@ bool FileTree::isDirectory(const std::string &path)
 {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FileTree::isLink(const std::string &path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 std::int64_t FileTree::modifiedNanoseconds(const std::string &path)

@@ -21,9 +21,9 @@ struct FileTreeEntry
     unsigned links = 1;
 };
 
-// Folder walks and deletions that never follow a symbolic link and never leave the
-// folder's file system: a link inside a cache that points at the user's documents is
-// measured and removed as a link, and the documents stay where they are.
+// Folder walks that never follow a symbolic link and never leave the folder's file system:
+// a link inside a cache that points at the user's documents is measured as a link, and the
+// documents are not counted. Whole trees are deleted by TreeRemover.
 class FileTree
 {
 public:
@@ -36,13 +36,12 @@ public:
     // The entries directly inside `root`.
     static std::vector<FileTreeEntry> children(const std::string &root);
 
-    // Deletes one entry a walk reported, provided the path still leads to the same item,
-    // unmodified, without passing through a link. A folder goes only when it is empty by now. Adds the
-    // blocks released to `freed`. False when nothing was deleted.
-    static bool removeEntry(const std::string &root, const FileTreeEntry &entry, std::uint64_t &freed);
-
-    // Deletes everything beneath `root`, which itself stays. Returns the bytes released.
-    static std::uint64_t removeContents(const std::string &root);
+    // Deletes one entry a walk of the folder open as `root` reported, provided the path still
+    // leads to the same item, unmodified, without passing through a link. A folder goes only
+    // when it is empty by now. Adds the blocks released to `freed`. False when nothing was
+    // deleted; then `error` is the errno of a deletion that failed, or 0 when the item was
+    // gone or changed and so left alone.
+    static bool removeEntry(int root, const FileTreeEntry &entry, std::uint64_t &freed, int *error = nullptr);
 
     // Bytes on disk beneath `root` that a user sees, counted as deleting them would give
     // them back: the blocks allocated to files and folders (a sparse file costs what was
@@ -53,10 +52,6 @@ public:
     // `root` itself may be reached through a link. 0 when it is not a readable folder.
     static std::uint64_t visibleSize(const std::string &root);
 
-    // Deletes the item at `path`: a link or file is unlinked, a folder is emptied as
-    // removeContents does and then removed. False when the item is still there.
-    static bool removeItem(const std::string &path);
-
     // `path` made absolute with every folder on the way resolved (links, "." and ".."),
     // its last component kept as it is, so a link there is judged as the link itself.
     // Empty when a folder on the way does not exist, or the last component is "." or "..",
@@ -64,6 +59,8 @@ public:
     static std::string resolveParent(const std::string &path);
 
     static bool isDirectory(const std::string &path);
+    // True when `path` itself is a symbolic link.
+    static bool isLink(const std::string &path);
     // Modification time of `path` in nanoseconds since 1970, -1 when it does not exist.
     static std::int64_t modifiedNanoseconds(const std::string &path);
 };

@@ -1,6 +1,7 @@
 #include "HuggingFaceHub.h"
 
 #include "platform/DeletionGuard.h"
+#include "platform/LocalPath.h"
 #include "platform/FileTree.h"
 #include "platform/UserPaths.h"
 
@@ -38,10 +39,9 @@ HuggingFaceHub::HuggingFaceHub(QString homePath, Sinks sinks)
     });
     QObject::connect(&m_purgeWatcher, &QFutureWatcher<PurgeOutcome>::finished, &m_purgeWatcher, [this] {
         const PurgeOutcome outcome = m_purgeWatcher.result();
-        if (!outcome.refusal.isEmpty()) {
-            std::printf("Refusing to purge the Hugging Face hub %s: %s\n", qPrintable(outcome.hub), qPrintable(outcome.refusal));
-            std::fflush(stdout);
-        }
+        for (const QString &line : outcome.failures)
+            std::printf("%s\n", LocalPath::encode(line).constData());
+        std::fflush(stdout);
         m_sinceWalk.start();
         m_sinks.purged(toGB(outcome.freed), shown(toGB(outcome.remaining)));
     });
@@ -71,7 +71,7 @@ void HuggingFaceHub::refresh()
 {
     if (m_sizeWatcher.isRunning() || m_purgeWatcher.isRunning())
         return;
-    const std::string hub = QFile::encodeName(path()).toStdString();
+    const std::string hub = LocalPath::local(path());
     // Stamped at the start too, so a walk slower than a tick is not queued again.
     m_sinceWalk.start();
     m_walkGeneration = m_generation;
@@ -86,7 +86,7 @@ bool HuggingFaceHub::purge()
     m_purgeWatcher.setFuture(QtConcurrent::run([hub = path(), home = m_homePath] {
         PurgeOutcome outcome;
         outcome.hub = hub;
-        const std::string local = QFile::encodeName(hub).toStdString();
+        const std::string local = LocalPath::local(hub);
         // A hub variable naming the home folder, or a folder above it, must not empty it.
         const DeletionGuard::Verdict verdict = DeletionGuard(home).contents(hub);
         // What the purge gave back is how much less the hub measures afterwards, by the rule
@@ -94,9 +94,10 @@ bool HuggingFaceHub::purge()
         // the hub, gives nothing back, and "freed" matches the drop the user sees.
         const std::uint64_t before = verdict.allowed() ? measure(local) : 0;
         if (verdict.allowed())
-            FileTree::removeContents(QFile::encodeName(verdict.location).toStdString());
+            outcome.failures = DeletionGuard(home).remove(verdict).failures;
         else if (verdict.kind == DeletionGuard::Verdict::Kind::Refused)
-            outcome.refusal = verdict.reason;
+            outcome.failures.append(
+                QStringLiteral("Refusing to purge the Hugging Face hub %1: %2").arg(hub, verdict.reason));
         outcome.remaining = measure(local);
         outcome.freed = before > outcome.remaining ? before - outcome.remaining : 0;
         return outcome;

@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -59,6 +60,6 @@ private:
     QElapsedTimer m_sinceWalk;
     int m_generation = 0;       // bumped by each purge
     int m_walkGeneration = 0;   // the generation the running walk started in
-    struct PurgeOutcome { std::uint64_t freed = 0; std::uint64_t remaining = 0; QString hub; QString refusal; };
+    struct PurgeOutcome { std::uint64_t freed = 0; std::uint64_t remaining = 0; QString hub; QStringList failures; };
     QFutureWatcher<PurgeOutcome> m_purgeWatcher;
 };

@@ -1,8 +1,12 @@
 #include "JunkScanner.h"
 
 #include "platform/DeletionGuard.h"
+#include "platform/LocalPath.h"
+#include "platform/TreeRemover.h"
 
-#include <QFile>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <map>
 
@@ -68,6 +72,9 @@ JunkScan JunkScanner::scan() const
 
 void JunkScanner::scanWhole(const std::string &root, JunkScan &out) const
 {
+    // The sweep never empties the folder a link leads to, so it never counts one either.
+    if (FileTree::isLink(root))
+        return;
     FileTree::walk(root, [&](const FileTreeEntry &e) { out.items.push_back({root, e}); });
 }
 
@@ -117,11 +124,37 @@ void JunkScanner::scanCrash(JunkScan &out) const
 std::uint64_t JunkScanner::clean(const JunkScan &scan, const DeletionGuard &guard)
 {
     std::uint64_t freed = 0;
+    // Each folder is opened once, as TreeRemover opens a deletion's base: a Trash that is a
+    // link, or one reached through another account's link, is refused rather than emptied
+    // where it leads.
+    std::map<std::string, TreeRemover::Base> opened;
+    const auto baseFor = [&opened](const std::string &root) {
+        auto found = opened.find(root);
+        if (found == opened.end()) {
+            found = opened.emplace(root, TreeRemover::Base(root)).first;
+            if (found->second.fd() < 0)
+                say("Refusing to sweep " + root + ": " + found->second.error());
+        }
+        return found->second.fd();
+    };
     for (const JunkScan::Item &item : scan.items) {
-        const QString root = QFile::decodeName(QByteArray::fromStdString(item.root));
-        const QString path = QFile::decodeName(QByteArray::fromStdString(item.root + '/' + item.entry.relativePath));
-        if (guard.item(path, {DeletionGuard::Root{root}}).allowed())
-            FileTree::removeEntry(item.root, item.entry, freed);
+        const QString root = LocalPath::decode(item.root);
+        const QString path = LocalPath::decode(item.root + '/' + item.entry.relativePath);
+        if (!guard.item(path, {DeletionGuard::Root{root}}).allowed())
+            continue;
+        const int base = baseFor(item.root);
+        if (base < 0)
+            continue;
+        int error = 0;
+        // A folder whose contents stayed has said so through them.
+        if (!FileTree::removeEntry(base, item.entry, freed, &error) && error != 0 && error != ENOTEMPTY)
+            say("Could not delete " + item.root + '/' + item.entry.relativePath + ": " + std::strerror(error));
     }
     return freed;
+}
+
+void JunkScanner::say(const std::string &line)
+{
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
 }

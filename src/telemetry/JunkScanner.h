@@ -44,8 +44,8 @@ public:
     JunkScan scan() const;
 
     // Deletes exactly the items of `scan` that are still the same files and that `guard`
-    // allows inside their folders; anything created or replaced since is left. Returns the
-    // bytes released.
+    // allows inside their folders; anything created or replaced since is left. Each failure
+    // is printed as one line. Returns the bytes released.
     static std::uint64_t clean(const JunkScan &scan, const DeletionGuard &guard);
 
     const JunkRoots &roots() const { return m_roots; }
@@ -54,6 +54,7 @@ private:
     void scanWhole(const std::string &root, JunkScan &out) const;
     void scanTmp(JunkScan &out) const;
     void scanCrash(JunkScan &out) const;
+    static void say(const std::string &line);
 
     JunkRoots m_roots;
 };

@@ -1,6 +1,7 @@
 #include "MaintenanceActions.h"
 
 #include "platform/DeletionGuard.h"
+#include "platform/LocalPath.h"
 #include "platform/MemoryPurger.h"
 
 #include <QDir>
@@ -72,7 +73,7 @@ void MaintenanceActions::cleanJunk()
         return;
     const JunkScanner scanner(m_junkRoots);
     m_junkWatcher.setFuture(QtConcurrent::run([scanner, found = *m_lastJunkScan] {
-        const DeletionGuard guard(QFile::decodeName(QByteArray::fromStdString(scanner.roots().home)));
+        const DeletionGuard guard(LocalPath::decode(scanner.roots().home));
         const std::uint64_t freed = JunkScanner::clean(found, guard);
         return JunkOutcome{true, freed, scanner.scan()};
     }));

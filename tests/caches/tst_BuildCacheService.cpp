@@ -1,4 +1,5 @@
 #include "caches/BuildCacheService.h"
+#include "platform/LocalPath.h"
 #include "support/FixtureTree.h"
 
 #include <QEventLoop>
@@ -214,10 +215,15 @@ private Q_SLOTS:
         write(QStringLiteral(".cargo/git/checkouts/c"), 10);
         write(QStringLiteral(".cargo/bin/cargo"), 10);
         write(QStringLiteral(".local/share/Steam/steamapps/shadercache/730/a"), 10);
-        // A cache moved to another disk through a link: emptied there, the link kept.
+        // A cache folder that is a link: the folder it leads to holds more than the cache, so
+        // neither it nor the link goes, and the refusal is said.
         tree->write(QStringLiteral("otherdisk/pip/http/1"), QByteArray(10, 'p'));
+        tree->write(QStringLiteral("otherdisk/pip/thesis.tex"), "precious");
         tree->mkdir(QStringLiteral("home/.cache"));
         QVERIFY(QFile::link(tree->path(QStringLiteral("otherdisk/pip")), home(QStringLiteral(".cache/pip"))));
+        // Likewise a folder emptied in place, the Steam one.
+        tree->write(QStringLiteral("otherdisk/steam/730/a"), "s");
+        tree->mkdir(QStringLiteral("home/.local/share/Steam/steamapps"));
 
         auto caches = service();
         scan(*caches);
@@ -246,13 +252,26 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(home(QStringLiteral(".local/share/Steam/steamapps/shadercache"))).isDir());
         QVERIFY(!exists(home(QStringLiteral(".local/share/Steam/steamapps/shadercache/730"))));
 
-        QCOMPARE(caches->pipCacheSize(), onDisk({tree->path(QStringLiteral("otherdisk/pip/http/1")),
-                                                 tree->path(QStringLiteral("otherdisk/pip/http"))}));
+        const qint64 pipBefore = caches->pipCacheSize();
+        QVERIFY(pipBefore > 0);
+        QCOMPARE(logged.count(), 0);
         await([&](auto done) { caches->purge(Cache::Pip, done); });
         QVERIFY(QFileInfo(home(QStringLiteral(".cache/pip"))).isSymLink());
-        QVERIFY(QFileInfo(tree->path(QStringLiteral("otherdisk/pip"))).isDir());
-        QVERIFY(!exists(tree->path(QStringLiteral("otherdisk/pip/http"))));
-        QCOMPARE(caches->pipCacheSize(), 0);
+        QVERIFY(exists(tree->path(QStringLiteral("otherdisk/pip/http/1"))));
+        QVERIFY(exists(tree->path(QStringLiteral("otherdisk/pip/thesis.tex"))));
+        QCOMPARE(caches->pipCacheSize(), pipBefore);
+        QCOMPARE(logged.count(), 1);
+        QVERIFY2(logged.first().first().toString().contains(QStringLiteral("is a link to")),
+                 qPrintable(logged.first().first().toString()));
+
+        QDir(home(QStringLiteral(".local/share/Steam/steamapps/shadercache"))).removeRecursively();
+        QVERIFY(QFile::link(tree->path(QStringLiteral("otherdisk/steam")), home(QStringLiteral(".local/share/Steam/steamapps/shadercache"))));
+        await([&](auto done) { caches->purge(Cache::SteamShaders, done); });
+        QVERIFY(exists(tree->path(QStringLiteral("otherdisk/steam/730/a"))));
+        QCOMPARE(logged.count(), 2);
+        QVERIFY(QFile::remove(home(QStringLiteral(".cache/pip"))));
+        QVERIFY(QFile::remove(home(QStringLiteral(".local/share/Steam/steamapps/shadercache"))));
+        logged.clear();
 
         // Nothing there: every purge still completes, quietly.
         for (int i = 0; i < BuildCacheService::kCacheCount; ++i)
@@ -545,6 +564,28 @@ private Q_SLOTS:
         QVERIFY(!exists(home(QStringLiteral(".asdf/installs/golang/1.19"))));
         QVERIFY(QFileInfo(home(QStringLiteral("Documents/keep"))).isFile());
         QCOMPARE(caches->foundSDKVersions().size(), 3);
+
+        // A version folder whose name is not UTF-8 is measured and deleted like any other.
+        const QByteArray odd = LocalPath::encode(home(QStringLiteral(".nvm/versions/node"))) + "/v21-\xe9t\xe9";
+        QVERIFY(::mkdir(odd.constData(), 0755) == 0);
+        QVERIFY(::mkdir((odd + "/bin").constData(), 0755) == 0);
+        const int node = ::open((odd + "/bin/node").constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0755);
+        QVERIFY(node >= 0);
+        QCOMPARE(::write(node, QByteArray(5000, 'n').constData(), 5000), ssize_t(5000));
+        ::close(node);
+        scan(*caches);
+        QString listed;
+        for (const SDKVersionInfo &row : caches->foundSDKVersions())
+            if (row.version.startsWith(QLatin1String("v21")))
+                listed = row.path;
+        QCOMPARE(LocalPath::encode(listed), odd);
+        const auto found = std::find_if(caches->foundSDKVersions().cbegin(), caches->foundSDKVersions().cend(),
+                                        [&](const SDKVersionInfo &row) { return row.path == listed; });
+        QVERIFY(found->sizeBytes >= 5000);
+        await([&](auto done) { caches->purgeSDKVersion(listed, done); });
+        QCOMPARE(logged.count(), 0);
+        struct stat st {};
+        QCOMPARE(::lstat(odd.constData(), &st), -1);
     }
 
     void oneScanAtATimeAndCostBoundsTheNext()

@@ -1,5 +1,6 @@
 #include "caches/BuildCacheService.h"
 #include "localai/LocalAIService.h"
+#include "platform/LocalPath.h"
 #include "platform/SocketTableReader.h"
 #include "support/FixtureTree.h"
 #include "support/ProcNetTcp.h"
@@ -10,6 +11,9 @@
 #include <QTest>
 
 #include <tuple>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -370,6 +374,23 @@ private Q_SLOTS:
         QVERIFY(QFileInfo::exists(hub));
         QCOMPARE(service.cachedModelFiles().size(), 1);
         QCOMPARE(service.cachedModelFiles()[0].path, blobs + "/sha256-a");
+
+        // A file whose name is not UTF-8 is listed by a name that finds it again, and goes.
+        const QByteArray odd = LocalPath::encode(hub) + "/gguf-\xff\xfe.bin";
+        const int fd = ::open(odd.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::ftruncate(fd, 20'000'000), 0);
+        ::close(fd);
+        const QList<ModelCacheFile> found = LocalAIService::findModelFiles({blobs}, hub);
+        QCOMPARE(found.size(), 2);
+        const QString listed = found[1].path;
+        QCOMPARE(LocalPath::encode(listed), odd);
+        lines.clear();
+        await([&](auto done) { service.purgeModelCacheFile(listed, done); });
+        QCOMPARE(lines.count(), 0);
+        struct stat st {};
+        QCOMPARE(::lstat(odd.constData(), &st), -1);
+        QCOMPARE(service.cachedModelFiles().size(), 1);
     }
 
     // The model list and the cache figure read OLLAMA_MODELS by one rule, so they always

@@ -1,4 +1,5 @@
 #include "platform/FileTree.h"
+#include "platform/TreeRemover.h"
 #include "support/FixtureTree.h"
 
 #include <QProcess>
@@ -119,9 +120,11 @@ private Q_SLOTS:
         std::vector<FileTreeEntry> entries;
         FileTree::walk(tree->root(QString()), [&](const FileTreeEntry &e) { entries.push_back(e); });
         std::uint64_t freed = 0;
+        const TreeRemover::Base root(tree->root(QString()));
+        QVERIFY(root.fd() >= 0);
         for (const FileTreeEntry &e : entries)
             if (e.relativePath == "sparse" || e.relativePath == "kept2")
-                QVERIFY(FileTree::removeEntry(tree->root(QString()), e, freed));
+                QVERIFY(FileTree::removeEntry(root.fd(), e, freed));
         QCOMPARE(freed, sparseBlocks);
         QVERIFY(QFile::exists(tree->path(QStringLiteral("kept"))));
     }

@@ -165,6 +165,35 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(tree->path("home/.local/share/Trash/files")).isDir());
     }
 
+    // A Trash that is a link is neither counted nor emptied where it leads.
+    void aLinkedTrashIsLeftAlone()
+    {
+        tree->write("home/Documents/thesis.tex", QByteArray(3000, 'k'));
+        tree->write("home/.local/share/Trash/info/old.trashinfo", QByteArray(10, 'i'));
+        QVERIFY(QFile::link(tree->path("home/Documents"), tree->path("home/.local/share/Trash/files")));
+        JunkRoots roots;
+        roots.home = tree->root("home");
+        roots.tmp.clear();
+        roots.crash.clear();
+        roots.uid = ::getuid();
+        const JunkScan scan = JunkScanner(roots).scan();
+        QCOMPARE(scan.items.size(), size_t(1));
+        QCOMPARE(scan.items.front().entry.relativePath, std::string("old.trashinfo"));
+
+        // A scan made before the folder became a link is refused by the sweep, and said so.
+        QVERIFY(QFile::remove(tree->path("home/.local/share/Trash/files")));
+        tree->write("home/.local/share/Trash/files/thesis.tex", QByteArray(3000, 'k'));
+        const JunkScan before = JunkScanner(roots).scan();
+        QCOMPARE(before.items.size(), size_t(2));
+        QVERIFY(QDir(tree->path("home/.local/share/Trash/files")).removeRecursively());
+        QVERIFY(QFile::link(tree->path("home/Documents"), tree->path("home/.local/share/Trash/files")));
+        StdoutCapture out;
+        JunkScanner::clean(before, DeletionGuard(tree->path("home")));
+        QVERIFY(QFile::exists(tree->path("home/Documents/thesis.tex")));
+        QVERIFY(!QFile::exists(tree->path("home/.local/share/Trash/info/old.trashinfo")));
+        QVERIFY2(out.text().contains("Refusing to sweep " + tree->root("home/.local/share/Trash/files") + ": "), qPrintable(out.text()));
+    }
+
     void otherUsersFilesAreNotJunk()
     {
         if (::geteuid() != 0)
@@ -378,7 +407,9 @@ private Q_SLOTS:
     void aHubAtOrAboveHomeIsNotEmptied()
     {
         tree->write("home/Documents/keep.txt", QByteArray(4096, 'k'));
-        for (const QString &hub : {tree->path("home"), tree->path("")}) {
+        // A hub that is a link may lead to more than the hub.
+        QVERIFY(QFile::link(tree->path("home/Documents"), tree->path("home/hub-link")));
+        for (const QString &hub : {tree->path("home"), tree->path(""), tree->path("home/hub-link")}) {
             qputenv("HF_HUB_CACHE", hub.toUtf8());
             SystemStatsProvider stats(*prefs, sources(), SystemStatsProvider::Polling::Manual);
             QSignalSpy purged(&stats, &SystemStatsProvider::huggingFaceCachePurged);
