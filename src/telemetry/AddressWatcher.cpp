@@ -1,14 +1,16 @@
 #include "AddressWatcher.h"
 
+#include "platform/BoundedHttpGet.h"
+
 #include <QHostAddress>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QNetworkRequest>
 
 namespace {
 constexpr qint64 kRefreshMs = 60000;
 constexpr qint64 kRetryMs = 10000;
 constexpr int kTimeoutMs = 10000;
+constexpr qint64 kMaxReplyBytes = 4096;
 }
 
 AddressWatcher::AddressWatcher(std::string procRoot, AddressList addresses, QUrl publicUrl, Sinks sinks)
@@ -19,12 +21,9 @@ AddressWatcher::AddressWatcher(std::string procRoot, AddressList addresses, QUrl
 {
 }
 
-AddressWatcher::~AddressWatcher()
-{
-    // A fetch still out must not report into a watcher half torn down.
-    if (m_reply)
-        QObject::disconnect(m_reply, nullptr, m_network.get(), nullptr);
-}
+// A fetch still out reports to the network manager, which goes first: the watcher half
+// torn down hears nothing.
+AddressWatcher::~AddressWatcher() = default;
 
 QString AddressWatcher::pickLocal(const std::vector<InterfaceAddress> &addresses, const std::string &defaultInterface)
 {
@@ -53,7 +52,7 @@ void AddressWatcher::poll()
     else if (m_reader.changed())
         m_sinks.localAddress(pickLocal(InterfaceAddressReader::enumerate(), m_reader.defaultRouteInterface()));
 
-    if (m_publicUrl.isEmpty() || m_reply)
+    if (m_publicUrl.isEmpty() || m_fetching)
         return;
     if (!m_sinceFetch.isValid() || m_sinceFetch.elapsed() >= (m_havePublic ? kRefreshMs : kRetryMs))
         fetchPublic();
@@ -61,21 +60,22 @@ void AddressWatcher::poll()
 
 void AddressWatcher::fetchPublic()
 {
-    if (m_publicUrl.isEmpty() || m_reply)
+    if (m_publicUrl.isEmpty() || m_fetching)
         return;
     if (!m_network)
         m_network = std::make_unique<QNetworkAccessManager>();
     m_sinceFetch.start();
-    QNetworkRequest request(m_publicUrl);
-    request.setTransferTimeout(kTimeoutMs);
-    m_reply = m_network->get(request);
-    QObject::connect(m_reply, &QNetworkReply::finished, m_network.get(), [this, reply = m_reply] {
-        reply->deleteLater();
-        m_reply = nullptr;
-        const QString body = QString::fromUtf8(reply->readAll()).trimmed();
-        // A captive portal answers with a page of its own; only an address is shown.
-        const bool ok = reply->error() == QNetworkReply::NoError && !QHostAddress(body).isNull();
-        m_havePublic = m_havePublic || ok;
-        m_sinks.publicFetched(ok, ok ? body : QString());
-    });
+    m_fetching = true;
+    // An address is a few dozen bytes; a reply that keeps coming is not one, and one
+    // deadline covers the whole exchange however slowly bytes trickle in.
+    BoundedHttpGet::get(*m_network, QNetworkRequest(m_publicUrl), {kMaxReplyBytes, kTimeoutMs}, m_network.get(),
+                        [this](const BoundedReply &reply) {
+                            m_fetching = false;
+                            const QString body = QString::fromUtf8(reply.body).trimmed();
+                            // A captive portal answers with a page of its own; only an address is shown.
+                            const bool ok = reply.outcome == BoundedReply::Answered && reply.complete
+                                && reply.status == 200 && !QHostAddress(body).isNull();
+                            m_havePublic = m_havePublic || ok;
+                            m_sinks.publicFetched(ok, ok ? body : QString());
+                        });
 }

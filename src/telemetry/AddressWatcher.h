@@ -12,7 +12,6 @@
 #include <vector>
 
 class QNetworkAccessManager;
-class QNetworkReply;
 
 // The machine's addresses: the local one, re-read when the kernel announces a change, and
 // the public one, fetched from an address echo at a slow pace.
@@ -50,7 +49,7 @@ private:
     QUrl m_publicUrl;
     Sinks m_sinks;
     std::unique_ptr<QNetworkAccessManager> m_network;   // made on the first fetch
-    QNetworkReply *m_reply = nullptr;
+    bool m_fetching = false;
     QElapsedTimer m_sinceFetch;
     bool m_havePublic = false;
 };

@@ -5,6 +5,7 @@
 #include "support/FixtureTree.h"
 #include "support/ProcNetTcp.h"
 #include "support/StdoutCapture.h"
+#include "support/StreamingHttpServer.h"
 #include "telemetry/PingService.h"
 #include "telemetry/SystemStatsProvider.h"
 
@@ -335,6 +336,19 @@ private Q_SLOTS:
         stats->fetchPublicIP();
         QVERIFY(fetched.wait(5000));
         QCOMPARE(stats->publicIP(), QStringLiteral("2001:db8::42"));
+
+        // A reply that never ends is cut at a few kilobytes, not read for ever.
+        StreamingHttpServer endless({"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n", -1});
+        auto flooded = makeProvider(endless.url());
+        QSignalSpy floodedFetched(flooded.get(), &SystemStatsProvider::publicIPFetched);
+        flooded->fetchPublicIP();
+        QVERIFY(floodedFetched.wait(5000));
+        QCOMPARE(floodedFetched.last().first().toBool(), false);
+        QVERIFY(endless.sent() > 4096);
+        QTest::qWait(100);
+        const qint64 sentWhenCut = endless.sent();
+        QTest::qWait(200);
+        QVERIFY(endless.sent() - sentWhenCut < 1024 * 1024);   // the transfer stopped
 
         // Without an address service nothing is fetched.
         auto offline = makeProvider();
