@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <set>
 
 namespace {
 using Kind = FileTreeEntry::Kind;
@@ -137,18 +138,25 @@ std::uint64_t JunkScanner::clean(const JunkScan &scan, const DeletionGuard &guar
         }
         return found->second.fd();
     };
+    // Folders that keep something the scan listed: their own deletion fails as a matter of course.
+    std::set<std::string> keeping;
+    const auto parentOf = [](const JunkScan::Item &item) {
+        const size_t slash = item.entry.relativePath.rfind('/');
+        return slash == std::string::npos ? item.root : item.root + '/' + item.entry.relativePath.substr(0, slash);
+    };
     for (const JunkScan::Item &item : scan.items) {
         const QString root = LocalPath::decode(item.root);
         const QString path = LocalPath::decode(item.root + '/' + item.entry.relativePath);
-        if (!guard.item(path, {DeletionGuard::Root{root}}).allowed())
-            continue;
-        const int base = baseFor(item.root);
-        if (base < 0)
-            continue;
+        const int base = guard.item(path, {DeletionGuard::Root{root}}).allowed() ? baseFor(item.root) : -1;
         int error = 0;
-        // A folder whose contents stayed has said so through them.
-        if (!FileTree::removeEntry(base, item.entry, freed, &error) && error != 0 && error != ENOTEMPTY)
-            say("Could not delete " + item.root + '/' + item.entry.relativePath + ": " + std::strerror(error));
+        if (base >= 0 && FileTree::removeEntry(base, item.entry, freed, &error))
+            continue;
+        keeping.insert(parentOf(item));
+        const std::string shown = item.root + '/' + item.entry.relativePath;
+        if (error == ENOTEMPTY && !keeping.contains(shown))
+            say("Left " + shown + ": it holds items the scan did not list");
+        else if (error != 0 && error != ENOTEMPTY)
+            say("Could not delete " + shown + ": " + std::strerror(error));
     }
     return freed;
 }

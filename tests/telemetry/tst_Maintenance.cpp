@@ -153,14 +153,20 @@ private Q_SLOTS:
         tree->write("home/.local/share/Trash/files/later.bin", QByteArray(10, 'l'));
         tree->write("home/.cache/thumbnails/normal/a.png", QByteArray(200, 'T'));
         setModified(tree->path("home/.cache/thumbnails/normal/a.png"), QDateTime::currentSecsSinceEpoch() + 5);
+        tree->write("tmp/olddir/new", QByteArray(10, 'n'));
+        StdoutCapture out;
         const quint64 freed = JunkScanner::clean(scan, DeletionGuard(tree->path("home")));
+        // A folder left because of what was added to it says so; one left because a file the
+        // scan found changed does not add a line of its own.
+        QCOMPARE(out.text().trimmed(), QByteArray::fromStdString("Left " + tree->root("tmp/olddir") + ": it holds items the scan did not list"));
         QCOMPARE(freed, scan.bytes - thumbnail);
         QVERIFY(QFile::exists(tree->path("home/Documents/keep.txt")));
         QVERIFY(QFile::exists(tree->path("home/.local/share/Trash/files/later.bin")));
         QVERIFY(QFile::exists(tree->path("home/.cache/thumbnails/normal/a.png")));
         QVERIFY(QFile::exists(tree->path("tmp/fresh.log")));
         QVERIFY(QFile::exists(tree->path("tmp/mixed/old")));
-        QVERIFY(!QFile::exists(tree->path("tmp/olddir")));
+        QVERIFY(!QFile::exists(tree->path("tmp/olddir/a")));
+        QVERIFY(QFile::exists(tree->path("tmp/olddir/new")));
         QVERIFY(!QFile::exists(tree->path("home/.local/share/Trash/files/dir")));
         QVERIFY(QFileInfo(tree->path("home/.local/share/Trash/files")).isDir());
     }
