@@ -100,48 +100,19 @@ bool receiveDump(int fd, unsigned stateMask, std::initializer_list<int> families
         return false;
     const size_t before = out.size();
     alignas(nlmsghdr) char buffer[32768];
-    char address[INET6_ADDRSTRLEN];
     for (;;) {
         ssize_t length = ::recv(fd, buffer, sizeof buffer, 0);
         if (length < 0 && errno == EINTR)
             continue;
-        if (length <= 0) {
+        const auto part = length <= 0 ? SocketTableReader::DumpPart::Failed
+                                      : SocketTableReader::parseDiagnostics(buffer, static_cast<size_t>(length),
+                                                                            stateMask, families, out);
+        if (part == SocketTableReader::DumpPart::More)
+            continue;
+        ::close(fd);
+        if (part == SocketTableReader::DumpPart::Failed)
             out.resize(before);
-            ::close(fd);
-            return false;
-        }
-        for (auto *h = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(h, length); h = NLMSG_NEXT(h, length)) {
-            if (h->nlmsg_type == NLMSG_DONE) {
-                ::close(fd);
-                return true;
-            }
-            if (h->nlmsg_type == NLMSG_ERROR) {
-                out.resize(before);
-                ::close(fd);
-                return false;
-            }
-            // Answers carry the type of their request.
-            if ((h->nlmsg_type != SOCK_DIAG_BY_FAMILY && h->nlmsg_type != TCPDIAG_GETSOCK)
-                || h->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
-                continue;
-            const auto *diag = static_cast<const inet_diag_msg *>(NLMSG_DATA(h));
-            const int family = diag->idiag_family;
-            if (std::find(families.begin(), families.end(), family) == families.end()
-                || !wanted(stateMask, diag->idiag_state))
-                continue;
-            SocketEntry entry;
-            entry.ipv6 = family == AF_INET6;
-            entry.state = diag->idiag_state;
-            entry.uid = diag->idiag_uid;
-            entry.inode = diag->idiag_inode;
-            entry.localPort = ntohs(diag->id.idiag_sport);
-            entry.remotePort = ntohs(diag->id.idiag_dport);
-            if (::inet_ntop(family, diag->id.idiag_src, address, sizeof address))
-                entry.localAddress = address;
-            if (::inet_ntop(family, diag->id.idiag_dst, address, sizeof address))
-                entry.remoteAddress = address;
-            out.push_back(std::move(entry));
-        }
+        return part == SocketTableReader::DumpPart::Done;
     }
 }
 
@@ -156,6 +127,43 @@ bool isPidName(const char *name, int &pid)
 SocketTableReader::SocketTableReader(std::string procRoot)
     : m_root(std::move(procRoot))
 {
+}
+
+SocketTableReader::DumpPart SocketTableReader::parseDiagnostics(const void *datagram, std::size_t length,
+                                                                unsigned stateMask, std::initializer_list<int> families,
+                                                                std::vector<SocketEntry> &out)
+{
+    // A datagram never comes near INT_MAX bytes; the macros below count in int.
+    int left = static_cast<int>(std::min<std::size_t>(length, 1u << 30));
+    char address[INET6_ADDRSTRLEN];
+    for (auto *h = static_cast<const nlmsghdr *>(datagram); NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
+        if (h->nlmsg_type == NLMSG_DONE)
+            return DumpPart::Done;
+        if (h->nlmsg_type == NLMSG_ERROR)
+            return DumpPart::Failed;
+        // Answers carry the type of their request.
+        if ((h->nlmsg_type != SOCK_DIAG_BY_FAMILY && h->nlmsg_type != TCPDIAG_GETSOCK)
+            || h->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
+            continue;
+        const auto *diag = static_cast<const inet_diag_msg *>(NLMSG_DATA(h));
+        const int family = diag->idiag_family;
+        if (std::find(families.begin(), families.end(), family) == families.end()
+            || !wanted(stateMask, diag->idiag_state))
+            continue;
+        SocketEntry entry;
+        entry.ipv6 = family == AF_INET6;
+        entry.state = diag->idiag_state;
+        entry.uid = diag->idiag_uid;
+        entry.inode = diag->idiag_inode;
+        entry.localPort = ntohs(diag->id.idiag_sport);
+        entry.remotePort = ntohs(diag->id.idiag_dport);
+        if (::inet_ntop(family, diag->id.idiag_src, address, sizeof address))
+            entry.localAddress = address;
+        if (::inet_ntop(family, diag->id.idiag_dst, address, sizeof address))
+            entry.remoteAddress = address;
+        out.push_back(std::move(entry));
+    }
+    return DumpPart::More;
 }
 
 std::vector<SocketEntry> SocketTableReader::parse(std::string_view text, bool ipv6)

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,6 +64,13 @@ public:
     // The same from this machine's kernel over netlink alone; false when it refuses.
     // `combined` asks for both families at once, falling back to one request each.
     static bool readTcpDiagnostics(unsigned stateMask, std::vector<SocketEntry> &out, bool combined = true);
+
+    // One datagram of a sock_diag dump's answer (its bytes aligned as an nlmsghdr): the
+    // sockets of `families` in the states of `stateMask` are appended to `out`. More until
+    // the kernel's closing message, Failed on an error message.
+    enum class DumpPart { More, Done, Failed };
+    static DumpPart parseDiagnostics(const void *datagram, std::size_t length, unsigned stateMask,
+                                     std::initializer_list<int> families, std::vector<SocketEntry> &out);
 
     // The lines of one table; the header and malformed lines are skipped.
     static std::vector<SocketEntry> parse(std::string_view text, bool ipv6);

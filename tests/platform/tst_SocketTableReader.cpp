@@ -7,6 +7,12 @@
 #include <QTest>
 
 #include <algorithm>
+#include <cstring>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <tuple>
 
 namespace {
@@ -27,6 +33,38 @@ std::vector<Row> ours(const std::vector<SocketEntry> &entries, const QList<int> 
     std::sort(rows.begin(), rows.end());
     return rows;
 }
+
+// Appends one netlink message to a datagram being built, padded as the kernel pads it.
+void appendMessage(std::vector<char> &datagram, std::uint16_t type, const void *payload, std::size_t size,
+                   std::size_t claimed = 0)
+{
+    nlmsghdr header {};
+    header.nlmsg_len = static_cast<std::uint32_t>(claimed ? claimed : NLMSG_LENGTH(size));
+    header.nlmsg_type = type;
+    const std::size_t at = datagram.size();
+    datagram.resize(at + NLMSG_ALIGN(NLMSG_LENGTH(size)));
+    std::memcpy(datagram.data() + at, &header, sizeof header);
+    if (size)
+        std::memcpy(datagram.data() + at + NLMSG_HDRLEN, payload, size);
+}
+
+inet_diag_msg diagnostic(int family, int state, std::uint16_t localPort, std::uint32_t inode)
+{
+    inet_diag_msg msg {};
+    msg.idiag_family = static_cast<std::uint8_t>(family);
+    msg.idiag_state = static_cast<std::uint8_t>(state);
+    msg.idiag_uid = 1000;
+    msg.idiag_inode = inode;
+    msg.id.idiag_sport = htons(localPort);
+    msg.id.idiag_dport = htons(443);
+    if (family == AF_INET) {
+        msg.id.idiag_src[0] = htonl(0x7F000001);
+        msg.id.idiag_dst[0] = htonl(0x0A000002);
+    } else {
+        msg.id.idiag_src[3] = htonl(1);   // ::1
+    }
+    return msg;
+}
 }
 
 class TestSocketTableReader : public QObject
@@ -34,6 +72,57 @@ class TestSocketTableReader : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // The dump's datagrams as recv() gives them: entries of the families and states asked
+    // for are kept, the closing message ends the dump, an error message fails it, and a
+    // message whose length runs past the datagram is not read.
+    void diagnosticsDatagrams()
+    {
+        std::vector<char> first;
+        const inet_diag_msg listener = diagnostic(AF_INET, SocketEntry::kListen, 8080, 11);
+        const inet_diag_msg established = diagnostic(AF_INET6, SocketEntry::kEstablished, 40000, 12);
+        const inet_diag_msg udpLike = diagnostic(AF_UNIX, SocketEntry::kListen, 1, 13);
+        appendMessage(first, SOCK_DIAG_BY_FAMILY, &listener, sizeof listener);
+        appendMessage(first, SOCK_DIAG_BY_FAMILY, &established, sizeof established);
+        appendMessage(first, SOCK_DIAG_BY_FAMILY, &udpLike, sizeof udpLike);
+        std::vector<SocketEntry> out;
+        QCOMPARE(SocketTableReader::parseDiagnostics(first.data(), first.size(), SocketTableReader::kAllStates,
+                                                     {AF_INET, AF_INET6}, out),
+                 SocketTableReader::DumpPart::More);
+        QCOMPARE(out.size(), size_t(2));
+        QVERIFY(row(out[0]) == Row(false, "127.0.0.1", 8080, "10.0.0.2", 443, SocketEntry::kListen, 1000u, 11u));
+        QVERIFY(row(out[1]) == Row(true, "::1", 40000, "::", 443, SocketEntry::kEstablished, 1000u, 12u));
+
+        out.clear();
+        QCOMPARE(SocketTableReader::parseDiagnostics(first.data(), first.size(), 1u << SocketEntry::kListen,
+                                                     {AF_INET6}, out),
+                 SocketTableReader::DumpPart::More);
+        QVERIFY(out.empty());
+
+        std::vector<char> last;
+        appendMessage(last, SOCK_DIAG_BY_FAMILY, &listener, sizeof listener);
+        appendMessage(last, NLMSG_DONE, nullptr, 0);
+        out.clear();
+        QCOMPARE(SocketTableReader::parseDiagnostics(last.data(), last.size(), SocketTableReader::kAllStates,
+                                                     {AF_INET}, out),
+                 SocketTableReader::DumpPart::Done);
+        QCOMPARE(out.size(), size_t(1));
+
+        std::vector<char> refused;
+        const int error = -EPERM;
+        appendMessage(refused, NLMSG_ERROR, &error, sizeof error);
+        QCOMPARE(SocketTableReader::parseDiagnostics(refused.data(), refused.size(), SocketTableReader::kAllStates,
+                                                     {AF_INET}, out),
+                 SocketTableReader::DumpPart::Failed);
+
+        std::vector<char> overlong;
+        appendMessage(overlong, SOCK_DIAG_BY_FAMILY, &listener, sizeof listener, NLMSG_LENGTH(sizeof listener) + 64);
+        out.clear();
+        QCOMPARE(SocketTableReader::parseDiagnostics(overlong.data(), overlong.size(), SocketTableReader::kAllStates,
+                                                     {AF_INET}, out),
+                 SocketTableReader::DumpPart::More);
+        QVERIFY(out.empty());
+    }
+
     // The kernel's socket diagnostics and its text tables describe the same sockets field
     // for field, and the state filter keeps exactly the states asked for.
     void diagnosticsAgreeWithTheTables()
