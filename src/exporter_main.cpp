@@ -7,6 +7,7 @@
 #include "exporter/MetricsEndpoint.h"
 #include "exporter/MetricsFormatter.h"
 #include "localai/LocalAIService.h"
+#include "platform/QuitSignals.h"
 #include "platform/StdoutDiversion.h"
 #include "telemetry/SystemStatsProvider.h"
 
@@ -144,5 +145,9 @@ int main(int argc, char **argv)
     QObject::connect(&caches, &QTimer::timeout, engine.caches.get(), [&] { engine.caches->scanCaches(); });
     caches.start(kCachesIntervalMs);
     engine.caches->scanCaches();
+    // `systemctl --user stop` sends SIGTERM: the listener closes and a cache walk in
+    // progress is waited for, and the unit ends with status 0 instead of by a signal.
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, &QCoreApplication::quit);
     return app.exec();
 }

@@ -1,4 +1,5 @@
 #include "app/QuillmoorApp.h"
+#include "platform/QuitSignals.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -41,6 +42,9 @@ int main(int argc, char **argv)
     options.addOption(page);
     options.process(app);
 
+    // A logout or `kill` ends the app as its Quit does, settings written.
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, &QCoreApplication::quit);
     QuillmoorApp quillmoor;
     quillmoor.launch(options.value(page));
     return app.exec();

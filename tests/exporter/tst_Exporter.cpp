@@ -210,6 +210,36 @@ private Q_SLOTS:
                 QTest::qWait(500);
         }
         QVERIFY2(rated, "no rate of loopback traffic within 30 s");
+
+        // `systemctl --user stop` sends SIGTERM: the exporter ends as a clean exit.
+        exporter.terminate();
+        QVERIFY(exporter.waitForFinished(10000));
+        QCOMPARE(exporter.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(exporter.exitCode(), 0);
+    }
+
+    // A logout sends the app SIGTERM too; it quits as its own Quit does.
+    void appEndsCleanlyWhenTerminated()
+    {
+        QProcessEnvironment env = exporterEnvironment(home.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // The app asks an address service for the public address: in a network namespace of
+        // its own nothing it sends leaves the machine. unshare execs the app in its own place,
+        // so the signal reaches the app itself.
+        QProcess probe;
+        probe.start(QStringLiteral("unshare"), {"-rn", "true"});
+        if (!probe.waitForFinished(5000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
+            QSKIP("no network namespace can be made here (unshare -rn)");
+        QProcess app;
+        app.setProcessEnvironment(env);
+        app.start(QStringLiteral("unshare"), {"-rn", "--", QStringLiteral(QUILLMOOR_APP_PATH)});
+        QVERIFY(app.waitForStarted(10000));
+        QTest::qWait(2000);
+        QCOMPARE(app.state(), QProcess::Running);
+        app.terminate();
+        QVERIFY(app.waitForFinished(20000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
     }
 
     void appWithoutADesktopSaysWhatToUse()
