@@ -120,6 +120,24 @@ void AutoUpdater::checkForUpdates()
                         [this](const BoundedReply &reply) { readManifest(reply); });
 }
 
+std::optional<UpdateManifest> AutoUpdater::parseManifest(const QByteArray &body)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    const QJsonObject manifest = document.object();
+    const QJsonValue version = manifest.value(QStringLiteral("version"));
+    const QJsonValue download = manifest.value(QStringLiteral("download_url"));
+    const QUrl downloadURL(download.toString(), QUrl::StrictMode);
+    const QString downloadScheme = downloadURL.scheme().toLower();
+    // The link is offered to the user to open: only a web address qualifies.
+    if (!document.isObject() || !version.isString() || !isReleaseVersion(version.toString()) || !download.isString()
+        || !downloadURL.isValid()
+        || downloadURL.isRelative() || downloadURL.host().isEmpty()
+        || (downloadScheme != QLatin1String("https") && downloadScheme != QLatin1String("http")))
+        return std::nullopt;
+    const QJsonValue notes = manifest.value(QStringLiteral("release_notes"));
+    return UpdateManifest {version.toString(), downloadURL, notes.isString() ? notes.toString() : QString()};
+}
+
 void AutoUpdater::readManifest(const BoundedReply &reply)
 {
     switch (reply.outcome) {
@@ -147,31 +165,21 @@ void AutoUpdater::readManifest(const BoundedReply &reply)
         finish(kParseFailure);
         return;
     }
-    const QJsonDocument document = QJsonDocument::fromJson(reply.body);
-    const QJsonObject manifest = document.object();
-    const QJsonValue version = manifest.value(QStringLiteral("version"));
-    const QJsonValue download = manifest.value(QStringLiteral("download_url"));
-    const QUrl downloadURL(download.toString(), QUrl::StrictMode);
-    const QString downloadScheme = downloadURL.scheme().toLower();
-    // The link is offered to the user to open: only a web address qualifies.
-    if (!document.isObject() || !version.isString() || !isReleaseVersion(version.toString()) || !download.isString()
-        || !downloadURL.isValid()
-        || downloadURL.isRelative() || downloadURL.host().isEmpty()
-        || (downloadScheme != QLatin1String("https") && downloadScheme != QLatin1String("http"))) {
+    const std::optional<UpdateManifest> manifest = parseManifest(reply.body);
+    if (!manifest) {
         finish(kParseFailure);
         return;
     }
-    if (compareVersions(version.toString(), m_sources.runningVersion) > 0) {
-        const QJsonValue notes = manifest.value(QStringLiteral("release_notes"));
-        if (m_latestVersion != version.toString()) {
-            m_latestVersion = version.toString();
+    if (compareVersions(manifest->version, m_sources.runningVersion) > 0) {
+        if (m_latestVersion != manifest->version) {
+            m_latestVersion = manifest->version;
             Q_EMIT latestVersionChanged();
         }
-        if (m_downloadURL != downloadURL) {
-            m_downloadURL = downloadURL;
+        if (m_downloadURL != manifest->downloadURL) {
+            m_downloadURL = manifest->downloadURL;
             Q_EMIT downloadURLChanged();
         }
-        const QString releaseNotes = notes.isString() ? notes.toString() : QString();
+        const QString &releaseNotes = manifest->releaseNotes;
         if (m_releaseNotes != releaseNotes || m_releaseNotes.isNull() != releaseNotes.isNull()) {
             m_releaseNotes = releaseNotes;
             Q_EMIT releaseNotesChanged();

@@ -6,7 +6,17 @@
 #include <QString>
 #include <QUrl>
 
+#include <optional>
+
 struct BoundedReply;
+
+// What the update host's manifest says of its newest release.
+struct UpdateManifest
+{
+    QString version;        // major.minor.patch
+    QUrl downloadURL;       // an absolute http(s) address
+    QString releaseNotes;   // null when the manifest has none
+};
 
 struct UpdaterSources
 {
@@ -43,6 +53,9 @@ public:
     // Digit runs compare by value, other characters by code; a prefix orders first.
     // Negative, zero or positive, as `a` orders before, with or after `b`.
     static int compareVersions(const QString &a, const QString &b);
+    // A manifest body: a JSON object with a release "version", an http(s) "download_url"
+    // and optional "release_notes". Null when it is not one.
+    static std::optional<UpdateManifest> parseManifest(const QByteArray &body);
 
     // One check; a call while one is running returns at once.
     Q_INVOKABLE void checkForUpdates();

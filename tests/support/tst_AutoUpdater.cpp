@@ -96,6 +96,8 @@ private Q_SLOTS:
         QCOMPARE(updater.updateAvailable(), available);
         QCOMPARE(updater.errorMessage(), error);
         QCOMPARE(updater.hasChecked(), error.isEmpty());
+        // The parser alone takes exactly the manifests the check takes.
+        QCOMPARE(AutoUpdater::parseManifest(body).has_value(), error.isEmpty());
         if (available) {
             QCOMPARE(updater.downloadURL(), QUrl(QStringLiteral("https://q.example/d")));
             QVERIFY(!updater.latestVersion().isEmpty());
