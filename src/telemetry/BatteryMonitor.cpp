@@ -1,6 +1,19 @@
 #include "BatteryMonitor.h"
 
 #include <cmath>
+#include <limits>
+
+namespace {
+// Minutes the stored energy (or charge) lasts at the present drain. Figures that give more
+// minutes than a qint64 holds are a damaged reading, and a double that large cannot be
+// converted at all: the time is then not known, 0.
+qint64 minutesLeft(std::int64_t stored, std::int64_t drain)
+{
+    const double minutes = static_cast<double>(stored) / std::abs(static_cast<double>(drain)) * 60.0;
+    constexpr double limit = static_cast<double>(std::numeric_limits<qint64>::max());   // 2^63
+    return minutes > -limit && minutes < limit ? static_cast<qint64>(minutes) : 0;
+}
+}
 
 std::optional<BatteryInfo> BatteryMonitor::infoFrom(const std::vector<PowerSupply> &supplies)
 {
@@ -26,9 +39,9 @@ std::optional<BatteryInfo> BatteryMonitor::infoFrom(const std::vector<PowerSuppl
 
     if (battery->status == "Discharging") {
         if (battery->energyNow && battery->powerNow && *battery->powerNow != 0)
-            info.timeToEmpty = static_cast<qint64>(static_cast<double>(*battery->energyNow) / std::abs(static_cast<double>(*battery->powerNow)) * 60.0);
+            info.timeToEmpty = minutesLeft(*battery->energyNow, *battery->powerNow);
         else if (battery->chargeNow && battery->currentNow && *battery->currentNow != 0)
-            info.timeToEmpty = static_cast<qint64>(static_cast<double>(*battery->chargeNow) / std::abs(static_cast<double>(*battery->currentNow)) * 60.0);
+            info.timeToEmpty = minutesLeft(*battery->chargeNow, *battery->currentNow);
     }
 
     if (battery->powerNow)

@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <limits>
 #include <memory>
 
 Q_DECLARE_METATYPE(BatteryInfo)
@@ -376,6 +377,19 @@ private Q_SLOTS:
         charge.currentNow = -1'500'000;
         QTest::newRow("charge ratio, volts times amps, USB-C offline")
             << QList<PowerSupply>{adapter("USB_C", false), charge} << true << BatteryInfo{75, false, 120, 18.0, true};
+
+        // Energy at int64's top over a drain of 1 µW is some 5.5e20 minutes, past what the
+        // time holds: not a time at all.
+        PowerSupply garbled = battery("Discharging");
+        garbled.energyNow = std::numeric_limits<std::int64_t>::max();
+        garbled.powerNow = 1;
+        QTest::newRow("minutes past int64 are not known")
+            << QList<PowerSupply>{garbled} << true << BatteryInfo{0, false, 0, 1e-6, true};
+        PowerSupply garbledCharge = battery("Discharging");
+        garbledCharge.chargeNow = std::numeric_limits<std::int64_t>::min();
+        garbledCharge.currentNow = -1;
+        QTest::newRow("negative minutes past int64 are not known")
+            << QList<PowerSupply>{garbledCharge} << true << BatteryInfo{0, false, 0, 0, true};
 
         PowerSupply emptyFull = battery("Full");
         emptyFull.chargeNow = 10;
