@@ -7,7 +7,7 @@
 namespace {
 LocalPortInfo portRow(int port, const char *name, int pid)
 {
-    return LocalPortInfo{port, QString::fromUtf8(name), pid};
+    return LocalPortInfo{port, QString::fromUtf8(name), pid, QStringLiteral("127.0.0.1")};
 }
 }
 
