@@ -28,7 +28,7 @@ int main(int argc, char **argv)
     QApplication::setOrganizationName(QStringLiteral("Quillmoor"));
     QApplication::setApplicationName(QStringLiteral("Quillmoor"));
     QApplication::setApplicationVersion(QStringLiteral(QUILLMOOR_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("quillmoor"));
+    QApplication::setDesktopFileName(QStringLiteral("io.github.quillmoor.Quillmoor"));
     // A tray app keeps running with its windows closed, unless there is no tray to come
     // back from: then closing the dashboard ends it.
     QApplication::setQuitOnLastWindowClosed(!QSystemTrayIcon::isSystemTrayAvailable());
