@@ -278,7 +278,10 @@ QString LiveWorkspace::loadedModelUsing(const QString &path, const QList<LocalAI
         for (const auto &[name, identity] : std::as_const(files)) {
             if (name.startsWith(QLatin1String("sha256-")) && digests.contains(ModelManifest::normalDigest(name)))
                 return model.name;
-            if (identity && std::any_of(blobs.begin(), blobs.end(), [&](const FileIdentity &b) { return b.sameFile(*identity); }))
+            // Named explicitly: clang before 16 cannot capture a structured binding.
+            if (identity && std::any_of(blobs.begin(), blobs.end(), [&, &identity = identity](const FileIdentity &b) {
+                    return b.sameFile(*identity);
+                }))
                 return model.name;
         }
     }
