@@ -20,6 +20,7 @@ ProxyRelay::ProxyRelay(RelayTarget target, QObject *parent)
     , m_scratch(RelayDirection::kChunkMax)
     , m_sweep(this)
     , m_resume(this)
+    , m_countFlush(this)
 {
     m_silence.span = std::chrono::milliseconds(m_target.silentClientMs);
     m_connect.span = std::chrono::milliseconds(m_target.connectTimeoutMs);
@@ -28,7 +29,11 @@ ProxyRelay::ProxyRelay(RelayTarget target, QObject *parent)
         listener.relay = this;
     m_loop.setAfterRound([this] { afterRound(); });
     m_sweep.setSingleShot(true);
+    // A coarse timer may fire up to 5 % late: a silent client's 10 s would become 10.5.
+    m_sweep.setTimerType(Qt::PreciseTimer);
     connect(&m_sweep, &QTimer::timeout, this, &ProxyRelay::sweep);
+    m_countFlush.setSingleShot(true);
+    connect(&m_countFlush, &QTimer::timeout, this, &ProxyRelay::flushCount);
     m_resume.setSingleShot(true);
     connect(&m_resume, &QTimer::timeout, this, &ProxyRelay::resumeAccepting);
     m_spare = LoopbackSocket::reserveDescriptor();
@@ -227,9 +232,21 @@ void ProxyRelay::afterRound()
     for (RelayedConnection *connection : m_finished)
         delete connection;
     m_finished.clear();
-    if (m_newRequests > 0 || m_routed) {
-        Q_EMIT counted(m_newRequests, m_model, m_routed);
-        m_newRequests = 0;
-        m_routed = false;
-    }
+    if ((m_newRequests == 0 && !m_routed) || m_countFlush.isActive())
+        return;
+    const auto since = std::chrono::steady_clock::now() - m_lastCounted;
+    if (since >= std::chrono::milliseconds(kCountIntervalMs))
+        flushCount();
+    else
+        m_countFlush.start(int(kCountIntervalMs - std::chrono::duration_cast<std::chrono::milliseconds>(since).count()));
+}
+
+void ProxyRelay::flushCount()
+{
+    if (m_newRequests == 0 && !m_routed)
+        return;
+    m_lastCounted = std::chrono::steady_clock::now();
+    Q_EMIT counted(m_newRequests, m_model, m_routed);
+    m_newRequests = 0;
+    m_routed = false;
 }

@@ -90,6 +90,13 @@ private:
     int m_spare = -1;          // given up to refuse a client when the table is full
     bool m_paused = false;
     int m_refused = 0;   // clients turned away since accepting last went normally
+    // Counts reach the GUI thread at most every kCountIntervalMs: one queued signal per
+    // request woke that thread thousands of times a second under load, on a machine whose
+    // cores the relayed client and server need.
+    static constexpr int kCountIntervalMs = 50;
+    QTimer m_countFlush;
+    std::chrono::steady_clock::time_point m_lastCounted;
+    void flushCount();
     int m_newRequests = 0;
     QString m_model;
     bool m_routed = false;
