@@ -3,9 +3,11 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPointer>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -162,6 +164,40 @@ private Q_SLOTS:
         QTRY_COMPARE(proxy.requestCount(), 7);
         QTRY_COMPARE(proxy.lastRoutedModel(), QStringLiteral("epsilon:70b"));
         QCOMPARE(upstream.accepted(), 1);   // all of it on the one upstream connection
+        client.disconnectFromHost();
+        QTRY_COMPARE(proxy.openConnections(), 0);
+    }
+
+    // Counts reach the GUI thread in batches, at most one every 50 ms however fast the
+    // requests come, and none is lost.
+    void countsArriveInBatches()
+    {
+        constexpr int kRequests = 300;
+        const QByteArray listing = "GET /api/tags HTTP/1.1\r\nHost: localhost\r\n\r\n";
+        const QByteArray tagsReply = jsonReply(R"({"models":[]})");
+        QList<std::pair<QByteArray, QByteArray>> exchanges;
+        for (int i = 0; i < kRequests; ++i)
+            exchanges.append({listing, tagsReply});
+        ScriptedServer upstream(keptAlive(exchanges));
+        RelayTarget target;
+        target.port = upstream.port();
+        LocalAPIProxyService proxy(target);
+        QVERIFY(startOn(proxy));
+        QSignalSpy changes(&proxy, &LocalAPIProxyService::requestCountChanged);
+
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, proxy.listeningPort());
+        QVERIFY(client.waitForConnected(2000));
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < kRequests; ++i) {
+            client.write(listing);
+            QVERIFY(readExactly(client, tagsReply.size()) == tagsReply);
+        }
+        QTRY_COMPARE(proxy.requestCount(), kRequests);
+        const qint64 elapsed = clock.elapsed();
+        QVERIFY2(changes.count() <= elapsed / 50 + 2,
+                 qPrintable(QStringLiteral("%1 signals in %2 ms").arg(changes.count()).arg(elapsed)));
         client.disconnectFromHost();
         QTRY_COMPARE(proxy.openConnections(), 0);
     }
