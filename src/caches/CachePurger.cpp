@@ -1,16 +1,7 @@
 #include "CachePurger.h"
 
+#include "platform/FileTree.h"
 #include "platform/LocalPath.h"
-
-#include <sys/stat.h>
-
-namespace {
-bool isLink(const QString &path)
-{
-    struct stat st {};
-    return ::lstat(LocalPath::local(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-}
 
 QString CachePurger::refusalLine(const QString &path, const QString &reason)
 {
@@ -36,7 +27,7 @@ QStringList CachePurger::removeFolder(const QString &location, const DeletionGua
     DeletionGuard::Verdict verdict = guard.folder(location);
     // Deleting the link would free nothing and undo the user's set-up; emptying where it
     // leads is refused for the same reason a linked folder's contents are.
-    if (verdict.allowed() && isLink(verdict.location))
+    if (verdict.allowed() && FileTree::isLink(LocalPath::local(verdict.location)))
         verdict = guard.contents(location);
     return carryOut(location, verdict, guard);
 }

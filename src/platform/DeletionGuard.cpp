@@ -28,17 +28,8 @@ QString canonical(const QString &path)
     return ::realpath(local(path).c_str(), resolved) ? fromLocal(resolved) : QString();
 }
 
-bool isLink(const QString &path)
-{
-    struct stat st {};
-    return ::lstat(local(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
-bool isFolder(const QString &path)
-{
-    struct stat st {};
-    return ::stat(local(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool isLink(const QString &path) { return FileTree::isLink(local(path)); }
+bool isFolder(const QString &path) { return FileTree::isDirectory(local(path)); }
 
 QString below(const QString &location, const QString &folder)
 {
