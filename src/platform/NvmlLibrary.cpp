@@ -2,11 +2,31 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 constexpr int kSuccess = 0;
 constexpr int kTemperatureGpu = 0;
 // NVML_DEVICE_NAME_V2_BUFFER_SIZE: the longest name NVML writes, its NUL included.
 constexpr unsigned kNameBufferSize = 96;
+constexpr int kNotSupported = 3;       // NVML_ERROR_NOT_SUPPORTED
+constexpr int kInsufficientSize = 7;   // NVML_ERROR_INSUFFICIENT_SIZE
+// NVML_VALUE_NOT_AVAILABLE in usedGpuMemory: the driver does not know, not "all of it".
+constexpr unsigned long long kNotAvailable = ~0ull;
+
+// nvmlProcessInfo_v1_t, and the layout the _v2 and _v3 calls fill (the v3 struct kept the
+// v2 fields; only the symbol changed, with MIG's instance numbers filled in).
+struct ProcessInfoV1 { unsigned pid; unsigned long long usedGpuMemory; };
+struct ProcessInfoV2 { unsigned pid; unsigned long long usedGpuMemory; unsigned gpuInstanceId; unsigned computeInstanceId; };
+
+// A first guess that holds a desktop's usual handful of contexts, so most reads are one
+// call; beyond it, each refusal says how many there were and the next try leaves room for
+// a few more, since processes may start between the calls.
+constexpr unsigned kFirstGuess = 16;
+constexpr unsigned kSlack = 8;
+// Bounded: a machine starting processes faster than we can ask would otherwise keep us here.
+constexpr int kAttempts = 4;
 
 template <typename F>
 F symbol(void *handle, const char *name)
@@ -31,6 +51,20 @@ NvmlLibrary::NvmlLibrary(std::string library)
     m_memory = symbol<GetMemory>(m_handle, "nvmlDeviceGetMemoryInfo");
     m_name = symbol<GetName>(m_handle, "nvmlDeviceGetName");
     m_coreCount = symbol<GetCoreCount>(m_handle, "nvmlDeviceGetNumGpuCores");
+    // The newest generation the driver exports, asked the same for both lists, since the
+    // version decides the layout of what they fill.
+    for (const auto &[version, suffix] : {std::pair{3, "_v3"}, std::pair{2, "_v2"}, std::pair{1, ""}}) {
+        const auto compute = symbol<GetProcesses>(
+            m_handle, (std::string("nvmlDeviceGetComputeRunningProcesses") + suffix).c_str());
+        const auto graphics = symbol<GetProcesses>(
+            m_handle, (std::string("nvmlDeviceGetGraphicsRunningProcesses") + suffix).c_str());
+        if (compute || graphics) {
+            m_computeProcesses = compute;
+            m_graphicsProcesses = graphics;
+            m_processVersion = version;
+            break;
+        }
+    }
     if (!init || !count || !handle || init() != kSuccess) {
         m_shutdown = nullptr;
         return;
@@ -88,4 +122,83 @@ std::optional<unsigned> NvmlLibrary::coreCount() const
     if (!m_device || !m_coreCount || m_coreCount(m_device, &cores) != kSuccess || cores == 0)
         return std::nullopt;
     return cores;
+}
+
+int NvmlLibrary::appendProcesses(GetProcesses call, std::vector<NvmlProcessMemory> &out) const
+{
+    const size_t stride = m_processVersion == 1 ? sizeof(ProcessInfoV1) : sizeof(ProcessInfoV2);
+    std::vector<unsigned char> buffer;
+    unsigned capacity = kFirstGuess;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        buffer.assign(size_t(capacity) * stride, 0);
+        unsigned count = capacity;
+        const int result = call(m_device, &count, buffer.data());
+        if (result == kInsufficientSize) {
+            capacity = count + kSlack;
+            continue;
+        }
+        if (result != kSuccess)
+            return result;
+        count = std::min(count, capacity);
+        for (unsigned i = 0; i < count; ++i) {
+            // Copied out rather than cast: the buffer is bytes, and v1's stride differs.
+            unsigned pid = 0;
+            unsigned long long used = 0;
+            if (m_processVersion == 1) {
+                ProcessInfoV1 info;
+                std::memcpy(&info, buffer.data() + i * stride, sizeof info);
+                pid = info.pid;
+                used = info.usedGpuMemory;
+            } else {
+                ProcessInfoV2 info;
+                std::memcpy(&info, buffer.data() + i * stride, sizeof info);
+                pid = info.pid;
+                used = info.usedGpuMemory;
+            }
+            NvmlProcessMemory process;
+            process.pid = pid;
+            if (used != kNotAvailable)
+                process.usedBytes = used;
+            out.push_back(process);
+        }
+        return kSuccess;
+    }
+    return kInsufficientSize;
+}
+
+std::optional<std::vector<NvmlProcessMemory>> NvmlLibrary::processes() const
+{
+    if (!m_device || m_processVersion == 0)
+        return std::nullopt;
+    // A list the board does not keep (graphics on a compute-only card) is left out; one
+    // that failed, or kept growing past our retries, leaves the answer unknown rather
+    // than short.
+    std::vector<NvmlProcessMemory> listed;
+    bool any = false;
+    for (GetProcesses call : {m_computeProcesses, m_graphicsProcesses}) {
+        if (!call)
+            continue;
+        const int result = appendProcesses(call, listed);
+        if (result == kSuccess)
+            any = true;
+        else if (result != kNotSupported)
+            return std::nullopt;
+    }
+    if (!any)
+        return std::nullopt;
+
+    // A process with both a CUDA and a graphics context is in both lists with the same
+    // figure: its memory on the device, not a share per context. Count it once.
+    std::sort(listed.begin(), listed.end(), [](const auto &a, const auto &b) { return a.pid < b.pid; });
+    std::vector<NvmlProcessMemory> merged;
+    for (const NvmlProcessMemory &process : listed) {
+        if (merged.empty() || merged.back().pid != process.pid) {
+            merged.push_back(process);
+            continue;
+        }
+        std::optional<std::uint64_t> &used = merged.back().usedBytes;
+        if (process.usedBytes)
+            used = std::max(used.value_or(0), *process.usedBytes);
+    }
+    return merged;
 }
