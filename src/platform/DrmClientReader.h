@@ -1,0 +1,113 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+// What one open DRM file says of its client in /proc/<pid>/fdinfo/<fd>, the kernel's
+// "DRM client usage stats" keys.
+struct DrmFdinfo
+{
+    std::string driver;                    // drm-driver: amdgpu, i915, xe, msm...
+    std::string pdev;                      // drm-pdev: the PCI address; optional in the format
+    std::optional<std::uint64_t> clientId; // drm-client-id; without it this is no client record
+    // Device-local memory, the GPU's own: amdgpu's "vram", xe's "vram0", i915's "local0".
+    // Absent when no such region is listed (an integrated GPU has none).
+    std::optional<std::uint64_t> deviceBytes;
+    // What the client holds in system memory for the GPU: GTT, "system0", "cpu", stolen.
+    std::uint64_t systemBytes = 0;
+    std::uint64_t engineNs = 0;           // busy time summed over drm-engine-<name>, cumulative
+};
+
+// A process's share of the DRM clients it holds, each client counted once.
+struct DrmProcessMemory
+{
+    int pid = 0;
+    std::optional<std::uint64_t> deviceBytes;   // see DrmFdinfo
+    std::uint64_t systemBytes = 0;
+    int clients = 0;
+};
+
+// A process of the current table, as the caller already read it.
+struct DrmCandidate
+{
+    int pid = 0;
+    std::uint64_t startTime = 0;      // tells a reused pid from the old one
+    std::uint64_t residentPages = 0;  // larger processes are looked at first, see pass()
+};
+
+// Per-process GPU memory for the drivers that report it through fdinfo (amdgpu, i915, xe,
+// msm, panfrost...). Only processes holding a DRM device open have such records, and
+// finding them means listing descriptor folders, which across a whole machine costs
+// several milliseconds; so the search is spread over passes:
+//
+// - A process found holding /dev/dri/* ("holder") has its DRM descriptors' fdinfo read
+//   every pass.
+// - Every pass lists the descriptors of at most `probesPerPass` processes: first those
+//   never looked at (largest resident size first: the model runners and browsers that
+//   hold GPUs are large, so at start they are found in the first pass or two), then, round
+//   robin, the one looked at longest ago. Holders take their turn too, for a device they
+//   open later.
+//
+// So a process started since the last pass is looked at in the next pass, unless more than
+// `probesPerPass` new ones wait ahead of it; a process that was looked at and opens a GPU
+// only later is noticed within ceil(processes / probesPerPass) passes (with 1000 processes
+// and the default 64, 16 passes: 32 s at the process table's two-second interval).
+//
+// A device the kernel has runtime-suspended is never woken: its node's
+// power/runtime_status is read first, and a "suspended" device's fdinfo is not read (some
+// drivers resume the device to answer; a suspended GPU holds nothing in its memory).
+// Other users' processes are skipped quietly: their descriptor folders are not readable.
+class DrmClientReader
+{
+public:
+    static constexpr size_t kDefaultProbesPerPass = 64;
+
+    explicit DrmClientReader(std::string procRoot = "/proc", std::string sysRoot = "/sys",
+                             size_t probesPerPass = kDefaultProbesPerPass);
+
+    // One pass over the table; the processes holding DRM clients with readable records,
+    // in pid order. A client open in two processes (a descriptor passed to a child) counts
+    // for the lower pid only.
+    std::vector<DrmProcessMemory> pass(const std::vector<DrmCandidate> &processes);
+
+    // Whether the last pass read any client record: whether a driver gives figures at all.
+    bool sawClients() const { return m_sawClients; }
+    size_t holderCount() const;
+    // Descriptor folders listed in the last pass.
+    size_t probedLastPass() const { return m_probed; }
+
+    // Parses one fdinfo text; false when it is no DRM client record.
+    static bool parseFdinfo(std::string_view text, DrmFdinfo &out);
+    // The node name ("renderD128", "card1") when a descriptor's target is a DRM device.
+    static std::optional<std::string> drmNode(std::string_view target);
+
+private:
+    struct DrmFd { int fd; std::string node; };
+    struct Known
+    {
+        std::uint64_t startTime = 0;
+        std::uint64_t lastProbe = 0;   // pass number; 0: never
+        std::uint64_t seen = 0;        // pass number it was last in the table
+        std::vector<DrmFd> drmFds;
+    };
+
+    void probe(int pid, Known &known);
+    bool suspended(const std::string &node);
+    bool readFile(const std::string &path, std::string &out);
+
+    std::string m_proc;
+    std::string m_sys;
+    size_t m_probesPerPass;
+    std::unordered_map<int, Known> m_known;
+    std::uint64_t m_pass = 0;
+    std::vector<std::pair<std::string, bool>> m_statusThisPass;   // node -> suspended
+    struct Turn { std::uint64_t lastProbe; std::uint64_t residentPages; int pid; };
+    std::vector<Turn> m_order;
+    std::string m_buffer;
+    size_t m_probed = 0;
+    bool m_sawClients = false;
+};
