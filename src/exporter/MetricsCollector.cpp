@@ -218,6 +218,7 @@ void MetricsCollector::addLocalAI(QList<MetricFamily> &out)
     if (m_proxy) {
         gauge(out, "quillmoor_proxy_up", m_proxy->isRunning() ? 1 : 0);
         family(out, "quillmoor_proxy_requests").samples.append({{}, static_cast<double>(m_proxy->requestCount())});
+        addThroughput(out);
     }
     // The demo switch shows sample models: nothing of them is exported.
     if (!m_localAI || m_localAI->demoMode())
@@ -256,4 +257,26 @@ void MetricsCollector::addCaches(QList<MetricFamily> &out)
                           std::round(m_caches->huggingfaceCacheSizeGB() * kBytesPerGiB)});
     sizes.samples.append({{{QStringLiteral("cache"), QStringLiteral("ollamaModels")}, {QStringLiteral("group"), QStringLiteral("models")}},
                           std::round(m_caches->ollamaCacheSizeGB() * kBytesPerGiB)});
+}
+
+void MetricsCollector::addThroughput(QList<MetricFamily> &out)
+{
+    const QList<ModelThroughput> rows = m_proxy->modelThroughput();
+    if (rows.isEmpty())
+        return;
+    MetricFamily &generations = family(out, "quillmoor_proxy_generations");
+    MetricFamily &prompt = family(out, "quillmoor_proxy_prompt_tokens");
+    MetricFamily &generated = family(out, "quillmoor_proxy_generated_tokens");
+    MetricFamily &load = family(out, "quillmoor_proxy_load_seconds");
+    MetricFamily &promptEval = family(out, "quillmoor_proxy_prompt_eval_seconds");
+    MetricFamily &generation = family(out, "quillmoor_proxy_generation_seconds");
+    for (const ModelThroughput &row : rows) {
+        const MetricLabels labels{{QStringLiteral("model"), row.model}};
+        generations.samples.append({labels, static_cast<double>(row.requests)});
+        prompt.samples.append({labels, static_cast<double>(row.promptTokens)});
+        generated.samples.append({labels, static_cast<double>(row.generatedTokens)});
+        load.samples.append({labels, row.loadSeconds()});
+        promptEval.samples.append({labels, row.promptEvalSeconds()});
+        generation.samples.append({labels, row.generationSeconds()});
+    }
 }

@@ -57,6 +57,7 @@ private:
     void addSensors(QList<MetricFamily> &out);
     void addPowerAndGpu(QList<MetricFamily> &out);
     void addLocalAI(QList<MetricFamily> &out);
+    void addThroughput(QList<MetricFamily> &out);
     void addCaches(QList<MetricFamily> &out);
 
     MetricsSources m_sources;

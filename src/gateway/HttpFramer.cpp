@@ -61,7 +61,7 @@ std::size_t HttpFramer::feed(const char *data, std::size_t size)
             m_method.clear();
             m_target.clear();
             m_status = 0;
-            m_chunked = m_hasLength = m_upgrade = false;
+            m_chunked = m_hasLength = m_upgrade = m_rawBody = false;
             m_remaining = 0;
             // The first byte tells a request's method (a token) or a reply's "HTTP/" apart
             // from any other protocol.
@@ -115,9 +115,12 @@ std::size_t HttpFramer::feed(const char *data, std::size_t size)
         case State::Body:
         case State::ChunkData:
         case State::Raw: {
+            const bool listened = m_bodyListener && m_current.watched && (m_state != State::Raw || m_rawBody);
             const std::size_t taken = std::min<std::uint64_t>(left, opaqueAhead());
             skip(taken);
             used += taken;
+            if (listened && taken > 0)
+                m_bodyListener->bodyBytes(at, taken);
             break;
         }
         case State::Complete:
@@ -195,8 +198,10 @@ void HttpFramer::headEnded()
         m_state = State::ChunkSize;
     else if (m_hasLength)
         m_state = m_remaining > 0 ? State::Body : State::Complete;
-    else
+    else {
         m_state = State::Raw;   // ends with the connection
+        m_rawBody = true;
+    }
 }
 
 void HttpFramer::chunkSize()

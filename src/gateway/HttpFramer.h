@@ -31,7 +31,18 @@ public:
         bool watched = false;   // a reply whose bytes someone wants to see
     };
 
+    // Sees the body of each watched reply as it is fed, with the chunk framing taken off.
+    class BodyListener
+    {
+    public:
+        virtual void bodyBytes(const char *data, std::size_t size) = 0;
+
+    protected:
+        ~BodyListener() = default;
+    };
+
     explicit HttpFramer(Role role) : m_role(role) {}
+    void setBodyListener(BodyListener *listener) { m_bodyListener = listener; }
 
     // True between messages.
     bool awaitingMessage() const { return m_state == State::Idle; }
@@ -68,7 +79,7 @@ private:
     void header();
     void headEnded();
     void chunkSize();
-    void goRaw() { m_state = State::Raw; m_line.clear(); }
+    void goRaw() { m_state = State::Raw; m_rawBody = false; m_line.clear(); }
 
     Role m_role;
     State m_state = State::Idle;
@@ -84,4 +95,6 @@ private:
     std::uint64_t m_remaining = 0;
     std::deque<Asked> m_asked;
     Asked m_current;
+    BodyListener *m_bodyListener = nullptr;
+    bool m_rawBody = false;   // Raw holds a reply's body that ends with the connection
 };

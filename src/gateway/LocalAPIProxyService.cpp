@@ -3,6 +3,7 @@
 #include "ProxyRelay.h"
 #include "platform/EpollEventDispatcher.h"
 
+#include <algorithm>
 #include <cstdio>
 
 LocalAPIProxyService::LocalAPIProxyService(RelayTarget upstream, QObject *parent)
@@ -51,6 +52,26 @@ void LocalAPIProxyService::startProxy(int port)
             }
             if (routed)
                 setLastRoutedModel(model);
+        });
+        connect(m_relay, &ProxyRelay::metered, this, [this](const QList<ModelThroughput> &since) {
+            for (ModelThroughput later : since) {
+                auto find = [this](const QString &model) {
+                    return std::find_if(m_modelThroughput.begin(), m_modelThroughput.end(),
+                                        [&](const ModelThroughput &row) { return row.model == model; });
+                };
+                auto it = find(later.model);
+                // Names come from clients: past so many, the rest share one row, so a
+                // client naming a new model in every request cannot grow the list.
+                if (it == m_modelThroughput.end() && m_modelThroughput.size() >= kMaxModels) {
+                    later.model = otherModels();
+                    it = find(later.model);
+                }
+                if (it == m_modelThroughput.end())
+                    m_modelThroughput.append(later);
+                else
+                    it->merge(later);
+            }
+            Q_EMIT modelThroughputChanged();
         });
         connect(m_relay, &ProxyRelay::logged, this, &LocalAPIProxyService::log);
         // The thread does little but wait on sockets: a plain epoll turn serves it better

@@ -1,5 +1,8 @@
 #include "ProxyRelay.h"
 
+#include <algorithm>
+#include <utility>
+
 #include <cerrno>
 #include <unistd.h>
 
@@ -159,6 +162,18 @@ void ProxyRelay::route(const QString &model)
     m_routed = true;
 }
 
+void ProxyRelay::meter(const QString &model, const std::optional<GenerationFigures> &figures)
+{
+    // A handful of models at most between two reports: a list beats a hash here.
+    auto it = std::find_if(m_metered.begin(), m_metered.end(), [&](const ModelThroughput &row) { return row.model == model; });
+    if (it == m_metered.end()) {
+        m_metered.append(ModelThroughput{});
+        it = m_metered.end() - 1;
+        it->model = model;
+    }
+    it->add(figures);
+}
+
 ProxyRelay::DeadlineQueue &ProxyRelay::queueFor(RelayedConnection::Deadline deadline)
 {
     switch (deadline) {
@@ -232,7 +247,7 @@ void ProxyRelay::afterRound()
     for (RelayedConnection *connection : m_finished)
         delete connection;
     m_finished.clear();
-    if ((m_newRequests == 0 && !m_routed) || m_countFlush.isActive())
+    if ((m_newRequests == 0 && !m_routed && m_metered.isEmpty()) || m_countFlush.isActive())
         return;
     const auto since = std::chrono::steady_clock::now() - m_lastCounted;
     if (since >= std::chrono::milliseconds(kCountIntervalMs))
@@ -243,10 +258,13 @@ void ProxyRelay::afterRound()
 
 void ProxyRelay::flushCount()
 {
-    if (m_newRequests == 0 && !m_routed)
+    if (m_newRequests == 0 && !m_routed && m_metered.isEmpty())
         return;
     m_lastCounted = std::chrono::steady_clock::now();
-    Q_EMIT counted(m_newRequests, m_model, m_routed);
+    if (m_newRequests > 0 || m_routed)
+        Q_EMIT counted(m_newRequests, m_model, m_routed);
+    if (!m_metered.isEmpty())
+        Q_EMIT metered(std::exchange(m_metered, {}));
     m_newRequests = 0;
     m_routed = false;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ModelThroughput.h"
 #include "RelayedConnection.h"
 #include "platform/EpollLoop.h"
 #include "platform/LoopbackSocket.h"
@@ -39,6 +40,8 @@ public:
     std::size_t scratchSize() const { return m_scratch.size(); }
     void countRequest() { ++m_newRequests; }
     void route(const QString &model);
+    // A generate or chat reply for `model` ended; `figures` when it carried them.
+    void meter(const QString &model, const std::optional<GenerationFigures> &figures);
     void log(const QString &line) { Q_EMIT logged(line); }
     void setDeadline(RelayedConnection *connection, RelayedConnection::Deadline deadline);
     // The connection is closed; it is deleted once the current round is over.
@@ -49,6 +52,8 @@ Q_SIGNALS:
     void listenFailed(const QString &error, int attempt);
     // Requests seen since the last report; `model` set when one was named meanwhile.
     void counted(int requests, const QString &model, bool routed);
+    // What each model did since the last report.
+    void metered(const QList<ModelThroughput> &since);
     void logged(const QString &line);
 
 private:
@@ -98,6 +103,7 @@ private:
     std::chrono::steady_clock::time_point m_lastCounted;
     void flushCount();
     int m_newRequests = 0;
+    QList<ModelThroughput> m_metered;
     QString m_model;
     bool m_routed = false;
 };

@@ -21,8 +21,11 @@ bool isReplyWatched(const QByteArray &target)
 RelayedConnection::RelayedConnection(ProxyRelay &relay, LoopbackSocket client)
     : m_relay(relay)
     , m_request(HttpFramer::Role::Request, this)
-    , m_response(HttpFramer::Role::Response, nullptr)
+    , m_response(HttpFramer::Role::Response, relay.target().meterGenerations ? &m_replyWatch : nullptr)
 {
+    m_replyWatch.connection = this;
+    if (relay.target().meterGenerations)
+        m_response.framer().setBodyListener(&m_meter);
     m_sockets[Client] = std::move(client);
     for (Side side : {Client, Upstream}) {
         m_watch[side].connection = this;
@@ -320,6 +323,8 @@ void RelayedConnection::finish()
         return;
     if (!m_decided && !m_prefix.isEmpty())
         decide(QStringLiteral("General Request"));
+    // A reply that ends with the connection, or was cut off: the request was made.
+    replyEnded();
     m_stage = Stage::Done;
     m_relay.release(this);
 }
@@ -360,6 +365,9 @@ void RelayedConnection::rearm()
 void RelayedConnection::decide(const QString &model)
 {
     m_decided = true;
+    m_named = model;
+    if (m_generationAsked && !m_askedModels.empty())
+        m_askedModels.back() = model;
     m_prefix.clear();
     m_relay.route(model);
 }
@@ -370,6 +378,7 @@ void RelayedConnection::messageBegun()
     // counts on its own.
     if (m_requests++ > 0)
         m_relay.countRequest();
+    m_generationAsked = false;
     m_prefix.clear();
     m_decided = false;
 }
@@ -395,12 +404,44 @@ void RelayedConnection::headEnded(const HttpFramer &framer)
     HttpFramer::Asked asked;
     asked.head = framer.method() == "HEAD";
     asked.tunnel = framer.method() == "CONNECT";
-    asked.watched = isReplyWatched(framer.target());
+    asked.watched = m_relay.target().meterGenerations && isReplyWatched(framer.target());
     m_response.framer().expect(asked);
+    m_generationAsked = asked.watched && m_askedModels.size() < HttpFramer::kAskedMax;
+    if (m_generationAsked)
+        m_askedModels.push_back(m_decided ? m_named : QString());
 }
 
 void RelayedConnection::messageEnded()
 {
     if (!m_decided)
         decide(QStringLiteral("General Request"));
+}
+
+void RelayedConnection::replyHeadEnded(const HttpFramer &framer)
+{
+    // An interim reply (100 Continue) is not the answer: the one after it is.
+    if (!framer.watched() || framer.status() < 200)
+        return;
+    replyEnded();
+    m_metering = true;
+    m_meter.begin();
+    m_replyModel.clear();
+    if (!m_askedModels.empty()) {
+        m_replyModel = m_askedModels.front();
+        m_askedModels.pop_front();
+    }
+}
+
+void RelayedConnection::replyEnded()
+{
+    if (!m_metering)
+        return;
+    m_metering = false;
+    const std::optional<GenerationFigures> figures = m_meter.finish();
+    // Ollama names the model in every object; the request's name stands in for a reply
+    // that did not.
+    const QString model = figures && !figures->model.isEmpty() ? figures->model
+                          : m_replyModel.isEmpty()             ? QStringLiteral("General Request")
+                                                               : m_replyModel;
+    m_relay.meter(model, figures);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "GenerationMeter.h"
 #include "RelayDirection.h"
 #include "platform/EpollLoop.h"
 #include "platform/LoopbackSocket.h"
@@ -9,6 +10,7 @@
 #include <QString>
 
 #include <chrono>
+#include <deque>
 #include <cstdint>
 #include <list>
 
@@ -27,12 +29,17 @@ struct RelayTarget
     int silentClientMs = 10000;
     // Off: bulk bytes go through user space too (the read/write path).
     bool splice = true;
+    // Off: generate and chat replies are not read for Ollama's token figures, and may be
+    // spliced like any other.
+    bool meterGenerations = true;
 };
 
 // One client and its upstream connection, on the proxy thread. The first bytes open the
 // upstream; from then on bytes flow both ways unchanged (RelayDirection). Each HTTP request
 // on the connection is counted and named by the first "model" key in its first 4096
-// bytes. When either side ends, what was already read is delivered and both are closed.
+// bytes, and each generate or chat reply is read on its way for the figures Ollama puts
+// in its last object (GenerationMeter). When either side ends, what was already read is
+// delivered and both are closed.
 class RelayedConnection final : private RelayDirection::Observer
 {
 public:
@@ -93,6 +100,19 @@ private:
     void finish();
     void decide(const QString &model);
 
+    // Sees the replies go by, for their figures.
+    struct ReplyWatch final : RelayDirection::Observer
+    {
+        RelayedConnection *connection = nullptr;
+        void messageBegun() override {}
+        void messageBytes(const char *, std::size_t) override {}
+        void headEnded(const HttpFramer &framer) override { connection->replyHeadEnded(framer); }
+        void messageEnded() override { connection->replyEnded(); }
+        bool inspecting() const override { return false; }
+    };
+    void replyHeadEnded(const HttpFramer &framer);
+    void replyEnded();
+
     void messageBegun() override;
     void messageBytes(const char *data, std::size_t size) override;
     void headEnded(const HttpFramer &framer) override;
@@ -105,6 +125,15 @@ private:
     Watch m_watch[2];
     bool m_eof[2] = {false, false};
     bool m_shut[2] = {false, false};
+    ReplyWatch m_replyWatch;
+    GenerationMeter m_meter;
+    bool m_metering = false;     // the current reply is a generation being read
+    QString m_named;             // the model the latest request named
+    // The models the generation requests named whose replies have not begun, in order:
+    // a client may send several before the first reply.
+    std::deque<QString> m_askedModels;
+    bool m_generationAsked = false;   // the current request is one
+    QString m_replyModel;        // the model the reply being read was asked for
     RelayDirection m_request;    // client to upstream
     RelayDirection m_response;   // upstream to client
     bool m_firstForwarded = false;

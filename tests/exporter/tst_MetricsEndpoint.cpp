@@ -8,6 +8,7 @@
 #include "support/MetricsFixture.h"
 #include "support/HttpClient.h"
 #include "support/LoopbackPeers.h"
+#include "support/OllamaReplies.h"
 #include "telemetry/SystemStatsProvider.h"
 
 #include <QSettings>
@@ -15,6 +16,20 @@
 #include <QTest>
 
 #include <vector>
+
+namespace {
+GenerationFigures oneChat()
+{
+    GenerationFigures f;
+    f.model = QStringLiteral("a:7b");
+    f.promptTokens = 11;
+    f.generatedTokens = 250;
+    f.loadNs = 250'000'000;
+    f.promptEvalNs = 125'000'000;
+    f.evalNs = 5'000'000'000;
+    return f;
+}
+}
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -186,7 +201,23 @@ private Q_SLOTS:
         bool listed = false;
         localAI.updateModels([&] { listed = true; });
         QVERIFY(QTest::qWaitFor([&] { return listed; }, 10000));
-        LocalAPIProxyService proxy;
+        // One chat through the relay, so its per-model counters have something to say.
+        const QByteArray chat = "POST /api/chat HTTP/1.1\r\nContent-Length: 18\r\n\r\n{\"model\":\"a:7b\"}  ";
+        const QByteArray reply = jsonReply(finalObject(oneChat()));
+        ScriptedServer upstream([reply](QTcpSocket *socket) {
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, reply] {
+                socket->readAll();
+                socket->write(reply);
+            });
+        });
+        LocalAPIProxyService proxy(RelayTarget{QHostAddress(QHostAddress::LocalHost), upstream.port(), 5000});
+        proxy.startProxy(0);
+        QTRY_VERIFY(proxy.isRunning());
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, proxy.listeningPort());
+        QVERIFY(client.waitForConnected(5000));
+        client.write(chat);
+        QTRY_COMPARE(proxy.modelThroughput().size(), 1);
         BuildCacheSources cacheSources;
         cacheSources.homePath = home.path();
         cacheSources.environment = [](const char *) { return QString(); };
@@ -206,7 +237,13 @@ private Q_SLOTS:
         const QByteArray body = bodyOf(scrape(endpoint.port()));
         for (const char *name : {"quillmoor_cpu_seconds_total{", "quillmoor_cpu_usage_ratio ", "quillmoor_memory_available_bytes ",
                                  "quillmoor_network_receive_bytes_total{device=\"lo\"}", "quillmoor_ollama_up 0",
-                                 "quillmoor_proxy_requests_total 0", "quillmoor_cache_size_bytes{", "quillmoor_build_info{"})
+                                 "quillmoor_proxy_requests_total 1", "quillmoor_cache_size_bytes{", "quillmoor_build_info{",
+                                 "quillmoor_proxy_generations_total{model=\"a:7b\"} 1\n",
+                                 "quillmoor_proxy_prompt_tokens_total{model=\"a:7b\"} 11\n",
+                                 "quillmoor_proxy_generated_tokens_total{model=\"a:7b\"} 250\n",
+                                 "quillmoor_proxy_load_seconds_total{model=\"a:7b\"} 0.25\n",
+                                 "quillmoor_proxy_prompt_eval_seconds_total{model=\"a:7b\"} 0.125\n",
+                                 "quillmoor_proxy_generation_seconds_total{model=\"a:7b\"} 5\n"})
             QVERIFY2(body.contains(name), name);
         const QByteArray problems = promtoolProblems(body);
         QVERIFY2(problems.isEmpty(), problems.constData());
