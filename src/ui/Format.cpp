@@ -42,6 +42,8 @@ QString Format::kbPerSecond(double value) { return withUnit(value, 1, " KB/s"); 
 QString Format::mbPerSecond(double value) { return withUnit(value, 1, " MB/s"); }
 QString Format::ms(double value, int decimals) { return withUnit(value, decimals, " ms"); }
 QString Format::watts(double value, int decimals) { return withUnit(value, decimals, " W"); }
+QString Format::tokensPerSecond(double value) { return withUnit(value, 1, " tok/s"); }
+QString Format::seconds(double value) { return value >= 60 ? withUnit(value / 60, 1, " min") : withUnit(value, 2, " s"); }
 QString Format::ghz(double value) { return withUnit(value, 2, " GHz"); }
 
 QString Format::degrees(double value)

@@ -32,6 +32,10 @@ public:
     Q_INVOKABLE static QString mbPerSecond(double value);
     // "%.2f ms" (or "%.1f ms").
     Q_INVOKABLE static QString ms(double value, int decimals = 2);
+    // "%.1f tok/s": how fast a model generates.
+    Q_INVOKABLE static QString tokensPerSecond(double value);
+    // A duration in seconds as "%.2f s" under a minute, else "%.1f min".
+    Q_INVOKABLE static QString seconds(double value);
     // "%.2f W" (or "%.1f W").
     Q_INVOKABLE static QString watts(double value, int decimals = 2);
     // "%.2f GHz".

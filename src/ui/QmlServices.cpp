@@ -114,6 +114,12 @@ RecordListModelBase *QmlServices::activePortLatencies() const
                   &LocalAPILatencyService::activePortLatenciesChanged);
 }
 
+RecordListModelBase *QmlServices::modelThroughput() const
+{
+    return follow(m_modelThroughput, proxy(), &LocalAPIProxyService::modelThroughput,
+                  &LocalAPIProxyService::modelThroughputChanged);
+}
+
 RecordListModelBase *QmlServices::activeModels() const
 {
     return follow(m_activeModels, localAI(), &LocalAIService::activeModels, &LocalAIService::activeModelsChanged);

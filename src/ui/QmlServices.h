@@ -49,6 +49,7 @@ class QmlServices : public QObject
     Q_PROPERTY(RecordListModelBase *dvrSnapshots READ dvrSnapshots CONSTANT)
     Q_PROPERTY(RecordListModelBase *allPresets READ allPresets CONSTANT)
     Q_PROPERTY(RecordListModelBase *activePortLatencies READ activePortLatencies CONSTANT)
+    Q_PROPERTY(RecordListModelBase *modelThroughput READ modelThroughput CONSTANT)
     Q_PROPERTY(RecordListModelBase *activeModels READ activeModels CONSTANT)
     Q_PROPERTY(RecordListModelBase *activeVectorDBs READ activeVectorDBs CONSTANT)
     Q_PROPERTY(RecordListModelBase *orphanedAICompanions READ orphanedAICompanions CONSTANT)
@@ -143,6 +144,7 @@ public:
     RecordListModelBase *dvrSnapshots() const;
     RecordListModelBase *allPresets() const;
     RecordListModelBase *activePortLatencies() const;
+    RecordListModelBase *modelThroughput() const;
     RecordListModelBase *activeModels() const;
     RecordListModelBase *activeVectorDBs() const;
     RecordListModelBase *orphanedAICompanions() const;
@@ -169,6 +171,7 @@ private:
     mutable RecordListModelBase *m_dvrSnapshots = nullptr;
     mutable RecordListModelBase *m_allPresets = nullptr;
     mutable RecordListModelBase *m_activePortLatencies = nullptr;
+    mutable RecordListModelBase *m_modelThroughput = nullptr;
     mutable RecordListModelBase *m_activeModels = nullptr;
     mutable RecordListModelBase *m_activeVectorDBs = nullptr;
     mutable RecordListModelBase *m_orphanedAICompanions = nullptr;

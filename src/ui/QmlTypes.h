@@ -205,6 +205,13 @@ struct PortLatencyInfoForeign
     QML_VALUE_TYPE(portLatencyInfo)
 };
 
+struct ModelThroughputForeign
+{
+    Q_GADGET
+    QML_FOREIGN(ModelThroughput)
+    QML_VALUE_TYPE(modelThroughput)
+};
+
 struct LocalAIModelForeign
 {
     Q_GADGET

@@ -6,7 +6,9 @@
 #include "gateway/LocalAPILatencyService.h"
 #include "gateway/LocalAPIProxyService.h"
 #include "localai/LocalAIService.h"
+#include "localai/OllamaTags.h"
 #include "support/AIScreens.h"
+#include "support/OllamaReplies.h"
 #include "support/FakeHttpServer.h"
 #include "support/NamedProcesses.h"
 #include "support/QmlPageHarness.h"
@@ -101,7 +103,14 @@ private Q_SLOTS:
     void proxySwitch()
     {
         FakeHttpServer ollama;
-        ollama.reply(200, R"({"models": []})");
+        GenerationFigures figures;
+        figures.model = QStringLiteral("llama3:8b");
+        figures.generatedTokens = 250;
+        figures.evalNs = 5'000'000'000;
+        figures.promptTokens = 30;
+        figures.promptEvalNs = 100'000'000;
+        figures.loadNs = 2'500'000'000;
+        ollama.reply(200, finalObject(figures, false));
         RelayTarget upstream;
         upstream.port = ollama.url().port();
         LocalAPIProxyService proxy(upstream);
@@ -120,6 +129,7 @@ private Q_SLOTS:
         QVERIFY(toggle);
         QVERIFY(!toggle->property("checked").toBool());
         QCOMPARE(QmlPageHarness::text(page, "proxyState"), QStringLiteral("Offline / Bypassed 💤"));
+        QVERIFY(QmlPageHarness::text(page, "throughputEmpty").startsWith(QStringLiteral("Switch the relay on")));
 
         QMetaObject::invokeMethod(toggle, "toggle");
         QMetaObject::invokeMethod(toggle, "toggled");
@@ -136,6 +146,13 @@ private Q_SLOTS:
                      + "\r\n\r\n" + body);
         QTRY_COMPARE_WITH_TIMEOUT(QmlPageHarness::text(page, "lastRoutedModel"), QStringLiteral("llama3:8b"), 5000);
         QTRY_COMPARE(QmlPageHarness::text(page, "requestCount"), QStringLiteral("1"));
+        // Its reply's figures give the model's speed and load time.
+        QTRY_COMPARE(QmlPageHarness::shown(page, "throughputRow").size(), 1);
+        QCOMPARE(texts(page, "throughputRow", "throughputModel"), QStringList{QStringLiteral("llama3:8b")});
+        QCOMPARE(texts(page, "throughputRow", "throughputRate"), QStringList{QStringLiteral("50.0 tok/s")});
+        QCOMPARE(texts(page, "throughputRow", "throughputLoad"), QStringList{QStringLiteral("load 2.50 s")});
+        QVERIFY(texts(page, "throughputRow", "throughputDetail").first().startsWith(QStringLiteral("1 request · 250 tokens · last 50.0 tok/s · prompt 300.0 tok/s")));
+        QVERIFY(!QmlPageHarness::child(page, "throughputEmpty")->property("visible").toBool());
         client.close();
 
         // A new page over the running relay: the switch is off, the state line is true.
@@ -271,6 +288,90 @@ private Q_SLOTS:
         QVERIFY(click(button));
         QTRY_COMPARE_WITH_TIMEOUT(QmlPageHarness::text(page, "dedupeMessage"), QStringLiteral("No duplicate weights found"), 5000);
         QVERIFY(!dialog->property("opened").toBool());
+        QVERIFY2(QmlPageHarness::warnings().isEmpty(), qPrintable(QmlPageHarness::warnings().join('\n')));
+    }
+
+    // The installed models on the models page, each with its verdict, size marked as an
+    // estimate and the memory it was judged against; with the server down, the card says
+    // so instead of showing the last list.
+    void installedModelsCard()
+    {
+        FakeHttpServer ollama;
+        LocalAIService localAI(liveSources(ollama.url()), LocalAIService::Polling::Manual);
+        localAI.setDemoMode(false);
+        localAI.setFreeMemory(smallGpuMachine());
+        bool read = false;
+        ollama.reply(200, installedTags());
+        localAI.refreshInstalledModels([&read] { read = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(read, 5000);
+        ollama.reply(200, loadedOnCpu());
+        read = false;
+        localAI.updateModels([&read] { read = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(read, 5000);
+
+        ScreenFixture fixture;
+        BuildCacheService caches(cacheSourcesIn(fixture.tree), BuildCacheService::Polling::Manual);
+        QmlServices::Set set = fixture.services();
+        set.localAI = &localAI;
+        set.buildCaches = &caches;
+        QmlPageHarness harness(set);
+        QQuickItem *page = harness.load(QStringLiteral("AIModelsPage"));
+        QVERIFY(page);
+        QObject *card = QmlPageHarness::child(page, "installedCard");
+        QVERIFY(card);
+
+        QCOMPARE(texts(card, "installedRow", "installedName"),
+                 (QStringList{"qwen2.5:0.5b", "llama3:8b", "mixtral:8x7b", "llama3.1:405b"}));
+        QCOMPARE(texts(card, "installedRow", "fitText"), (QStringList{"Fits in GPU", "Splits GPU/CPU", "CPU only", "Will not fit"}));
+        QCOMPARE(texts(card, "installedRow", "installedSize"), (QStringList{"≈ 379 MB", "≈ 4.3 GB", "≈ 24.6 GB", "≈ 226.3 GB"}));
+        QCOMPARE(texts(card, "installedRow", "installedDetails").first(), QStringLiteral("494.03M · Q4_K_M · qwen2"));
+        // Each verdict has its own colour.
+        QSet<QString> tints;
+        for (QObject *badge : QmlPageHarness::shown(card, "fitBadge"))
+            tints.insert(badge->property("tint").value<QColor>().name());
+        QCOMPARE(tints.size(), 4);
+        const QList<QObject *> rows = QmlPageHarness::shown(card, "installedRow");
+        QCOMPARE(QmlPageHarness::shown(rows[1], "loadedBadge").size(), 1);
+        QCOMPARE(QmlPageHarness::shown(rows[0], "loadedBadge").size(), 0);
+        QCOMPARE(QmlPageHarness::text(card, "fitBasis"),
+                 QStringLiteral("Judged against 1.0 GB of GPU memory and 45.0 GB of system memory free, counting what the "
+                                "loaded models would release."));
+        QVERIFY(QmlPageHarness::text(card, "fitNote").startsWith(QStringLiteral("≈ ")));
+        QVERIFY(QmlPageHarness::shown(card, "installedOffline").isEmpty());
+
+        // Without a GPU figure the page says the GPU side is unknown, not zero.
+        localAI.setFreeMemory(FreeMemory{std::nullopt, std::nullopt, 40 * kGiB, 64 * kGiB});
+        QCOMPARE(QmlPageHarness::text(card, "fitBasis"),
+                 QStringLiteral("Judged against 45.0 GB of system memory (no GPU memory figure from a driver) free, counting "
+                                "what the loaded models would release."));
+        QCOMPARE(texts(card, "installedRow", "fitText"), (QStringList{"CPU only", "CPU only", "CPU only", "Will not fit"}));
+
+        // The server stops: the card says Ollama is not running and shows no rows.
+        ollama.reply(503, "{}");
+        read = false;
+        localAI.updateModels([&read] { read = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(read, 5000);
+        QCOMPARE(localAI.statusText(), QStringLiteral("Offline"));
+        QCOMPARE(QmlPageHarness::shown(card, "installedOffline").size(), 1);
+        QVERIFY(QmlPageHarness::text(card, "installedOffline").startsWith(QStringLiteral("Ollama is not running")));
+        QVERIFY(QmlPageHarness::shown(card, "installedRow").isEmpty());
+        QVERIFY(QmlPageHarness::shown(card, "fitBasis").isEmpty());
+        QVERIFY2(QmlPageHarness::warnings().isEmpty(), qPrintable(QmlPageHarness::warnings().join('\n')));
+
+        // A page opened while nothing listens there says the same.
+        LocalAIService down(liveSources(QUrl(QStringLiteral("http://127.0.0.1:9"))), LocalAIService::Polling::Manual);
+        down.setDemoMode(false);
+        read = false;
+        down.updateModels([&read] { read = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(read, 5000);
+        QmlServices::Set downSet = fixture.services();
+        downSet.localAI = &down;
+        downSet.buildCaches = &caches;
+        QmlPageHarness downHarness(downSet);
+        QQuickItem *downPage = downHarness.load(QStringLiteral("AIModelsPage"));
+        QVERIFY(downPage);
+        QCOMPARE(QmlPageHarness::shown(downPage, "installedOffline").size(), 1);
+        QVERIFY(QmlPageHarness::shown(downPage, "installedEmpty").isEmpty());
         QVERIFY2(QmlPageHarness::warnings().isEmpty(), qPrintable(QmlPageHarness::warnings().join('\n')));
     }
 

@@ -22,6 +22,10 @@ private Q_SLOTS:
         QCOMPARE(Format::ms(0.4567), QStringLiteral("0.46 ms"));
         QCOMPARE(Format::watts(12.5, 1), QStringLiteral("12.5 W"));
         QCOMPARE(Format::ghz(2.414), QStringLiteral("2.41 GHz"));
+        QCOMPARE(Format::tokensPerSecond(70.42), QStringLiteral("70.4 tok/s"));
+        QCOMPARE(Format::seconds(6.3382), QStringLiteral("6.34 s"));
+        QCOMPARE(Format::seconds(59.994), QStringLiteral("59.99 s"));
+        QCOMPARE(Format::seconds(90), QStringLiteral("1.5 min"));   // not "90.00 s"
         QCOMPARE(Format::degrees(61.7), QStringLiteral("61°"));
         QCOMPARE(Format::degrees(-0.5), QStringLiteral("0°"));
         QCOMPARE(Format::fixed(-0.04), QStringLiteral("0.0"));   // never "-0.0"

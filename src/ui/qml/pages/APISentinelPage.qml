@@ -3,8 +3,9 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Quillmoor
 
-// The dashboard's API sentinel: the local API relay in front of the model server, and the
-// local development servers with how fast each answers. The relay's switch belongs to
+// The dashboard's API sentinel: the local API relay in front of the model server, how fast
+// each model generates through it, and the local development servers with how fast each
+// answers. The relay's switch belongs to
 // this page and starts off; the state line always tells what the relay is really doing.
 DashboardPage {
     id: page
@@ -129,6 +130,8 @@ DashboardPage {
             }
         }
     }
+
+    ModelThroughputCard { Layout.fillWidth: true }
 
     Card {
         objectName: "sentinelCard"
