@@ -123,9 +123,15 @@ void AppDelegate::applicationDidFinishLaunching(const QString &firstPage)
     if (m_services.processMonitor) {
         m_processMonitor = m_services.processMonitor;
     } else {
+        // NVIDIA's per-process figures come through the NVML handle the telemetry keeps
+        // open, rather than the table loading the library a second time.
+        ProcessSources processSources;
+        processSources.nvmlProcesses = [stats = QPointer<SystemStatsProvider>(m_stats)] {
+            return stats ? stats->gpuProcessMemory() : std::nullopt;
+        };
         m_ownedProcessMonitor = std::make_unique<ProcessMonitor>(
             [stats = QPointer<SystemStatsProvider>(m_stats)] { return stats ? stats->cpuUsage() : 0.0; },
-            ProcessSources{}, ProcessMonitor::Polling::Manual);
+            std::move(processSources), ProcessMonitor::Polling::Manual);
         m_processMonitor = m_ownedProcessMonitor.get();
         // The table is read on every second telemetry pass rather than by a timer of its
         // own: both land in one wake-up, and an open window repaints once for the two

@@ -16,6 +16,9 @@ struct ProcessInfoData
     Q_PROPERTY(bool isSuspended MEMBER isSuspended)
     Q_PROPERTY(double totalBatteryDrain MEMBER totalBatteryDrain)
     Q_PROPERTY(qint64 memoryBytes MEMBER memoryBytes)
+    Q_PROPERTY(bool usesGpu MEMBER usesGpu)
+    Q_PROPERTY(bool gpuMemoryReported MEMBER gpuMemoryReported)
+    Q_PROPERTY(qint64 gpuMemoryBytes MEMBER gpuMemoryBytes)
 
 public:
     int id = 0;
@@ -27,6 +30,13 @@ public:
     bool isSuspended = false;
     double totalBatteryDrain = 0;
     qint64 memoryBytes = 0;     // resident set size
+    // GPU memory as the driver accounts it to the process: NVML's figure, or the device's
+    // own memory (VRAM, local) of its DRM clients; system memory mapped for the GPU is not
+    // in it. usesGpu: a driver lists the process at all; gpuMemoryReported: it gave a
+    // figure, so a 0 there is a real zero and not a driver that keeps none.
+    bool usesGpu = false;
+    bool gpuMemoryReported = false;
+    qint64 gpuMemoryBytes = 0;
 
     bool hasIcon() const { return !icon.isEmpty(); }
 

@@ -47,7 +47,10 @@ ProcessMonitor::ProcessMonitor(Figure machineCpuUsage, ProcessSources sources, P
     , m_machineCpuUsage(std::move(machineCpuUsage))
     , m_reader(sources.procRoot)
     , m_ownPid(sources.ownPid > 0 ? sources.ownPid : ProcessControl::ownPid())
+    , m_nvmlProcesses(std::move(sources.nvmlProcesses))
 {
+    if (sources.drmClients)
+        m_drm = std::make_unique<DrmClientReader>(sources.procRoot, sources.sysRoot);
     // The launcher entries are read off the GUI thread; rows get icons once they are in.
     const QStringList dataDirs = sources.dataDirs.value_or(DesktopEntryIndex::systemDataDirs());
     connect(&m_iconIndexWatcher, &QFutureWatcher<DesktopEntryIndex>::finished, this, [this] {
@@ -128,6 +131,8 @@ void ProcessMonitor::updateProcesses()
         return a.cpu != b.cpu ? a.cpu > b.cpu : a.pid < b.pid;
     });
 
+    const std::unordered_map<int, GpuUse> gpu = readGpuUse();
+
     QList<ProcessInfoData> rows;
     std::unordered_map<int, ShownPath> shownPaths;
     int unfrozen = 0;
@@ -138,26 +143,13 @@ void ProcessMonitor::updateProcesses()
                 break;   // nothing further down can make the table
             continue;
         }
-        ProcessStat &stat = m_table[busy.index];
-        m_reader.readResident(stat);   // statm for the shown rows only
-        ShownPath &shown = shownPaths[stat.pid];
-        if (const auto it = m_shownPaths.find(stat.pid);
-            it != m_shownPaths.end() && it->second.startTime == stat.startTime && it->second.comm == stat.comm)
-            shown = std::move(it->second);
-        else
-            shown = ShownPath{stat.startTime, stat.comm, m_reader.fullPath(stat.pid, stat.comm)};
-        const std::string &path = shown.path;
-
-        ProcessInfoData row;
-        row.id = busy.pid;
-        row.memoryBytes = static_cast<qint64>(stat.residentPages * ProcessTableReader::pageSize());
-        row.fullPath = QFile::decodeName(QByteArray::fromStdString(path)).trimmed();
-        // A kernel thread has no executable; its short name ("kworker/0:1") is no path.
-        row.name = path == stat.comm ? QString::fromStdString(stat.comm) : lastComponent(row.fullPath);
-        row.cpuUsage = busy.cpu;
-        row.energyImpact = busy.cpu * 0.8;
-        row.icon = iconFor(row.fullPath, row.name);
+        ProcessInfoData row = rowFor(m_table[busy.index], busy.cpu, shownPaths);
         row.isSuspended = suspended;
+        if (const auto it = gpu.find(busy.pid); it != gpu.end()) {
+            row.usesGpu = true;
+            row.gpuMemoryReported = it->second.reported;
+            row.gpuMemoryBytes = static_cast<qint64>(it->second.bytes);
+        }
 
         double &drain = m_batteryShameList[row.name];
         drain += (row.energyImpact + uniform(0.0, 2.0)) / 3600.0;
@@ -167,6 +159,7 @@ void ProcessMonitor::updateProcesses()
         if (!suspended)
             ++unfrozen;
     }
+    publishGpuProcesses(gpu, shownPaths);
 
     m_shownPaths = std::move(shownPaths);
 
@@ -188,6 +181,108 @@ void ProcessMonitor::updateProcesses()
     if (m_dvrSnapshots.size() > kMaxSnapshots)
         m_dvrSnapshots.removeFirst();
     Q_EMIT dvrSnapshotsChanged();
+}
+
+ProcessInfoData ProcessMonitor::rowFor(ProcessStat &stat, double cpu, std::unordered_map<int, ShownPath> &shownPaths)
+{
+    m_reader.readResident(stat);   // statm for the shown rows only
+    ShownPath &shown = shownPaths[stat.pid];
+    if (shown.path.empty()) {
+        if (const auto it = m_shownPaths.find(stat.pid);
+            it != m_shownPaths.end() && it->second.startTime == stat.startTime && it->second.comm == stat.comm)
+            shown = std::move(it->second);
+        else
+            shown = ShownPath{stat.startTime, stat.comm, m_reader.fullPath(stat.pid, stat.comm)};
+    }
+    const std::string &path = shown.path;
+
+    ProcessInfoData row;
+    row.id = stat.pid;
+    row.memoryBytes = static_cast<qint64>(stat.residentPages * ProcessTableReader::pageSize());
+    row.fullPath = QFile::decodeName(QByteArray::fromStdString(path)).trimmed();
+    // A kernel thread has no executable; its short name ("kworker/0:1") is no path.
+    row.name = path == stat.comm ? QString::fromStdString(stat.comm) : lastComponent(row.fullPath);
+    row.cpuUsage = cpu;
+    row.energyImpact = cpu * 0.8;
+    row.icon = iconFor(row.fullPath, row.name);
+    row.isSuspended = m_suspendedPids.contains(stat.pid);
+    return row;
+}
+
+std::unordered_map<int, ProcessMonitor::GpuUse> ProcessMonitor::readGpuUse()
+{
+    std::unordered_map<int, GpuUse> use;
+    bool available = false;
+    // NVIDIA's figure is the process's memory on the device; a process listed without one
+    // holds a context there all the same.
+    if (m_nvmlProcesses) {
+        if (const auto listed = m_nvmlProcesses()) {
+            available = true;
+            for (const NvmlProcessMemory &process : *listed) {
+                GpuUse &entry = use[static_cast<int>(process.pid)];
+                if (process.usedBytes) {
+                    entry.reported = true;
+                    entry.bytes += *process.usedBytes;
+                }
+            }
+        }
+    }
+    // The DRM drivers: only a client holding device memory counts as using the GPU's
+    // memory; on an integrated GPU every window is a client and none holds any.
+    if (m_drm) {
+        m_drmCandidates.clear();
+        m_drmCandidates.reserve(m_table.size());
+        for (const ProcessStat &stat : m_table)
+            m_drmCandidates.push_back({stat.pid, stat.startTime, stat.residentPages});
+        for (const DrmProcessMemory &process : m_drm->pass(m_drmCandidates)) {
+            if (!process.deviceBytes)
+                continue;
+            GpuUse &entry = use[process.pid];
+            entry.reported = true;
+            entry.bytes += *process.deviceBytes;
+        }
+        available = available || m_drm->sawClients();
+    }
+    m_gpuFiguresAvailable = available;
+    return use;
+}
+
+void ProcessMonitor::publishGpuProcesses(const std::unordered_map<int, GpuUse> &use,
+                                         std::unordered_map<int, ShownPath> &shownPaths)
+{
+    QList<ProcessInfoData> rows;
+    qint64 ollama = 0;
+    bool ollamaReported = false;
+    if (!use.empty()) {
+        for (const Busy &busy : m_busy) {
+            const auto it = use.find(busy.pid);
+            if (it == use.end() || (it->second.reported && it->second.bytes == 0))
+                continue;
+            ProcessInfoData row = rowFor(m_table[busy.index], busy.cpu, shownPaths);
+            row.usesGpu = true;
+            row.gpuMemoryReported = it->second.reported;
+            row.gpuMemoryBytes = static_cast<qint64>(it->second.bytes);
+            if (row.name == QLatin1String("ollama") && row.gpuMemoryReported) {
+                ollama += row.gpuMemoryBytes;
+                ollamaReported = true;
+            }
+            rows.append(row);
+        }
+        std::sort(rows.begin(), rows.end(), [](const ProcessInfoData &a, const ProcessInfoData &b) {
+            if (a.gpuMemoryReported != b.gpuMemoryReported)
+                return a.gpuMemoryReported;
+            return a.gpuMemoryBytes != b.gpuMemoryBytes ? a.gpuMemoryBytes > b.gpuMemoryBytes : a.id < b.id;
+        });
+    }
+    const bool changed = rows != m_gpuProcesses || ollama != m_ollamaGpuMemoryBytes
+                      || ollamaReported != m_ollamaGpuMemoryReported;
+    m_gpuProcesses = std::move(rows);
+    m_ollamaGpuMemoryBytes = ollama;
+    m_ollamaGpuMemoryReported = ollamaReported;
+    if (changed || m_gpuFiguresAvailable != m_gpuFiguresPublished) {
+        m_gpuFiguresPublished = m_gpuFiguresAvailable;
+        Q_EMIT gpuProcessesChanged();
+    }
 }
 
 QString ProcessMonitor::iconFor(const QString &fullPath, const QString &name)

@@ -3,6 +3,8 @@
 #include "DVRSnapshot.h"
 #include "ProcessInfoData.h"
 #include "platform/DesktopEntryIndex.h"
+#include "platform/DrmClientReader.h"
+#include "platform/NvmlLibrary.h"
 #include "platform/ProcessTableReader.h"
 
 #include <QElapsedTimer>
@@ -18,6 +20,7 @@
 #include <QVariantMap>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -29,6 +32,11 @@ struct ProcessSources
     std::string procRoot = "/proc";
     std::optional<QStringList> dataDirs;   // folders holding applications/*.desktop; unset: the desktop's own
     int ownPid = 0;                        // 0: this process
+    std::string sysRoot = "/sys";          // DRM devices' power state
+    bool drmClients = true;                // read GPU memory from DRM fdinfo
+    // NVIDIA's per-process list, from the NVML handle the app keeps open; unset, or an
+    // absent answer: no NVIDIA figures.
+    std::function<std::optional<std::vector<NvmlProcessMemory>>()> nvmlProcesses;
 };
 
 // The short table of the busiest processes, the processes the user froze, a per-name
@@ -43,6 +51,16 @@ class ProcessMonitor : public QObject
     Q_PROPERTY(QVariantMap batteryShameList READ batteryShameListForQml NOTIFY batteryShameListChanged)
     Q_PROPERTY(QList<DVRSnapshot> dvrSnapshots READ dvrSnapshots NOTIFY dvrSnapshotsChanged)
     Q_PROPERTY(bool isPaused READ isPaused WRITE setIsPaused NOTIFY isPausedChanged)
+    // The processes holding GPU memory, largest first; those a driver lists without a
+    // figure come last.
+    Q_PROPERTY(QList<ProcessInfoData> gpuProcesses READ gpuProcesses NOTIFY gpuProcessesChanged)
+    // Whether any driver gives per-process figures here: NVML answered, or a DRM client
+    // record was readable. Without, an empty list means "cannot tell", not "nobody".
+    Q_PROPERTY(bool gpuFiguresAvailable READ gpuFiguresAvailable NOTIFY gpuProcessesChanged)
+    // The GPU memory of the processes named "ollama" (the runners that hold the models),
+    // as the driver counts it, for setting beside what Ollama itself says.
+    Q_PROPERTY(qint64 ollamaGpuMemoryBytes READ ollamaGpuMemoryBytes NOTIFY gpuProcessesChanged)
+    Q_PROPERTY(bool ollamaGpuMemoryReported READ ollamaGpuMemoryReported NOTIFY gpuProcessesChanged)
 
 public:
     enum class Polling { Start, Manual };
@@ -65,6 +83,10 @@ public:
     QList<DVRSnapshot> dvrSnapshots() const { return m_dvrSnapshots; }
     bool isPaused() const { return m_isPaused; }
     void setIsPaused(bool paused);
+    QList<ProcessInfoData> gpuProcesses() const { return m_gpuProcesses; }
+    bool gpuFiguresAvailable() const { return m_gpuFiguresPublished; }
+    qint64 ollamaGpuMemoryBytes() const { return m_ollamaGpuMemoryBytes; }
+    bool ollamaGpuMemoryReported() const { return m_ollamaGpuMemoryReported; }
 
     QList<int> suspendedPidList() const;
     QVariantMap batteryShameListForQml() const;
@@ -94,6 +116,7 @@ Q_SIGNALS:
     void batteryShameListChanged();
     void dvrSnapshotsChanged();
     void isPausedChanged();
+    void gpuProcessesChanged();
     void iconIndexReady();
     // Each line this service prints, also as a signal.
     void logged(const QString &line);
@@ -101,6 +124,14 @@ Q_SIGNALS:
 private:
     struct Previous { std::uint64_t ticks = 0; std::uint64_t startTime = 0; };
     struct Busy { double cpu; int pid; std::uint32_t index; };
+    struct GpuUse { bool reported = false; std::uint64_t bytes = 0; };
+    struct ShownPath;
+
+    // What the drivers say each process holds on the GPU this sample.
+    std::unordered_map<int, GpuUse> readGpuUse();
+    void publishGpuProcesses(const std::unordered_map<int, GpuUse> &use,
+                             std::unordered_map<int, ShownPath> &shownPaths);
+    ProcessInfoData rowFor(ProcessStat &stat, double cpu, std::unordered_map<int, ShownPath> &shownPaths);
 
     // Reads all stat files; fills m_busy with each process's CPU share since the last read.
     bool measure();
@@ -139,4 +170,13 @@ private:
     QHash<QString, double> m_batteryShameList;
     QList<DVRSnapshot> m_dvrSnapshots;
     bool m_isPaused = false;
+
+    std::function<std::optional<std::vector<NvmlProcessMemory>>()> m_nvmlProcesses;
+    std::unique_ptr<DrmClientReader> m_drm;
+    std::vector<DrmCandidate> m_drmCandidates;
+    QList<ProcessInfoData> m_gpuProcesses;
+    bool m_gpuFiguresAvailable = false;
+    bool m_gpuFiguresPublished = false;
+    qint64 m_ollamaGpuMemoryBytes = 0;
+    bool m_ollamaGpuMemoryReported = false;
 };

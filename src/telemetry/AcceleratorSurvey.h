@@ -23,6 +23,11 @@ public:
     const std::optional<NpuDevice> &npu() const { return m_npu; }
     // The core count NVML gave; absent anywhere else, since no other driver reports one.
     std::optional<qint64> gpuCoreCount() const;
+    // NVML's per-process list; absent where NVML was not loaded.
+    std::optional<std::vector<NvmlProcessMemory>> gpuProcesses() const
+    {
+        return m_nvml ? m_nvml->processes() : std::nullopt;
+    }
     // The NPU's busy counter; empty without one.
     std::string npuBusyTimePath() const { return m_npu ? m_npu->busyTimePath : std::string(); }
 

@@ -77,6 +77,11 @@ RecordListModelBase *QmlServices::topProcesses() const
     return follow(m_topProcesses, processMonitor(), &ProcessMonitor::topProcesses, &ProcessMonitor::topProcessesChanged);
 }
 
+RecordListModelBase *QmlServices::gpuProcesses() const
+{
+    return follow(m_gpuProcesses, processMonitor(), &ProcessMonitor::gpuProcesses, &ProcessMonitor::gpuProcessesChanged);
+}
+
 bool QmlServices::isAIBackend(const QString &processName)
 {
     static const QStringList words{QStringLiteral("python"), QStringLiteral("conda"), QStringLiteral("ollama"),

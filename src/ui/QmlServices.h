@@ -46,6 +46,7 @@ class QmlServices : public QObject
     Q_PROPERTY(RecordListModelBase *activeConnections READ activeConnections CONSTANT)
     Q_PROPERTY(RecordListModelBase *topProcesses READ topProcesses CONSTANT)
     Q_PROPERTY(RecordListModelBase *aiProcesses READ aiProcesses CONSTANT)
+    Q_PROPERTY(RecordListModelBase *gpuProcesses READ gpuProcesses CONSTANT)
     Q_PROPERTY(RecordListModelBase *dvrSnapshots READ dvrSnapshots CONSTANT)
     Q_PROPERTY(RecordListModelBase *allPresets READ allPresets CONSTANT)
     Q_PROPERTY(RecordListModelBase *activePortLatencies READ activePortLatencies CONSTANT)
@@ -141,6 +142,7 @@ public:
     RecordListModelBase *topProcesses() const;
     // The rows of the process table that are local AI or ML back ends (see isAIBackend).
     RecordListModelBase *aiProcesses() const;
+    RecordListModelBase *gpuProcesses() const;
     RecordListModelBase *dvrSnapshots() const;
     RecordListModelBase *allPresets() const;
     RecordListModelBase *activePortLatencies() const;
@@ -168,6 +170,7 @@ private:
     mutable RecordListModelBase *m_activeConnections = nullptr;
     mutable RecordListModelBase *m_topProcesses = nullptr;
     mutable RecordListModelBase *m_aiProcesses = nullptr;
+    mutable RecordListModelBase *m_gpuProcesses = nullptr;
     mutable RecordListModelBase *m_dvrSnapshots = nullptr;
     mutable RecordListModelBase *m_allPresets = nullptr;
     mutable RecordListModelBase *m_activePortLatencies = nullptr;

@@ -3,7 +3,8 @@ import QtQuick.Layouts
 import Quillmoor
 
 // The running processes that are local AI or ML back ends (Python and conda environments,
-// Ollama, llama.cpp, PyTorch), each with its CPU load and a freeze/resume button.
+// Ollama, llama.cpp, PyTorch), each with its CPU load, the GPU memory its driver says it
+// holds, and a freeze/resume button.
 Card {
     id: root
     // The AI tab shows a sample row while the sandbox switch is on and nothing matches; the
@@ -42,13 +43,17 @@ Card {
             required property bool isSuspended
             required property double cpuUsage
             required property string name
+            required property bool gpuMemoryReported
+            required property double gpuMemoryBytes
             objectName: "aiProcessRow"
             Layout.fillWidth: true
             symbol: "cpu.fill"
             processName: name
             image: icon
             label: Services.preferences.showFullProcessPath && fullPath.length ? fullPath : name
+            // The GPU's memory, where the driver accounts it to this process.
             value: Format.percent(cpuUsage, 1) + " CPU"
+                   + (gpuMemoryReported && gpuMemoryBytes > 0 ? " · " + Format.size(gpuMemoryBytes) + " GPU" : "")
             suspended: isSuspended
             canToggleSuspend: root.processMonitor !== null
             advancedMode: Services.preferences.advancedMode

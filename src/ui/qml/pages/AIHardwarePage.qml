@@ -3,7 +3,8 @@ import QtQuick.Layouts
 import Quillmoor
 
 // The dashboard's AI hardware page: the neural engine, memory as the models see it, and
-// the GPU by its real name and compute stack, with the load and memory its driver reports.
+// the GPU by its real name and compute stack, with the load and memory its driver reports,
+// and who holds that memory.
 DashboardPage {
     id: page
     readonly property SystemStatsProvider stats: Services.stats
@@ -104,4 +105,6 @@ DashboardPage {
             font.pixelSize: 11
         }
     }
+
+    GpuProcessesCard { Layout.fillWidth: true }
 }
