@@ -24,6 +24,17 @@ void DemoWorkspace::listModels(const QList<LocalAIModel> &shown, Reply<Listing> 
     reply(Listing{kept.isEmpty() ? OllamaStatus::Idle : OllamaStatus::Active, kept, {}});
 }
 
+void DemoWorkspace::listInstalled(Reply<Installed> reply)
+{
+    reply(Installed{InstalledModel::samples(m_now ? m_now() : QDateTime::currentDateTime()), {}});
+}
+
+FreeMemory DemoWorkspace::sampleFreeMemory()
+{
+    constexpr qint64 gib = 1024LL * 1024 * 1024;
+    return FreeMemory{5 * gib, 6 * gib, 56 * gib, 64 * gib};
+}
+
 void DemoWorkspace::ejectModel(const QString &, Reply<After> reply)
 {
     reply(After::RemoveRow);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LocalAIBackend.h"
+#include "ModelFit.h"
 #include "VectorDatabaseInfo.h"
 
 #include <QDateTime>
@@ -17,8 +18,13 @@ public:
     static QList<OrphanedCompanionInfo> sampleCompanions();
     static QList<LocalPortInfo> samplePorts();
     static QList<ModelCacheFile> sampleModelFiles();
+    // The machine the demo's fit verdicts are judged on: a laptop GPU of 6 GiB with 5 free
+    // and 64 GiB of memory with 56 available, so the sample models show all four verdicts,
+    // whether the sample loaded models have unloaded or not.
+    static FreeMemory sampleFreeMemory();
 
     void listModels(const QList<LocalAIModel> &shown, Reply<Listing> reply) override;
+    void listInstalled(Reply<Installed> reply) override;
     void ejectModel(const QString &name, Reply<After> reply) override;
     void stopContainer(const QString &containerId, Reply<After> reply) override;
     void pauseContainer(const QString &) override {}

@@ -87,6 +87,34 @@ void LiveWorkspace::listModels(const QList<LocalAIModel> &, Reply<Listing> reply
     });
 }
 
+void LiveWorkspace::listInstalled(Reply<Installed> reply)
+{
+    // Bounded as the listing is, for the same reason; what went wrong is only said, as the
+    // listing of loaded models already tells whether the server is there.
+    const QNetworkRequest request(m_setup.ollamaUrl.resolved(QUrl(QStringLiteral("/api/tags"))));
+    BoundedHttpGet::get(m_network, request, {kMaxListingBytes, kInstalledTimeoutMs}, this, [reply](const BoundedReply &answer) {
+        const auto failed = [&reply](const QString &why) { reply(Installed{std::nullopt, why}); };
+        switch (answer.outcome) {
+        case BoundedReply::Answered:
+            break;
+        case BoundedReply::Refused:
+            return failed(QStringLiteral("the server is not running"));
+        case BoundedReply::TimedOut:
+            return failed(QStringLiteral("no answer within %1 ms").arg(kInstalledTimeoutMs));
+        case BoundedReply::TooLarge:
+        case BoundedReply::Redirected:
+        default:
+            return failed(answer.error.isEmpty() ? QStringLiteral("no answer") : answer.error);
+        }
+        if (answer.status < 200 || answer.status > 299)
+            return failed(QStringLiteral("HTTP status %1").arg(answer.status));
+        std::optional<QList<InstalledModel>> models = answer.complete ? InstalledModel::decodeTags(answer.body) : std::nullopt;
+        if (!models)
+            return failed(QStringLiteral("unreadable reply"));
+        reply(Installed{std::move(models), {}});
+    });
+}
+
 void LiveWorkspace::ejectModel(const QString &name, Reply<After> reply)
 {
     const QJsonObject body{{QStringLiteral("model"), name}, {QStringLiteral("keep_alive"), 0}};

@@ -38,6 +38,8 @@ class LiveWorkspace : public QObject, public LocalAIBackend
 public:
     static constexpr int kListingTimeoutMs = 1000;   // for the whole answer, however it trickles
     static constexpr qint64 kMaxListingBytes = 4 * 1024 * 1024;
+    // The installed list is read from disk by the server, model by model: a longer wait.
+    static constexpr int kInstalledTimeoutMs = 3000;
     static constexpr int kEjectTimeoutMs = 60000;
     static constexpr qint64 kOllamaBlobThreshold = 50'000'000;   // bytes; larger files are listed
     static constexpr qint64 kHuggingFaceThreshold = 10'000'000;
@@ -65,6 +67,7 @@ public:
     static std::optional<QString> deletableLocation(const QString &path, const QStringList &roots, const QString &home);
 
     void listModels(const QList<LocalAIModel> &shown, Reply<Listing> reply) override;
+    void listInstalled(Reply<Installed> reply) override;
     void ejectModel(const QString &name, Reply<After> reply) override;
     void stopContainer(const QString &containerId, Reply<After> reply) override;
     void pauseContainer(const QString &containerId) override;

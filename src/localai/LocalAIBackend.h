@@ -1,5 +1,6 @@
 #pragma once
 
+#include "InstalledModel.h"
 #include "LocalAIModel.h"
 #include "LocalPortInfo.h"
 #include "ModelCacheFile.h"
@@ -37,8 +38,16 @@ public:
 
     virtual ~LocalAIBackend() = default;
 
+    // The models installed: null with why when the answer could not be had or read.
+    struct Installed
+    {
+        std::optional<QList<InstalledModel>> models;
+        QString error;
+    };
+
     // The models loaded now, given those the list shows.
     virtual void listModels(const QList<LocalAIModel> &shown, Reply<Listing> reply) = 0;
+    virtual void listInstalled(Reply<Installed> reply) = 0;
     virtual void ejectModel(const QString &name, Reply<After> reply) = 0;
 
     virtual void stopContainer(const QString &containerId, Reply<After> reply) = 0;

@@ -1,5 +1,7 @@
 #include "LocalAIModel.h"
 
+#include "JsonFields.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -27,32 +29,8 @@ QList<LocalAIModel> LocalAIModel::samples(const QDateTime &now)
     return {coder, llama};
 }
 
-namespace {
-// A JSON number that is a whole value representable as a 64-bit integer. QJsonValue keeps
-// integers beyond 2^53 as doubles, so model sizes are read as doubles and checked.
-bool integerValue(const QJsonValue &value, qint64 &out)
-{
-    if (!value.isDouble())
-        return false;
-    const double d = value.toDouble();
-    if (!std::isfinite(d) || std::floor(d) != d || std::fabs(d) > 9.2e18)
-        return false;
-    out = value.toInteger(static_cast<qint64>(d));
-    return true;
-}
-
-// An optional text key: absent and null are "not given"; any other type is an error.
-bool optionalText(const QJsonObject &object, const QString &key, std::optional<QString> &out)
-{
-    const QJsonValue value = object.value(key);
-    if (value.isUndefined() || value.isNull())
-        return true;
-    if (!value.isString())
-        return false;
-    out = value.toString();
-    return true;
-}
-}
+using JsonFields::integerValue;
+using JsonFields::optionalText;
 
 std::optional<QList<LocalAIModel>> LocalAIModel::decodeListing(const QByteArray &body)
 {

@@ -64,6 +64,8 @@ LocalAIService::LocalAIService(LocalAISources sources, Polling polling, QObject 
                           [](int pid) { ProcessControl::resume(pid); },
                           [this](int pid) { return m_suspendedPIDs.contains(pid); },
                           [this](const QString &line) { log(line); }});
+    m_installed = std::make_unique<InstalledModelWatch>(m_sources.now);
+    m_installed->setMemory(DemoWorkspace::sampleFreeMemory());   // the demo is on at first
     m_timer.setInterval(kIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, [this] { runPass(); });
     if (polling == Polling::Start)
@@ -104,6 +106,9 @@ bool LocalAIService::runPass(Done done)
         return false;
     m_passRunning = true;
     updateModels([this, done] {
+        // Beside the pass, not a step of it: the installed list has its own pace.
+        if (m_status != OllamaStatus::Offline && m_installed->due())
+            refreshInstalledModels();
         checkAndApplyAutoSuspend();
         applySmartPause();
         pollVectorDatabases([this, done] {
@@ -139,11 +144,61 @@ QUrl LocalAIService::defaultOllamaUrl(const QString &ollamaHost)
 void LocalAIService::updateModels(Done done)
 {
     backend().listModels(m_activeModels, [this, done](LocalAIBackend::Listing listing) {
+        m_installed->noticeStatus(m_status == OllamaStatus::Offline, listing.status == OllamaStatus::Offline);
         setStatus(listing.status, listing.reason);
         setActiveModels(listing.models);
         if (done)
             done();
     });
+}
+
+void LocalAIService::refreshInstalledModels(Done done)
+{
+    if (m_installed->reading()) {
+        if (done)
+            QTimer::singleShot(0, this, done);
+        return;
+    }
+    m_installed->started();
+    backend().listInstalled([this, done, demo = m_demoMode](LocalAIBackend::Installed answer) {
+        m_installed->finished();
+        // An answer from the backend the demo switch has since left is not this list's.
+        if (demo == m_demoMode) {
+            if (answer.models)
+                announce(m_installed->setListing(*answer.models));
+            else
+                log(QStringLiteral("Installed models left as they were: ") + answer.error);
+        }
+        if (done)
+            done();
+    });
+}
+
+void LocalAIService::setFreeMemory(const std::optional<FreeMemory> &figures)
+{
+    m_measuredMemory = figures;
+    if (!m_demoMode)
+        announce(m_installed->setMemory(figures));
+}
+
+qint64 LocalAIService::fitGpuBudget() const
+{
+    const std::optional<FitBudget> &budget = m_installed->budget();
+    return budget && budget->gpu ? *budget->gpu : -1;
+}
+
+qint64 LocalAIService::fitRamBudget() const
+{
+    const std::optional<FitBudget> &budget = m_installed->budget();
+    return budget ? budget->ram : -1;
+}
+
+void LocalAIService::announce(InstalledModelWatch::Changes changes)
+{
+    if (changes.rows)
+        Q_EMIT installedModelsChanged();
+    if (changes.budget)
+        Q_EMIT fitBudgetChanged();
 }
 
 void LocalAIService::ejectModel(const QString &name, Done done)
@@ -451,13 +506,39 @@ void LocalAIService::setStatus(OllamaStatus status, const QString &reason)
     m_statusReason = status == OllamaStatus::Offline ? reason : QString();
     Q_EMIT statusChanged();
 }
-void LocalAIService::setActiveModels(const QList<LocalAIModel> &models) { m_activeModels = models; Q_EMIT activeModelsChanged(); }
+void LocalAIService::setActiveModels(const QList<LocalAIModel> &models)
+{
+    m_activeModels = models;
+    Q_EMIT activeModelsChanged();
+    announce(m_installed->setLoaded(models));
+}
 void LocalAIService::setActiveVectorDBs(const QList<VectorDatabaseInfo> &rows) { m_activeVectorDBs = rows; Q_EMIT activeVectorDBsChanged(); }
 void LocalAIService::setOrphanedAICompanions(const QList<OrphanedCompanionInfo> &rows) { m_orphanedAICompanions = rows; Q_EMIT orphanedAICompanionsChanged(); }
 void LocalAIService::setActiveLocalPorts(const QList<LocalPortInfo> &rows) { m_activeLocalPorts = rows; Q_EMIT activeLocalPortsChanged(); }
-void LocalAIService::setCachedModelFiles(const QList<ModelCacheFile> &rows) { m_cachedModelFiles = rows; Q_EMIT cachedModelFilesChanged(); }
+void LocalAIService::setCachedModelFiles(const QList<ModelCacheFile> &rows)
+{
+    m_cachedModelFiles = rows;
+    Q_EMIT cachedModelFilesChanged();
+    QStringList blobs;
+    for (const ModelCacheFile &row : rows)
+        if (row.type == QLatin1String("Ollama"))
+            blobs.append(row.path);
+    m_installed->noticeStoreFiles(blobs);
+}
 void LocalAIService::setSuspendedPIDs(const QList<int> &pids) { m_suspendedPIDs = pids; Q_EMIT suspendedPIDsChanged(); }
-void LocalAIService::setDemoMode(bool on) { m_demoMode = on; Q_EMIT demoModeChanged(); }
+void LocalAIService::setDemoMode(bool on)
+{
+    if (on != m_demoMode) {
+        // The other side's installed models, and its machine, are not this one's.
+        m_demoMode = on;
+        const InstalledModelWatch::Changes cleared = m_installed->setListing({});
+        const InstalledModelWatch::Changes judged =
+            m_installed->setMemory(on ? std::optional(DemoWorkspace::sampleFreeMemory()) : m_measuredMemory);
+        m_installed->request();
+        announce({cleared.rows || judged.rows, cleared.budget || judged.budget});
+    }
+    Q_EMIT demoModeChanged();
+}
 void LocalAIService::setCompileAutoSuspendEnabled(bool on) { m_compileAutoSuspendEnabled = on; Q_EMIT compileAutoSuspendEnabledChanged(); }
 void LocalAIService::setVmAutoSleepEnabled(bool on) { m_vmAutoSleepEnabled = on; Q_EMIT vmAutoSleepEnabledChanged(); }
 void LocalAIService::setBuildTurboEnabled(bool on) { m_buildTurboEnabled = on; Q_EMIT buildTurboEnabledChanged(); }

@@ -2,6 +2,7 @@
 
 #include "ContainerWatch.h"
 #include "DemoWorkspace.h"
+#include "InstalledModelWatch.h"
 #include "LiveWorkspace.h"
 #include "LocalAIModel.h"
 #include "LocalPortInfo.h"
@@ -73,6 +74,12 @@ class LocalAIService : public QObject
     Q_PROPERTY(QList<OrphanedCompanionInfo> orphanedAICompanions READ orphanedAICompanions NOTIFY orphanedAICompanionsChanged)
     Q_PROPERTY(QList<LocalPortInfo> activeLocalPorts READ activeLocalPorts NOTIFY activeLocalPortsChanged)
     Q_PROPERTY(QList<ModelCacheFile> cachedModelFiles READ cachedModelFiles NOTIFY cachedModelFilesChanged)
+    // The models the server has installed, each with where it would run if loaded now.
+    Q_PROPERTY(QList<InstalledModel> installedModels READ installedModels NOTIFY installedModelsChanged)
+    // The memory those verdicts were judged against, in bytes (see ModelFit): free now plus
+    // what the loaded models would release; -1 where there is no figure.
+    Q_PROPERTY(qint64 fitGpuBudget READ fitGpuBudget NOTIFY fitBudgetChanged)
+    Q_PROPERTY(qint64 fitRamBudget READ fitRamBudget NOTIFY fitBudgetChanged)
     Q_PROPERTY(bool vmAutoSleepEnabled READ vmAutoSleepEnabled WRITE setVmAutoSleepEnabled NOTIFY vmAutoSleepEnabledChanged)
     Q_PROPERTY(bool buildTurboEnabled READ buildTurboEnabled WRITE setBuildTurboEnabled NOTIFY buildTurboEnabledChanged)
     Q_PROPERTY(bool batteryShieldEnabled READ batteryShieldEnabled WRITE setBatteryShieldEnabled NOTIFY batteryShieldEnabledChanged)
@@ -85,6 +92,8 @@ public:
     static constexpr int kContainerRetryMaxMs = ContainerWatch::kRetryMaxMs;
     static constexpr int kListingTimeoutMs = LiveWorkspace::kListingTimeoutMs;
     static constexpr int kEjectTimeoutMs = LiveWorkspace::kEjectTimeoutMs;
+    static constexpr int kInstalledTimeoutMs = LiveWorkspace::kInstalledTimeoutMs;
+    static constexpr qint64 kInstalledRefreshSecs = InstalledModelWatch::kRefreshSecs;
     static constexpr int kCompanionPurgeDelayMs = 1500;
     static constexpr qint64 kOllamaBlobThreshold = LiveWorkspace::kOllamaBlobThreshold;   // bytes; larger files are listed
     static constexpr qint64 kHuggingFaceThreshold = LiveWorkspace::kHuggingFaceThreshold;
@@ -107,6 +116,13 @@ public:
 
     // The listing; `done` once activeModels and status are assigned.
     void updateModels(Done done = {});
+    // Reads the installed models now; `done` once the answer is in (or at once while a read
+    // is under way). A pass reads them only when InstalledModelWatch says it is time, and
+    // not while the server is Offline. A failed read leaves the list as it was and logs why.
+    void refreshInstalledModels(Done done = {});
+    // The memory free now, which the app hands in from the telemetry on every sample; null
+    // where there are no figures. The demo judges against its sample machine instead.
+    void setFreeMemory(const std::optional<FreeMemory> &figures);
     Q_INVOKABLE void ejectModel(const QString &name) { ejectModel(name, {}); }
     void ejectModel(const QString &name, Done done);
     // Every model loaded now, each asked once, one after the other.
@@ -194,6 +210,9 @@ public:
     QList<OrphanedCompanionInfo> orphanedAICompanions() const { return m_orphanedAICompanions; }
     QList<LocalPortInfo> activeLocalPorts() const { return m_activeLocalPorts; }
     QList<ModelCacheFile> cachedModelFiles() const { return m_cachedModelFiles; }
+    QList<InstalledModel> installedModels() const { return m_installed->rows(); }
+    qint64 fitGpuBudget() const;
+    qint64 fitRamBudget() const;
     bool vmAutoSleepEnabled() const { return m_vmAutoSleepEnabled; }
     void setVmAutoSleepEnabled(bool on);
     bool buildTurboEnabled() const { return m_buildTurboEnabled; }
@@ -217,6 +236,8 @@ Q_SIGNALS:
     void orphanedAICompanionsChanged();
     void activeLocalPortsChanged();
     void cachedModelFilesChanged();
+    void installedModelsChanged();
+    void fitBudgetChanged();
     void vmAutoSleepEnabledChanged();
     void buildTurboEnabledChanged();
     void batteryShieldEnabledChanged();
@@ -234,6 +255,7 @@ private:
     void setActiveLocalPorts(const QList<LocalPortInfo> &rows);
     void setCachedModelFiles(const QList<ModelCacheFile> &rows);
     void setSuspendedPIDs(const QList<int> &pids);
+    void announce(InstalledModelWatch::Changes changes);
     void suspendProcess(int pid);
     bool freezeProcess(int pid);
     void resumeSuspendedProcesses();
@@ -249,6 +271,8 @@ private:
     std::unique_ptr<LiveWorkspace> m_live;
     std::unique_ptr<ContainerWatch> m_containers;
     std::unique_ptr<SmartPause> m_smartPause;
+    std::unique_ptr<InstalledModelWatch> m_installed;
+    std::optional<FreeMemory> m_measuredMemory;
 
     QList<LocalAIModel> m_activeModels;
     OllamaStatus m_status = OllamaStatus::Offline;

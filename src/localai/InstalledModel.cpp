@@ -1,0 +1,86 @@
+#include "InstalledModel.h"
+
+#include "JsonFields.h"
+#include "LocalAIModel.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+using JsonFields::integerValue;
+using JsonFields::optionalText;
+
+std::optional<QList<InstalledModel>> InstalledModel::decodeTags(const QByteArray &body)
+{
+    QJsonParseError error {};
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    const QJsonValue models = document.object().value(QStringLiteral("models"));
+    QList<InstalledModel> list;
+    if (models.isUndefined() || models.isNull())
+        return list;
+    if (!models.isArray())
+        return std::nullopt;
+    for (const QJsonValue &entry : models.toArray()) {
+        if (!entry.isObject())
+            return std::nullopt;
+        const QJsonObject object = entry.toObject();
+        InstalledModel model;
+        const QJsonValue name = object.value(QStringLiteral("name"));
+        if (!name.isString() || name.toString().isEmpty() || !integerValue(object.value(QStringLiteral("size")), model.size)
+            || model.size < 0)
+            return std::nullopt;
+        model.name = name.toString();
+
+        std::optional<QString> digest, modified, remoteHost;
+        if (!optionalText(object, QStringLiteral("digest"), digest)
+            || !optionalText(object, QStringLiteral("modified_at"), modified)
+            || !optionalText(object, QStringLiteral("remote_host"), remoteHost))
+            return std::nullopt;
+        model.digest = digest.value_or(QString());
+        if (modified)
+            model.modifiedAt = LocalAIModel::parseTimestamp(*modified);
+        model.remote = remoteHost && !remoteHost->isEmpty();
+
+        const QJsonValue details = object.value(QStringLiteral("details"));
+        if (!details.isUndefined() && !details.isNull()) {
+            if (!details.isObject())
+                return std::nullopt;
+            std::optional<QString> parameters, quantization, family;
+            const QJsonObject d = details.toObject();
+            if (!optionalText(d, QStringLiteral("parameter_size"), parameters)
+                || !optionalText(d, QStringLiteral("quantization_level"), quantization)
+                || !optionalText(d, QStringLiteral("family"), family))
+                return std::nullopt;
+            model.parameterSize = parameters.value_or(QString());
+            model.quantization = quantization.value_or(QString());
+            model.family = family.value_or(QString());
+        }
+        list.append(model);
+    }
+    return list;
+}
+
+QList<InstalledModel> InstalledModel::samples(const QDateTime &now)
+{
+    const auto sample = [&now](const char *name, qint64 size, const char *parameters, const char *quantization,
+                               const char *family, int daysAgo) {
+        InstalledModel model;
+        model.name = QLatin1String(name);
+        model.size = size;
+        model.parameterSize = QLatin1String(parameters);
+        model.quantization = QLatin1String(quantization);
+        model.family = QLatin1String(family);
+        model.modifiedAt = now.addDays(-daysAgo);
+        return model;
+    };
+    // The two the demo has loaded and four more, about the sizes Ollama's library lists for
+    // these tags.
+    return {sample("deepseek-coder:6.7b", 4724464640, "6.7B", "Q4_K_M", "llama", 3),
+            sample("llama3:8b", 4661224816, "8B", "Q4_0", "llama", 6),
+            sample("phi3:mini", 2176178913, "3.8B", "Q4_0", "phi3", 12),
+            sample("qwen2.5-coder:14b", 8988124069, "14.8B", "Q4_K_M", "qwen2", 9),
+            sample("llama3.1:70b-instruct-q6_K", 57888163296, "70.6B", "Q6_K", "llama", 21),
+            sample("llama3.1:405b", 243000000000, "405.9B", "Q4_0", "llama", 40)};
+}
