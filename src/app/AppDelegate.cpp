@@ -31,9 +31,29 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace {
+// The memory free now, for the installed models' fit verdicts, from the telemetry's last
+// sample: the GPU's as its driver reports it (the telemetry leaves 0 where the driver gives
+// no figure), system memory as total less used, which is MemAvailable. Null before the
+// first sample.
+std::optional<FreeMemory> freeMemoryFrom(const SystemStatsProvider &stats)
+{
+    if (stats.memoryTotal() <= 0)
+        return std::nullopt;
+    const auto bytes = [](double gb) { return qint64(std::llround(std::max(gb, 0.0) * 1073741824.0)); };
+    FreeMemory free;
+    free.ramTotal = bytes(stats.memoryTotal());
+    free.ramAvailable = bytes(stats.memoryTotal() - stats.memoryUsed());
+    if (stats.gpuMemoryTotal() > 0) {
+        free.gpuTotal = bytes(stats.gpuMemoryTotal());
+        free.gpuFree = bytes(stats.gpuMemoryTotal() - stats.gpuMemoryUsed());
+    }
+    return free;
+}
+
 constexpr int kPopoverGap = 6;
 constexpr qint64 kReopenGuardMs = 300;
 
@@ -118,6 +138,10 @@ void AppDelegate::applicationDidFinishLaunching(const QString &firstPage)
     m_stats->setDemoModeSource([ai = QPointer<LocalAIService>(m_localAI)] { return ai && ai->demoMode(); });
     connect(m_localAI, &LocalAIService::demoModeChanged, m_stats,
             [stats = m_stats, ai = m_localAI] { stats->setShowsDemoHubFigure(ai->demoMode()); });
+    // The installed models' verdicts follow the memory free, sample by sample.
+    m_localAI->setFreeMemory(freeMemoryFrom(*m_stats));
+    connect(m_stats, &SystemStatsProvider::sampled, m_localAI,
+            [stats = m_stats, ai = m_localAI] { ai->setFreeMemory(freeMemoryFrom(*stats)); });
 
     // 3. The process table; it samples every two seconds from here on, with the telemetry.
     if (m_services.processMonitor) {

@@ -150,6 +150,11 @@ RecordListModelBase *QmlServices::cachedModelFiles() const
     return follow(m_cachedModelFiles, localAI(), &LocalAIService::cachedModelFiles, &LocalAIService::cachedModelFilesChanged);
 }
 
+RecordListModelBase *QmlServices::installedModels() const
+{
+    return follow(m_installedModels, localAI(), &LocalAIService::installedModels, &LocalAIService::installedModelsChanged);
+}
+
 RecordListModelBase *QmlServices::cacheRows() const
 {
     return follow(m_cacheRows, buildCaches(), &BuildCacheService::cacheRows, &BuildCacheService::cacheRowsChanged);

@@ -56,6 +56,7 @@ class QmlServices : public QObject
     Q_PROPERTY(RecordListModelBase *orphanedAICompanions READ orphanedAICompanions CONSTANT)
     Q_PROPERTY(RecordListModelBase *activeLocalPorts READ activeLocalPorts CONSTANT)
     Q_PROPERTY(RecordListModelBase *cachedModelFiles READ cachedModelFiles CONSTANT)
+    Q_PROPERTY(RecordListModelBase *installedModels READ installedModels CONSTANT)
     Q_PROPERTY(RecordListModelBase *cacheRows READ cacheRows CONSTANT)
     Q_PROPERTY(RecordListModelBase *foundSDKVersions READ foundSDKVersions CONSTANT)
 
@@ -152,6 +153,7 @@ public:
     RecordListModelBase *orphanedAICompanions() const;
     RecordListModelBase *activeLocalPorts() const;
     RecordListModelBase *cachedModelFiles() const;
+    RecordListModelBase *installedModels() const;
     RecordListModelBase *cacheRows() const;
     RecordListModelBase *foundSDKVersions() const;
 
@@ -180,6 +182,7 @@ private:
     mutable RecordListModelBase *m_orphanedAICompanions = nullptr;
     mutable RecordListModelBase *m_activeLocalPorts = nullptr;
     mutable RecordListModelBase *m_cachedModelFiles = nullptr;
+    mutable RecordListModelBase *m_installedModels = nullptr;
     mutable RecordListModelBase *m_cacheRows = nullptr;
     mutable RecordListModelBase *m_foundSDKVersions = nullptr;
 };

@@ -15,6 +15,7 @@
 #include "gateway/LocalAPILatencyService.h"
 #include "gateway/LocalAPIProxyService.h"
 #include "gateway/PortLatencyInfo.h"
+#include "localai/InstalledModel.h"
 #include "localai/LocalAIModel.h"
 #include "localai/LocalAIService.h"
 #include "localai/LocalPortInfo.h"
@@ -245,6 +246,13 @@ struct ModelCacheFileForeign
     Q_GADGET
     QML_FOREIGN(ModelCacheFile)
     QML_VALUE_TYPE(modelCacheFile)
+};
+
+struct InstalledModelForeign
+{
+    Q_GADGET
+    QML_FOREIGN(InstalledModel)
+    QML_VALUE_TYPE(installedModel)
 };
 
 struct SDKVersionInfoForeign

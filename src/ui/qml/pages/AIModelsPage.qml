@@ -3,9 +3,9 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Quillmoor
 
-// The dashboard's AI models page: the loaded models, the AI back ends running, and the two
-// model stores with the deduplicator, which links weights stored twice instead of deleting
-// either copy.
+// The dashboard's AI models page: the loaded models, the installed ones with where each
+// would run if loaded now, the AI back ends running, and the two model stores with the
+// deduplicator, which links weights stored twice instead of deleting either copy.
 DashboardPage {
     id: page
     readonly property BuildCacheService buildCaches: Services.buildCaches
@@ -43,6 +43,7 @@ DashboardPage {
         emptyText: "No active models loaded in memory"
         ejectHelp: "Eject model context and clear GPU memory instantly"
     }
+    InstalledModelsCard { Layout.fillWidth: true }
     AIProcessesCard { Layout.fillWidth: true }
 
     Card {
