@@ -39,23 +39,37 @@ struct DrmCandidate
     std::uint64_t residentPages = 0;  // larger processes are looked at first, see pass()
 };
 
+// How many descriptor folders one pass may list: at least `least`, then more while the
+// pass is inside `budgetUs`, up to `most`.
+struct DrmProbeBudget
+{
+    size_t least = 8;
+    size_t most = 256;
+    std::int64_t budgetUs = 400;
+};
+
 // Per-process GPU memory for the drivers that report it through fdinfo (amdgpu, i915, xe,
 // msm, panfrost...). Only processes holding a DRM device open have such records, and
-// finding them means listing descriptor folders, which across a whole machine costs
-// several milliseconds; so the search is spread over passes:
+// finding them means listing descriptor folders: an open, a directory read and a readlink
+// per descriptor, for every process. Across 1000 processes that measured 26 ms a pass on
+// the two-core development VM, against 0.42 ms for the pass below (bench/gpu_clients.cpp),
+// so the search is spread over passes:
 //
 // - A process found holding /dev/dri/* ("holder") has its DRM descriptors' fdinfo read
 //   every pass.
-// - Every pass lists the descriptors of at most `probesPerPass` processes: first those
+// - Every pass lists the descriptors of a few processes (see DrmProbeBudget): first those
 //   never looked at (largest resident size first: the model runners and browsers that
-//   hold GPUs are large, so at start they are found in the first pass or two), then, round
+//   hold GPUs are large, so at start they are found in the first pass), then, round
 //   robin, the one looked at longest ago. Holders take their turn too, for a device they
 //   open later.
 //
 // So a process started since the last pass is looked at in the next pass, unless more than
-// `probesPerPass` new ones wait ahead of it; a process that was looked at and opens a GPU
-// only later is noticed within ceil(processes / probesPerPass) passes (with 1000 processes
-// and the default 64, 16 passes: 32 s at the process table's two-second interval).
+// `least` new ones wait ahead of it; a process that was looked at and opens a GPU only
+// later is noticed within ceil(processes / least) passes: with 1000 processes, at most 125
+// passes, about four minutes at the process table's two-second interval, on a machine so
+// slow that 8 listings fill the time budget. The loaded two-core development VM lists 9
+// (processes of 16 descriptors) to 17 (idle ones of three) a pass; a desktop whose system calls cost a microsecond lists 100 or more
+// and comes round in under 10 passes (20 s).
 //
 // A device the kernel has runtime-suspended is never woken: its node's
 // power/runtime_status is read first, and a "suspended" device's fdinfo is not read (some
@@ -64,10 +78,8 @@ struct DrmCandidate
 class DrmClientReader
 {
 public:
-    static constexpr size_t kDefaultProbesPerPass = 64;
-
     explicit DrmClientReader(std::string procRoot = "/proc", std::string sysRoot = "/sys",
-                             size_t probesPerPass = kDefaultProbesPerPass);
+                             DrmProbeBudget budget = {});
 
     // One pass over the table; the processes holding DRM clients with readable records,
     // in pid order. A client open in two processes (a descriptor passed to a child) counts
@@ -96,12 +108,13 @@ private:
     };
 
     void probe(int pid, Known &known);
+    bool listDescriptors(int pid, std::vector<DrmFd> &out);
     bool suspended(const std::string &node);
     bool readFile(const std::string &path, std::string &out);
 
     std::string m_proc;
     std::string m_sys;
-    size_t m_probesPerPass;
+    DrmProbeBudget m_budget;
     std::unordered_map<int, Known> m_known;
     std::uint64_t m_pass = 0;
     std::vector<std::pair<std::string, bool>> m_statusThisPass;   // node -> suspended

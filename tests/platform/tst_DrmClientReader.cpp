@@ -80,9 +80,11 @@ struct Fixture
     {
         tree.write(QStringLiteral("sys/class/drm/%1/device/power/runtime_status").arg(node), status + "\n");
     }
-    DrmClientReader reader(size_t probes = DrmClientReader::kDefaultProbesPerPass) const
+    // A fixed number of listings a pass, whatever the time: what the bound promises.
+    DrmClientReader reader(size_t probes = 64) const
     {
-        return DrmClientReader(tree.root(QStringLiteral("proc")), tree.root(QStringLiteral("sys")), probes);
+        return DrmClientReader(tree.root(QStringLiteral("proc")), tree.root(QStringLiteral("sys")),
+                               DrmProbeBudget{probes, probes, 1'000'000});
     }
 };
 
