@@ -1,11 +1,14 @@
-// What comes from Ollama and its setup: the GET /api/ps answer, the time stamps in it, a
-// model's manifest, the first bytes of a request the gateway relays (for the model it
-// names) and the OLLAMA_HOST variable.
+// What comes from Ollama and its setup: the GET /api/ps and /api/tags answers (the installed
+// models judged as the screens judge them), the time stamps in them, a model's manifest,
+// the first bytes of a request the gateway relays (for the model it names) and the
+// OLLAMA_HOST variable.
 #include "FuzzInput.h"
 
 #include "gateway/RelayedConnection.h"
+#include "localai/InstalledModel.h"
 #include "localai/LocalAIModel.h"
 #include "localai/LocalAIService.h"
+#include "localai/ModelFit.h"
 #include "localai/ModelManifest.h"
 #include "platform/UserPaths.h"
 
@@ -26,6 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 (void)LocalAIModel::expiryText(*model.expiresAt, now);
             (void)model.toJson();
         }
+    }
+    if (const auto installed = InstalledModel::decodeTags(body)) {
+        const FitBudget budget{std::optional<qint64>(8LL << 30), 16LL << 30};
+        for (const InstalledModel &model : *installed)
+            (void)ModelFit::verdict(model.size, budget);
     }
     (void)LocalAIModel::parseTimestamp(text);
 
