@@ -6,9 +6,13 @@
 // clients sit on the proxy (each replaced when the proxy closes it), as a careless or
 // hostile local program would leave them; none may outlive the proxy's 10 s grace period.
 //
-//   bench_gateway_relay [--stream-mib N] [--requests N] [--only ROUTE]
+//   bench_gateway_relay [--stream-mib N] [--requests N] [--only ROUTE] [--generate 1]
 // `--only` keeps direct and the named route (proxy, bare, proxy-rw or socat), for profiling
 // one; proxy-rw is the proxy with splice switched off.
+// `--generate 1` makes the traffic Ollama's: the stream is a generation streamed as NDJSON,
+// one line a chunk as Ollama writes it, and each small pair a chat request and its last
+// object; the proxy reads their figures, and a second proxy that does not (unmetered) shows
+// what the reading costs.
 // socat (Debian package socat) must be on PATH for its column.
 
 #include "gateway/LocalAPIProxyService.h"
@@ -42,6 +46,72 @@ namespace {
 constexpr int kRequestSize = 128;
 constexpr int kReplySize = 256;
 using Clock = std::chrono::steady_clock;
+bool g_generate = false;   // the traffic is Ollama's (see --generate)
+
+// `head` and a JSON body padded with spaces so the whole is `size` bytes.
+std::string sized(const std::string &head, const std::string &json, size_t size)
+{
+    // The length's own digits count too: find the body length that makes the whole fit.
+    for (size_t length = size; length >= json.size(); --length) {
+        const std::string start = head + "Content-Length: " + std::to_string(length) + "\r\n\r\n";
+        if (start.size() + length == size) {
+            std::string body = json;
+            body.resize(length, ' ');
+            return start + body;
+        }
+    }
+    return {};
+}
+
+// The small request and its reply, 128 and 256 bytes either way.
+std::string smallRequest()
+{
+    if (!g_generate) {
+        std::string request = R"({"model": "llama3:8b", "prompt": "ping"})";
+        request.resize(kRequestSize, ' ');
+        return request;
+    }
+    return sized("POST /api/chat HTTP/1.1\r\nHost: b\r\n", R"({"model":"llama3:8b","stream":false})", kRequestSize);
+}
+
+std::string smallReply()
+{
+    if (!g_generate)
+        return std::string(kReplySize, 'r');
+    return sized("HTTP/1.1 200 OK\r\nConnection: close\r\n",
+                 R"({"model":"llama3:8b","done":true,"prompt_eval_count":5,"eval_count":9,"eval_duration":90000000})",
+                 kReplySize);
+}
+
+std::string streamRequest()
+{
+    if (!g_generate)
+        return "S";
+    return sized("POST /api/generate HTTP/1.1\r\nHost: b\r\n", R"({"model":"llama3:8b","prompt":"go"})", kRequestSize);
+}
+
+// A streamed generation: the head, then one NDJSON line a chunk, repeated to about
+// `bytes`, then the last object and the end of the chunks.
+struct Generation
+{
+    std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/x-ndjson\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
+    std::string block;   // whole chunks, about 1 MiB
+    std::string tail;
+    explicit Generation()
+    {
+        const std::string line = R"({"model":"llama3:8b","created_at":"2026-12-08T10:00:00.123456Z","response":" token","done":false})" "\n";
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx\r\n", line.size());
+        while (block.size() < (1u << 20))
+            block += size + line + "\r\n";
+        const std::string last = R"({"model":"llama3:8b","done":true,"prompt_eval_count":26,"eval_count":298,"eval_duration":4232710000})" "\n";
+        std::snprintf(size, sizeof size, "%zx\r\n", last.size());
+        tail = size + last + "\r\n0\r\n\r\n";
+    }
+    // The blocks a stream of about `bytes` takes.
+    static size_t blocks(size_t bytes, const Generation &g) { return std::max<size_t>(1, bytes / g.block.size()); }
+    size_t total(size_t bytes) const { return head.size() + blocks(bytes, *this) * block.size() + tail.size(); }
+};
 
 sockaddr_in loopback(quint16 port)
 {
@@ -127,7 +197,8 @@ private:
     void serve()
     {
         std::vector<char> block(1 << 20, 'x');
-        const std::string reply(kReplySize, 'r');
+        const std::string reply = smallReply();
+        const Generation generation;
         while (!m_stop) {
             const int fd = ::accept(m_listener, nullptr, nullptr);
             if (fd < 0)
@@ -142,7 +213,13 @@ private:
                 if (request[0] == 'S')
                     break;
             }
-            if (got > 0 && request[0] == 'S') {
+            if (g_generate && got == kRequestSize && std::strncmp(request, "POST /api/generate", 18) == 0) {
+                bool ok = writeAll(fd, generation.head.data(), generation.head.size());
+                for (size_t i = 0; ok && i < Generation::blocks(m_streamBytes, generation); ++i)
+                    ok = writeAll(fd, generation.block.data(), generation.block.size());
+                if (ok)
+                    writeAll(fd, generation.tail.data(), generation.tail.size());
+            } else if (got > 0 && request[0] == 'S') {
                 for (size_t sent = 0; sent < m_streamBytes; sent += block.size())
                     if (!writeAll(fd, block.data(), std::min(block.size(), m_streamBytes - sent)))
                         break;
@@ -447,7 +524,8 @@ double streamOnce(quint16 port, size_t expected)
     const int fd = connectTo(port);
     if (fd < 0)
         return 0;
-    writeAll(fd, "S", 1);
+    const std::string request = streamRequest();
+    writeAll(fd, request.data(), request.size());
     const size_t got = readToEnd(fd, buffer);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     ::close(fd);
@@ -461,8 +539,7 @@ double streamOnce(quint16 port, size_t expected)
 // Appends `count` timed request/reply pairs to the route's latencies.
 bool requests(Route &route, int count)
 {
-    std::string request = R"({"model": "llama3:8b", "prompt": "ping"})";
-    request.resize(kRequestSize, ' ');
+    const std::string request = smallRequest();
     std::vector<char> buffer(4096);
     const auto begin = Clock::now();
     for (int i = 0; i < count; ++i) {
@@ -500,13 +577,21 @@ int main(int argc, char **argv)
             requestCount = std::atoi(argv[i + 1]);
         else if (std::strcmp(argv[i], "--only") == 0)
             only = argv[i + 1];
+        else if (std::strcmp(argv[i], "--generate") == 0)
+            g_generate = std::atoi(argv[i + 1]) != 0;
     }
+    const size_t streamExpected = g_generate ? Generation().total(streamBytes) : streamBytes;
 
     Upstream upstream(streamBytes);
     LocalAPIProxyService proxy(RelayTarget{QHostAddress(QHostAddress::LocalHost), upstream.port(), 5000});
     // The same proxy with bulk bytes through user space, to show what splice brings.
     RelayTarget copying{QHostAddress(QHostAddress::LocalHost), upstream.port(), 5000};
     copying.splice = false;
+    // With Ollama's traffic the second proxy relays it as the first does but reads nothing of it.
+    if (g_generate) {
+        copying.splice = true;
+        copying.meterGenerations = false;
+    }
     LocalAPIProxyService proxyCopying(copying);
     proxy.startProxy(0);
     proxyCopying.startProxy(0);
@@ -524,7 +609,7 @@ int main(int argc, char **argv)
     auto idle = std::make_unique<IdleCrowd>(proxy.listeningPort(), kIdle);
 
     std::vector<Route> routes{{"direct", upstream.port()}, {"proxy", proxy.listeningPort()}, {"bare", bare.port()},
-                              {"proxy-rw", proxyCopying.listeningPort()}};
+                              {g_generate ? "unmetered" : "proxy-rw", proxyCopying.listeningPort()}};
     if (socat.port())
         routes.push_back({"socat", socat.port()});
     else
@@ -541,7 +626,7 @@ int main(int argc, char **argv)
     // Interleaved rounds, so a slow moment of the machine does not land on one route only.
     for (int round = 0; round < 3; ++round)
         for (Route &route : routes)
-            route.bestThroughput = std::max(route.bestThroughput, streamOnce(route.port, streamBytes));
+            route.bestThroughput = std::max(route.bestThroughput, streamOnce(route.port, streamExpected));
     constexpr int kRounds = 40;
     for (Route &route : routes)
         route.latenciesUs.reserve(size_t(requestCount));
@@ -576,6 +661,23 @@ int main(int argc, char **argv)
         const double p99 = percentile(route.latenciesUs, 0.99);
         std::printf("%-8s %14.2f %14.0f %12.1f %12.1f %16.1f %16.1f\n", route.name, route.bestThroughput,
                     route.requestsPerSecond(), p50, p99, p50 - directP50, p99 - directP99);
+    }
+    if (g_generate && routes.size() >= 4 && std::strcmp(routes[3].name, "unmetered") == 0) {
+        const Route &metered = routes[1];
+        const Route &plain = routes[3];
+        const auto added = [&](const Route &r, double p) { return percentile(r.latenciesUs, p) - percentile(direct.latenciesUs, p); };
+        std::printf("\nmetered / unmetered: stream %.3f×, requests/s %.3f×, p50 added %.3f×, p99 added %.3f× "
+                    "(within 5 %%: throughput ≥ 0.95, latency ≤ 1.05)\n",
+                    metered.bestThroughput / plain.bestThroughput, metered.requestsPerSecond() / plain.requestsPerSecond(),
+                    added(metered, 0.5) / added(plain, 0.5), added(metered, 0.99) / added(plain, 0.99));
+        qint64 replies = 0;
+        qint64 tokens = 0;
+        for (const ModelThroughput &row : proxy.modelThroughput()) {
+            replies += row.requests;
+            tokens += row.generatedTokens;
+        }
+        std::printf("metered replies: %lld, generated tokens: %lld (expected %d and %d)\n", static_cast<long long>(replies),
+                    static_cast<long long>(tokens), 3 + requestCount, 3 * 298 + 9 * requestCount);
     }
     if (routes.size() == 5)
         std::printf("\nproxy / socat: throughput %.2f×, requests per second %.2f×\n", routes[1].bestThroughput

@@ -3,9 +3,8 @@
 #include "GenerationFigures.h"
 #include "HttpFramer.h"
 
-#include <QByteArray>
-
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 
 // Reads the figures out of one Ollama generate or chat reply as its body goes by: a
@@ -30,7 +29,24 @@ private:
     static constexpr int kValueMax = 256;
 
     enum class Key { Other, Model, Done, PromptCount, EvalCount, Load, PromptEval, Eval };
+    // An object's figures while it is read: plain bytes, so a streamed reply's many lines
+    // cost no allocation.
+    struct Reading
+    {
+        char model[kValueMax];
+        int modelSize = 0;
+        bool done = false;
+        std::uint64_t promptTokens = 0;
+        std::uint64_t generatedTokens = 0;
+        std::uint64_t loadNs = 0;
+        std::uint64_t promptEvalNs = 0;
+        std::uint64_t evalNs = 0;
+        void reset() { modelSize = 0; done = false; promptTokens = generatedTokens = loadNs = promptEvalNs = evalNs = 0; }
+    };
 
+    bool skipsPartialLines(const char *data, std::size_t size);
+    static Key keyNamed(const char *name, int size);
+    void keep(const char *data, std::size_t size);
     void scalarEnded();
     void stringEnded();
     void objectEnded();
@@ -43,8 +59,9 @@ private:
     bool m_capturing = false;    // the current string or scalar is kept
     bool m_inScalar = false;
     Key m_key = Key::Other;
-    QByteArray m_capture;
-    bool m_done = false;
-    GenerationFigures m_figures;                 // of the object being read
-    std::optional<GenerationFigures> m_last;     // of the last complete object, when it was done
+    char m_capture[kValueMax];
+    int m_captured = 0;
+    Reading m_reading;                        // the object being read
+    Reading m_last;                           // the last complete object
+    bool m_hasLast = false;                   // ... when it said it was done
 };

@@ -45,6 +45,15 @@ private Q_SLOTS:
                 QVERIFY2(got.has_value(), qPrintable(QStringLiteral("cut at %1").arg(cut)));
                 QCOMPARE(*got, expected);
             }
+            // A line a piece, as Ollama streams them: the partial lines are passed over
+            // quickly, and the last is still read.
+            QList<QByteArray> lines;
+            for (const QByteArray &line : body.split('\n'))
+                if (!line.isEmpty())
+                    lines << line + "\n";
+            QCOMPARE(meter(lines), std::optional(expected));
+            lines.removeLast();
+            QCOMPARE(meter(lines), std::nullopt);   // ended before its last object
             QList<QByteArray> bytes;
             for (char c : body)
                 bytes << QByteArray(1, c);
