@@ -1,17 +1,24 @@
 // HTTP as it reaches Quillmoor's listeners: the gateway's framer over both directions of a
 // relayed connection, fed in pieces as the relay reads them, the request head of the
 // metrics endpoint with its Accept header, and the address the endpoint is told to use.
+// Watched replies' bodies go to the generation reader, as the relay's do, and the stream
+// is also read by it whole, as the body of one reply.
 #include "FuzzInput.h"
 
 #include "exporter/MetricsEndpoint.h"
 #include "exporter/MetricsFormatter.h"
+#include "gateway/GenerationMeter.h"
 #include "gateway/HttpFramer.h"
 #include "platform/HttpGetListener.h"
 
 namespace {
 // Walks a framer over `stream` as the relay does, in pieces of `piece` bytes.
-void walk(HttpFramer &framer, const char *stream, std::size_t size, std::size_t piece)
+void walk(HttpFramer &framer, const char *stream, std::size_t size, std::size_t piece, GenerationMeter *meter = nullptr)
 {
+    if (meter) {
+        framer.setBodyListener(meter);
+        meter->begin();
+    }
     std::size_t at = 0;
     while (at < size) {
         const std::size_t end = std::min(size, at + piece);
@@ -20,8 +27,11 @@ void walk(HttpFramer &framer, const char *stream, std::size_t size, std::size_t 
             at += framer.feed(stream + at, end - at);
             if (framer.takeHeadEnded())
                 (void)framer.opaqueAhead();
-            if (framer.messageEnded())
+            if (framer.messageEnded()) {
+                if (meter)
+                    (void)meter->finish();
                 framer.next();
+            }
         }
     }
 }
@@ -46,7 +56,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         asked.watched = i % 2;
         replies.expect(asked);
     }
-    walk(replies, stream, length, piece);
+    GenerationMeter meter;
+    walk(replies, stream, length, piece, &meter);
+    meter.begin();
+    for (std::size_t at = 0; at < length; at += piece)
+        meter.bodyBytes(stream + at, std::min(piece, length - at));
+    if (const auto figures = meter.finish())
+        (void)figures->model.size();
 
     const QByteArray head(stream, static_cast<qsizetype>(length));
     if (const auto request = HttpGetListener::parseHead(head))
