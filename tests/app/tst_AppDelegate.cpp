@@ -7,6 +7,7 @@
 #include "telemetry/PingService.h"
 #include "telemetry/SystemStatsProvider.h"
 #include "support/FixtureTree.h"
+#include "support/ScreenFixture.h"
 #include "ui/PersonaCatalog.h"
 
 #include <QAction>
@@ -172,6 +173,39 @@ private Q_SLOTS:
         QVERIFY(bytes > 0);
         stats->updateStats();
         QCOMPARE(stats->aiVramUsed(), bytes / 1073741824.0);
+    }
+
+    // The installed models are judged against what each telemetry sample reads, in bytes:
+    // the GPU's free memory from its driver (total less used), MemAvailable for system
+    // memory. The demo keeps its sample machine whatever this one has.
+    void modelFitFollowsTheTelemetry()
+    {
+        constexpr qint64 GiB = 1024LL * 1024 * 1024;
+        ScreenFixture machine(true, [](FixtureTree &tree) {
+            tree.write("sys/class/hwmon/hwmon7/name", "amdgpu\n");
+            tree.write("sys/class/hwmon/hwmon7/device/mem_info_vram_total", "8589934592\n");
+            tree.write("sys/class/hwmon/hwmon7/device/mem_info_vram_used", "3221225472\n");
+        });
+        machine.setMemory(32, 12);
+        AppServices services{machine.stats.get(), themes.get(), prefs.get(), center.get()};
+        services.localAI = localAI.get();
+        services.ping = ping.get();
+        services.presets = presets.get();
+        AppDelegate own(services);
+        own.applicationDidFinishLaunching();
+        QCOMPARE(localAI->fitGpuBudget(), 5 * GiB);   // the demo's sample machine
+        localAI->setDemoMode(false);
+        machine.sample({10, 10, 10, 10});
+        QCOMPARE(localAI->fitGpuBudget(), 5 * GiB);
+        QCOMPARE(localAI->fitRamBudget(), 12 * GiB);
+
+        machine.tree.write("sys/class/hwmon/hwmon7/device/mem_info_vram_used", "7516192768\n");
+        machine.setMemory(32, 9);
+        machine.sample({10, 10, 10, 10});
+        QCOMPARE(localAI->fitGpuBudget(), 1 * GiB);
+        QCOMPARE(localAI->fitRamBudget(), 9 * GiB);
+        localAI->setDemoMode(true);
+        QCOMPARE(localAI->fitRamBudget(), 56 * GiB);
     }
 
     void dashboardTabRouting_data()
