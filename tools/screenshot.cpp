@@ -21,6 +21,7 @@
 #include "telemetry/PingService.h"
 #include "telemetry/SystemStatsProvider.h"
 #include "ui/MenuBarView.h"
+#include "SampleOllama.h"
 
 #include <QApplication>
 #include <QDir>
@@ -138,6 +139,13 @@ int main(int argc, char **argv)
             preferences.setMetricsEndpointAddress(metrics->address());
         }
         return metrics.get();
+    });
+    // The relay in front of a loopback stand-in for Ollama, with a few chats through it.
+    SampleOllama sampleOllama;
+    std::unique_ptr<LocalAPIProxyService> proxy;
+    services.proxy = QmlServices::Ref<LocalAPIProxyService>([&] {
+        proxy = sampleOllama.relayWithTraffic();
+        return proxy.get();
     });
     AppDelegate delegate(services);
     delegate.applicationDidFinishLaunching();

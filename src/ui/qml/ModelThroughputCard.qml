@@ -99,7 +99,7 @@ Card {
                     id: load
                     objectName: "throughputLoad"
                     text: "load " + Format.seconds(row.lastLoadSeconds)
-                    color: row.lastLoadSeconds >= 1 ? "#ff9f0a" : root.theme.secondaryTextColor
+                    color: row.lastLoadSeconds < 1 ? root.theme.secondaryTextColor : root.theme.isLight ? Qt.darker("#ff9f0a", 1.5) : "#ff9f0a"
                     font.pixelSize: 11
                     font.family: "monospace"
                 }
