@@ -189,6 +189,39 @@ private Q_SLOTS:
         QCOMPARE(proxy.requestCount(), int(script.size()));
     }
 
+    // A reply without a length ends with its connection: its figures count once the
+    // upstream closes, and a request the upstream drops mid-reply counts with no tokens.
+    void repliesEndingWithTheConnection()
+    {
+        const GenerationFigures whole = figures(QStringLiteral("gamma:3b"), 2);
+        for (bool cut : {false, true}) {
+            const QByteArray last = finalObject(whole);
+            const QByteArray reply = "HTTP/1.1 200 OK\r\nContent-Type: application/x-ndjson\r\nConnection: close\r\n\r\n"
+                + ndjson(partialLines("gamma:3b", 4)) + (cut ? last.left(last.size() / 2) : last + "\n");
+            ScriptedServer server([reply](QTcpSocket *socket) {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, reply] {
+                    socket->readAll();
+                    socket->write(reply);
+                    socket->disconnectFromHost();
+                });
+            });
+            LocalAPIProxyService proxy(RelayTarget{QHostAddress(QHostAddress::LocalHost), server.port(), 5000});
+            proxy.startProxy(0);
+            QTRY_VERIFY(proxy.isRunning());
+            QTcpSocket client;
+            client.connectToHost(QHostAddress::LocalHost, proxy.listeningPort());
+            QVERIFY(client.waitForConnected(5000));
+            client.write(post("/api/generate", R"({"model":"gamma:3b"})"));
+            QCOMPARE(readExactly(client, reply.size()), reply);
+            QTRY_COMPARE(proxy.modelThroughput().size(), 1);
+            const ModelThroughput row = proxy.modelThroughput().first();
+            QCOMPARE(row.model, QStringLiteral("gamma:3b"));
+            QCOMPARE(row.requests, 1);
+            QCOMPARE(row.meteredRequests, cut ? 0 : 1);
+            QCOMPARE(row.generatedTokens, cut ? 0 : qint64(whole.generatedTokens));
+        }
+    }
+
     // Model names come from clients: a client naming a new one each time fills the list
     // only so far, and what comes after is still counted, in one row.
     void modelRowsBounded()
