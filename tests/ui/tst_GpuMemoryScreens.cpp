@@ -150,6 +150,15 @@ private Q_SLOTS:
         QVERIFY2(QmlPageHarness::text(page, "gpuProcessesEmpty").contains(QStringLiteral("no per-process memory figures")),
                  qPrintable(QmlPageHarness::text(page, "gpuProcessesEmpty")));
         QVERIFY(QmlPageHarness::shown(page, "ollamaComparison").isEmpty());
+        QVERIFY(QmlPageHarness::shown(page, "gpuProcessSample").isEmpty());
+
+        // With the sandbox on, a sample row, badged, beside the same plain statement.
+        localAI->setDemoMode(true);
+        QTRY_COMPARE(QmlPageHarness::shown(page, "gpuProcessSample").size(), 1);
+        QCOMPARE(QmlPageHarness::shown(page, "gpuProcessesEmpty").size(), 1);
+        QVERIFY(QmlPageHarness::shown(page, "gpuProcessRow").isEmpty());
+        localAI->setDemoMode(false);
+        QTRY_VERIFY(QmlPageHarness::shown(page, "gpuProcessSample").isEmpty());
 
         // NVML answering "nobody" is different: the GPU is free.
         screens.nvml = std::vector<NvmlProcessMemory>{};

@@ -34,6 +34,12 @@ Card {
     readonly property bool comparable: runnerReported || claimedBytes > 0
     readonly property bool disagree: comparable && Math.abs(runnerBytes - claimedBytes) > margin
 
+    // With the sandbox on and no real holder, one sample row shows what a runner's row
+    // looks like, badged as a sample: the listed models' claim, else the AI memory figure
+    // the page's VRAM card shows.
+    readonly property real sampleBytes: claimedBytes > 0 ? claimedBytes : stats !== null ? stats.aiVramUsed * 1073741824 : 0
+    readonly property bool showSample: count === 0 && localAI !== null && localAI.demoMode && sampleBytes > 0
+
     objectName: "gpuProcessesCard"
     title: "GPU Memory by Process"
     symbol: "memorychip"
@@ -48,6 +54,40 @@ Card {
         color: root.theme.secondaryTextColor
         font.pixelSize: 11
         wrapMode: Text.WordWrap
+    }
+
+    ColumnLayout {
+        objectName: "gpuProcessSample"
+        Layout.fillWidth: true
+        visible: root.showSample
+        spacing: 3
+        RowLayout {
+            Layout.fillWidth: true
+            spacing: 8
+            SymbolImage { symbol: "shippingbox.fill"; tint: root.theme.secondaryTextColor; side: 14 }
+            Text {
+                Layout.fillWidth: true
+                text: "ollama (runner)"
+                color: root.theme.secondaryTextColor
+                font.pixelSize: 12
+                elide: Text.ElideRight
+            }
+            Badge { text: "SAMPLE"; tint: "#ff9f0a" }
+            Text {
+                text: Format.size(root.sampleBytes)
+                color: root.theme.secondaryTextColor
+                font.pixelSize: 11
+                font.weight: Font.DemiBold
+                font.family: "monospace"
+            }
+        }
+        Bar {
+            Layout.fillWidth: true
+            visible: root.totalBytes > 0
+            fraction: root.sampleBytes / Math.max(root.totalBytes, 1)
+            tint: "#ff9f0a"
+            opacity: 0.55
+        }
     }
 
     Repeater {
