@@ -80,6 +80,8 @@ private Q_SLOTS:
         QVERIFY(processes);
         QCOMPARE(fake.lastVersion(), 3);
         QCOMPARE(processes->size(), size_t(4));   // 4300 once, though in both lists
+        for (unsigned pid : {4100u, 4200u, 4300u, 2000u})
+            QVERIFY2(find(*processes, pid), qPrintable(QString::number(pid)));
 
         QCOMPARE(find(*processes, 4100)->usedBytes.value_or(0), 6 * GiB);
         QVERIFY(!find(*processes, 4200)->usedBytes);
@@ -115,6 +117,8 @@ private Q_SLOTS:
         QVERIFY(processes);
         QCOMPARE(fake.lastVersion(), 1);
         QCOMPARE(processes->size(), size_t(3));
+        for (unsigned pid : {31u, 32u, 33u})
+            QVERIFY2(find(*processes, pid), qPrintable(QString::number(pid)));
         QCOMPARE(find(*processes, 31)->usedBytes.value_or(0), 3 * GiB);
         QCOMPARE(find(*processes, 32)->usedBytes.value_or(0), 5 * GiB);
         QVERIFY(!find(*processes, 33)->usedBytes);
