@@ -32,7 +32,7 @@ void DemoWorkspace::listInstalled(Reply<Installed> reply)
 FreeMemory DemoWorkspace::sampleFreeMemory()
 {
     constexpr qint64 gib = 1024LL * 1024 * 1024;
-    return FreeMemory{5 * gib, 6 * gib, 56 * gib, 64 * gib};
+    return FreeMemory{4 * gib, 8 * gib, 48 * gib, 64 * gib};
 }
 
 void DemoWorkspace::ejectModel(const QString &, Reply<After> reply)

@@ -18,9 +18,9 @@ public:
     static QList<OrphanedCompanionInfo> sampleCompanions();
     static QList<LocalPortInfo> samplePorts();
     static QList<ModelCacheFile> sampleModelFiles();
-    // The machine the demo's fit verdicts are judged on: a laptop GPU of 6 GiB with 5 free
-    // and 64 GiB of memory with 56 available, so the sample models show all four verdicts,
-    // whether the sample loaded models have unloaded or not.
+    // The machine the demo's fit verdicts are judged on: a GPU of 8 GiB with 4 free and 64 GiB
+    // of memory with 48 available, so the sample models show all four verdicts, whether the
+    // sample loaded models have unloaded or not.
     static FreeMemory sampleFreeMemory();
 
     void listModels(const QList<LocalAIModel> &shown, Reply<Listing> reply) override;

@@ -75,12 +75,13 @@ QList<InstalledModel> InstalledModel::samples(const QDateTime &now)
         model.modifiedAt = now.addDays(-daysAgo);
         return model;
     };
-    // The two the demo has loaded and four more, about the sizes Ollama's library lists for
-    // these tags.
+    // The two the demo has loaded and five more, about the sizes Ollama's library lists for
+    // these tags, newest first as the server lists them.
     return {sample("deepseek-coder:6.7b", 4724464640, "6.7B", "Q4_K_M", "llama", 3),
             sample("llama3:8b", 4661224816, "8B", "Q4_0", "llama", 6),
-            sample("phi3:mini", 2176178913, "3.8B", "Q4_0", "phi3", 12),
+            sample("qwen2.5:3b", 1929912432, "3.1B", "Q4_K_M", "qwen2", 8),
             sample("qwen2.5-coder:14b", 8988124069, "14.8B", "Q4_K_M", "qwen2", 9),
-            sample("llama3.1:70b-instruct-q6_K", 57888163296, "70.6B", "Q6_K", "llama", 21),
+            sample("phi3:mini", 2176178913, "3.8B", "Q4_0", "phi3", 12),
+            sample("llama3.3:70b-instruct-q5_K_M", 49949817312, "70.6B", "Q5_K_M", "llama", 21),
             sample("llama3.1:405b", 243000000000, "405.9B", "Q4_0", "llama", 40)};
 }

@@ -193,7 +193,7 @@ private Q_SLOTS:
         services.presets = presets.get();
         AppDelegate own(services);
         own.applicationDidFinishLaunching();
-        QCOMPARE(localAI->fitGpuBudget(), 5 * GiB);   // the demo's sample machine
+        QCOMPARE(localAI->fitGpuBudget(), 4 * GiB);   // the demo's sample machine
         localAI->setDemoMode(false);
         machine.sample({10, 10, 10, 10});
         QCOMPARE(localAI->fitGpuBudget(), 5 * GiB);
@@ -205,7 +205,7 @@ private Q_SLOTS:
         QCOMPARE(localAI->fitGpuBudget(), 1 * GiB);
         QCOMPARE(localAI->fitRamBudget(), 9 * GiB);
         localAI->setDemoMode(true);
-        QCOMPARE(localAI->fitRamBudget(), 56 * GiB);
+        QCOMPARE(localAI->fitRamBudget(), 48 * GiB);
     }
 
     void dashboardTabRouting_data()

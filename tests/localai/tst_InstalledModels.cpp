@@ -277,10 +277,10 @@ private Q_SLOTS:
         const QList<InstalledModel> rows = service.installedModels();
         QCOMPARE(field(rows, &InstalledModel::name), field(InstalledModel::samples(clock), &InstalledModel::name));
         QCOMPARE(field(rows, &InstalledModel::fit),
-                 (QStringList{ModelFit::fitsInGpu(), ModelFit::fitsInGpu(), ModelFit::fitsInGpu(), ModelFit::splits(),
-                              ModelFit::cpuOnly(), ModelFit::willNotFit()}));
+                 (QStringList{ModelFit::splits(), ModelFit::splits(), ModelFit::fitsInGpu(), ModelFit::splits(),
+                              ModelFit::fitsInGpu(), ModelFit::cpuOnly(), ModelFit::willNotFit()}));
         QVERIFY(rows[0].loaded && rows[1].loaded);
-        QCOMPARE(service.fitGpuBudget(), 5 * kGiB);
+        QCOMPARE(service.fitGpuBudget(), 4 * kGiB);
         QCOMPARE(tagReads(ollama), 0);
 
         // The sample models unload with time; the verdicts stay as they were.
