@@ -262,7 +262,10 @@ void ProcessMonitor::publishGpuProcesses(const std::unordered_map<int, GpuUse> &
             row.usesGpu = true;
             row.gpuMemoryReported = it->second.reported;
             row.gpuMemoryBytes = static_cast<qint64>(it->second.bytes);
-            if (row.name == QLatin1String("ollama") && row.gpuMemoryReported) {
+            // The runner is a child "ollama runner" of "ollama serve"; releases before 0.4
+            // ran a separate ollama_llama_server binary instead.
+            const bool ollamaRunner = row.name == QLatin1String("ollama") || row.name == QLatin1String("ollama_llama_server");
+            if (ollamaRunner && row.gpuMemoryReported) {
                 ollama += row.gpuMemoryBytes;
                 ollamaReported = true;
             }

@@ -57,8 +57,9 @@ class ProcessMonitor : public QObject
     // Whether any driver gives per-process figures here: NVML answered, or a DRM client
     // record was readable. Without, an empty list means "cannot tell", not "nobody".
     Q_PROPERTY(bool gpuFiguresAvailable READ gpuFiguresAvailable NOTIFY gpuProcessesChanged)
-    // The GPU memory of the processes named "ollama" (the runners that hold the models),
-    // as the driver counts it, for setting beside what Ollama itself says.
+    // The GPU memory of the processes named "ollama" (the runners that hold the models;
+    // "ollama_llama_server" in older releases), as the driver counts it, for setting beside
+    // what Ollama itself says.
     Q_PROPERTY(qint64 ollamaGpuMemoryBytes READ ollamaGpuMemoryBytes NOTIFY gpuProcessesChanged)
     Q_PROPERTY(bool ollamaGpuMemoryReported READ ollamaGpuMemoryReported NOTIFY gpuProcessesChanged)
 

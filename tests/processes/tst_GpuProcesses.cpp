@@ -128,6 +128,13 @@ private Q_SLOTS:
         QCOMPARE(ids(monitor->gpuProcesses()), (QList<int>{20, 30}));
         QVERIFY(!monitor->ollamaGpuMemoryReported());
         QCOMPARE(monitor->ollamaGpuMemoryBytes(), 0);
+
+        // An older Ollama's runner binary counts as the runner too, beside the new one.
+        m.process(12, "ollama_llama_se", 50, "/usr/lib/ollama/runners/cuda_v12/ollama_llama_server");
+        m.process(13, "ollama", 50, "/usr/local/bin/ollama");
+        m.nvml = std::vector<NvmlProcessMemory>{{12, quint64(2 * GiB)}, {13, quint64(GiB)}};
+        monitor->updateProcesses();
+        QCOMPARE(monitor->ollamaGpuMemoryBytes(), 3 * GiB);
     }
 
     // No NVIDIA library and no readable DRM client: figures are unavailable, which the
