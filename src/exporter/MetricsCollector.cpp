@@ -229,6 +229,12 @@ void MetricsCollector::addLocalAI(QList<MetricFamily> &out)
     MetricFamily &vram = family(out, "quillmoor_ollama_model_vram_bytes");
     MetricFamily &context = family(out, "quillmoor_ollama_model_context_length");
     MetricFamily &expiry = family(out, "quillmoor_ollama_model_expiry_timestamp_seconds");
+    if (m_localAI->status() != OllamaStatus::Offline) {
+        MetricFamily &installed = family(out, "quillmoor_ollama_installed_model_bytes");
+        for (const InstalledModel &model : m_localAI->installedModels())
+            if (!model.remote)
+                installed.samples.append({{{QStringLiteral("model"), model.name}}, static_cast<double>(model.size)});
+    }
     for (const LocalAIModel &model : models) {
         const MetricLabels labels{{QStringLiteral("model"), model.name}};
         size.samples.append({labels, static_cast<double>(model.size)});

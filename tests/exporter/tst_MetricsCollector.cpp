@@ -232,6 +232,12 @@ private Q_SLOTS:
         QCOMPARE(valueOf(families, "quillmoor_ollama_model_vram_bytes", {{"model", "qwen2:7b"}}), 3000000000.0);
         QCOMPARE(valueOf(families, "quillmoor_ollama_model_vram_bytes", {{"model", "llama3:8b"}}), 0.0);
         QCOMPARE(valueOf(families, "quillmoor_ollama_model_context_length", {{"model", "qwen2:7b"}}), 8192.0);
+        // The server answers /api/tags with the same list: both models are installed too.
+        await([&](auto done) { localAI.refreshInstalledModels(done); });
+        QCOMPARE(localAI.installedModels().size(), 2);
+        const QList<MetricFamily> withInstalled = collector.collect();
+        QCOMPARE(valueOf(withInstalled, "quillmoor_ollama_installed_model_bytes", {{"model", "llama3:8b"}}), 6000000000.0);
+        QCOMPARE(valueOf(withInstalled, "quillmoor_ollama_installed_model_bytes", {{"model", "qwen2:7b"}}), 5000000000.0);
         QVERIFY(!valueOf(families, "quillmoor_ollama_model_context_length", {{"model", "llama3:8b"}}));
         QCOMPARE(valueOf(families, "quillmoor_ollama_model_expiry_timestamp_seconds", {{"model", "qwen2:7b"}}),
                  static_cast<double>(soon.toSecsSinceEpoch()));
