@@ -238,17 +238,33 @@ std::vector<DrmProcessMemory> DrmClientReader::pass(const std::vector<DrmCandida
     }
     std::erase_if(m_known, [this](const auto &entry) { return entry.second.seen != m_pass; });
 
-    // This pass's descriptor listings: never looked at first, largest first among those,
-    // then the longest since; as many as the budget allows.
-    const size_t most = std::min(m_budget.most, m_order.size());
-    std::partial_sort(m_order.begin(), m_order.begin() + static_cast<std::ptrdiff_t>(most), m_order.end(),
+    // This pass's descriptor listings. A few turns go round robin to the processes looked
+    // at longest ago, whatever else is waiting, so a stream of new processes (a build
+    // starting compilers) cannot starve them; then the never looked at, largest first; then
+    // more of the round robin; as many as the budget allows.
+    const auto oldBegin = std::partition(m_order.begin(), m_order.end(), [](const Turn &t) { return t.lastProbe == 0; });
+    const size_t fresh = static_cast<size_t>(oldBegin - m_order.begin());
+    const size_t old = m_order.size() - fresh;
+    const size_t freshTaken = std::min(fresh, m_budget.most);
+    const size_t oldTaken = std::min(old, m_budget.most);
+    std::partial_sort(m_order.begin(), m_order.begin() + static_cast<std::ptrdiff_t>(freshTaken), oldBegin,
                       [](const Turn &a, const Turn &b) {
-                          return std::tie(a.lastProbe, b.residentPages, a.pid) < std::tie(b.lastProbe, a.residentPages, b.pid);
+                          return std::tie(b.residentPages, a.pid) < std::tie(a.residentPages, b.pid);
                       });
-    for (size_t i = 0; i < most; ++i) {
+    std::partial_sort(oldBegin, oldBegin + static_cast<std::ptrdiff_t>(oldTaken), m_order.end(),
+                      [](const Turn &a, const Turn &b) { return std::tie(a.lastProbe, a.pid) < std::tie(b.lastProbe, b.pid); });
+    const size_t roundRobin = std::min(oldTaken, roundRobinTurns());
+    m_turns.clear();
+    for (size_t i = 0; i < roundRobin; ++i)
+        m_turns.push_back(oldBegin[static_cast<std::ptrdiff_t>(i)].pid);
+    for (size_t i = 0; i < freshTaken; ++i)
+        m_turns.push_back(m_order[i].pid);
+    for (size_t i = roundRobin; i < oldTaken; ++i)
+        m_turns.push_back(oldBegin[static_cast<std::ptrdiff_t>(i)].pid);
+    for (size_t i = 0; i < m_turns.size() && i < m_budget.most; ++i) {
         if (i >= m_budget.least && std::chrono::steady_clock::now() - start > std::chrono::microseconds(m_budget.budgetUs))
             break;
-        probe(m_order[i].pid, m_known[m_order[i].pid]);
+        probe(m_turns[i], m_known[m_turns[i]]);
     }
 
     // Every holder's client records. A descriptor that no longer names a client (closed,

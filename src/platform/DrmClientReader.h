@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -57,19 +58,22 @@ struct DrmProbeBudget
 //
 // - A process found holding /dev/dri/* ("holder") has its DRM descriptors' fdinfo read
 //   every pass.
-// - Every pass lists the descriptors of a few processes (see DrmProbeBudget): first those
-//   never looked at (largest resident size first: the model runners and browsers that
-//   hold GPUs are large, so at start they are found in the first pass), then, round
-//   robin, the one looked at longest ago. Holders take their turn too, for a device they
-//   open later.
+// - Every pass lists the descriptors of a few processes (see DrmProbeBudget): a couple of
+//   turns round robin to those looked at longest ago, then those never looked at (largest
+//   resident size first: the model runners and browsers that hold GPUs are large, so at
+//   start they are found in the first pass), then more of the round robin. Holders take
+//   their turn too, for a device they open later.
 //
 // So a process started since the last pass is looked at in the next pass, unless more than
 // `least` new ones wait ahead of it; a process that was looked at and opens a GPU only
 // later is noticed within ceil(processes / least) passes: with 1000 processes, at most 125
 // passes, about four minutes at the process table's two-second interval, on a machine so
 // slow that 8 listings fill the time budget. The loaded two-core development VM lists 9
-// (processes of 16 descriptors) to 17 (idle ones of three) a pass; a desktop whose system calls cost a microsecond lists 100 or more
-// and comes round in under 10 passes (20 s).
+// (processes of 16 descriptors) to 17 (idle ones of three) a pass; a desktop whose system
+// calls cost a microsecond lists 100 or more and comes round in under 10 passes (20 s).
+// While new processes keep arriving faster than they can be looked at, the round robin
+// still has roundRobinTurns() a pass: ceil(processes / 2) passes at worst, with the
+// default budget.
 //
 // A device the kernel has runtime-suspended is never woken: its node's
 // power/runtime_status is read first, and a "suspended" device's fdinfo is not read (some
@@ -91,6 +95,8 @@ public:
     size_t holderCount() const;
     // Descriptor folders listed in the last pass.
     size_t probedLastPass() const { return m_probed; }
+    // The listings each pass keeps for the round robin, however many new processes wait.
+    size_t roundRobinTurns() const { return std::max<size_t>(1, m_budget.least / 4); }
 
     // Parses one fdinfo text; false when it is no DRM client record.
     static bool parseFdinfo(std::string_view text, DrmFdinfo &out);
@@ -120,6 +126,7 @@ private:
     std::vector<std::pair<std::string, bool>> m_statusThisPass;   // node -> suspended
     struct Turn { std::uint64_t lastProbe; std::uint64_t residentPages; int pid; };
     std::vector<Turn> m_order;
+    std::vector<int> m_turns;
     std::string m_buffer;
     size_t m_probed = 0;
     bool m_sawClients = false;

@@ -243,8 +243,10 @@ private Q_SLOTS:
         QVERIFY(reader.probedLastPass() <= kProbes);
         QVERIFY2(find(found, 2000), "the largest process is looked at in the first pass");
 
+        // Every process looked at once; the round robin's own turn each pass makes the
+        // first round a little longer than one listing per process.
         const int passesForAll = static_cast<int>(std::ceil(processes.size() / double(kProbes)));
-        for (int i = 1; i < passesForAll; ++i) {
+        for (int i = 1; i < 2 * passesForAll; ++i) {
             reader.pass(processes);
             QVERIFY(reader.probedLastPass() <= kProbes);
         }
@@ -272,12 +274,29 @@ private Q_SLOTS:
                 p.startTime = 777;
         QVERIFY(find(reader.pass(processes), 1005));
 
+        // A stream of new processes, more each pass than the listings a pass: the round
+        // robin still reaches a process already looked at that opens a GPU now.
+        f.fd(1010, 9, "/dev/dri/renderD128", amdgpuInfo(5, 1024, 0));
+        const size_t turns = reader.roundRobinTurns();
+        const int stormBound = static_cast<int>(std::ceil(processes.size() / double(turns))) + 1;
+        int next = 5000;
+        passes = 0;
+        do {
+            for (int i = 0; i < static_cast<int>(kProbes) + 2; ++i, ++next) {
+                f.fd(next, 0, "/dev/null");
+                processes.push_back({next, 900, 1});
+            }
+            found = reader.pass(processes);
+            ++passes;
+        } while (!find(found, 1010) && passes <= stormBound);
+        QVERIFY2(passes <= stormBound, qPrintable(QStringLiteral("found after %1 passes").arg(passes)));
+
         // Gone processes are forgotten.
         processes.erase(std::remove_if(processes.begin(), processes.end(),
                                        [](const DrmCandidate &p) { return p.pid == 2000; }),
                         processes.end());
         QVERIFY(!find(reader.pass(processes), 2000));
-        QCOMPARE(reader.holderCount(), size_t(3));
+        QCOMPARE(reader.holderCount(), size_t(4));
     }
 };
 
