@@ -231,8 +231,10 @@ std::vector<DrmProcessMemory> DrmClientReader::pass(const std::vector<DrmCandida
     m_order.reserve(processes.size());
     for (const DrmCandidate &process : processes) {
         Known &known = m_known[process.pid];
-        if (known.seen == 0 || known.startTime != process.startTime)
-            known = Known{process.startTime};
+        if (known.seen == 0 || known.startTime != process.startTime) {
+            known = Known{};
+            known.startTime = process.startTime;
+        }
         known.seen = m_pass;
         m_order.push_back({known.lastProbe, process.residentPages, process.pid});
     }
@@ -272,7 +274,8 @@ std::vector<DrmProcessMemory> DrmClientReader::pass(const std::vector<DrmCandida
     struct Client { int pid; std::string key; std::uint64_t id; DrmFdinfo info; };
     std::vector<Client> clients;
     std::string text;
-    for (auto &[pid, known] : m_known) {
+    for (auto &[pidKey, known] : m_known) {
+        const int pid = pidKey;   // clang 14 cannot capture a structured binding
         std::erase_if(known.drmFds, [&](const DrmFd &drm) {
             if (suspended(drm.node))
                 return false;   // kept, unread: reading could wake it
