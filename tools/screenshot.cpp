@@ -1,9 +1,11 @@
 // Renders Quillmoor's windows offscreen to PNG files, so screens can be looked at (and
 // pictured in the README) without a display.
 //
-//   quillmoor-screenshot OUTDIR [--theme NAME] [--persona NAME] [--page TITLE] [--full] [--popover]
+//   quillmoor-screenshot OUTDIR [--theme NAME] [--persona NAME] [--page TITLE] [--full] [--popover] [--sample-gpu]
 //
 // --popover renders the tray icons and the popover's tabs only.
+// --sample-gpu shows the process table of a sample machine with an AMD GPU (see
+// SampleGpuMachine) instead of this machine's, so the GPU memory card has rows to show.
 // --page renders only that dashboard page (and no popover); --full makes each dashboard
 // window as tall as its page, so a page that scrolls is pictured whole.
 // Writes tray.png and tray-compact.png (the two tray icon layouts), popover-<tab>.png for each popover tab
@@ -21,6 +23,7 @@
 #include "telemetry/PingService.h"
 #include "telemetry/SystemStatsProvider.h"
 #include "ui/MenuBarView.h"
+#include "SampleGpuMachine.h"
 #include "SampleOllama.h"
 
 #include <QApplication>
@@ -99,6 +102,7 @@ int main(int argc, char **argv)
     const QString onlyPage = args.contains(QStringLiteral("--page")) ? args.value(args.indexOf(QStringLiteral("--page")) + 1) : QString();
     const bool full = args.contains(QStringLiteral("--full"));
     const bool popoverOnly = args.contains(QStringLiteral("--popover"));
+    const bool sampleGpu = args.contains(QStringLiteral("--sample-gpu"));
 
     // A private settings file, so the user's own preferences are neither read nor changed.
     QTemporaryDir settingsDir;
@@ -147,6 +151,12 @@ int main(int argc, char **argv)
         proxy = sampleOllama.relayWithTraffic();
         return proxy.get();
     });
+    SampleGpuMachine gpuMachine;
+    std::unique_ptr<ProcessMonitor> gpuProcesses;
+    if (sampleGpu) {
+        gpuProcesses = gpuMachine.monitor();
+        services.processMonitor = gpuProcesses.get();
+    }
     AppDelegate delegate(services);
     delegate.applicationDidFinishLaunching();
     // Two samples, so the process lists show this machine's CPU shares.

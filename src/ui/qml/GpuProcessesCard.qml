@@ -164,6 +164,9 @@ Card {
                 Layout.fillWidth: true
                 spacing: 6
                 SymbolImage {
+                    // At the first line's height: a wrapping line beside it once measured
+                    // two lines tall, and a centred symbol sank onto the line below.
+                    Layout.alignment: Qt.AlignTop
                     visible: root.disagree
                     symbol: "exclamationmark.triangle"
                     tint: "#ff9f0a"
