@@ -12,20 +12,11 @@ using JsonFields::optionalText;
 
 std::optional<QList<InstalledModel>> InstalledModel::decodeTags(const QByteArray &body)
 {
-    QJsonParseError error {};
-    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    const std::optional<QList<QJsonObject>> entries = JsonFields::modelEntries(body);
+    if (!entries)
         return std::nullopt;
-    const QJsonValue models = document.object().value(QStringLiteral("models"));
     QList<InstalledModel> list;
-    if (models.isUndefined() || models.isNull())
-        return list;
-    if (!models.isArray())
-        return std::nullopt;
-    for (const QJsonValue &entry : models.toArray()) {
-        if (!entry.isObject())
-            return std::nullopt;
-        const QJsonObject object = entry.toObject();
+    for (const QJsonObject &object : *entries) {
         InstalledModel model;
         const QJsonValue name = object.value(QStringLiteral("name"));
         if (!name.isString() || name.toString().isEmpty() || !integerValue(object.value(QStringLiteral("size")), model.size)
@@ -43,20 +34,12 @@ std::optional<QList<InstalledModel>> InstalledModel::decodeTags(const QByteArray
             model.modifiedAt = LocalAIModel::parseTimestamp(*modified);
         model.remote = remoteHost && !remoteHost->isEmpty();
 
-        const QJsonValue details = object.value(QStringLiteral("details"));
-        if (!details.isUndefined() && !details.isNull()) {
-            if (!details.isObject())
-                return std::nullopt;
-            std::optional<QString> parameters, quantization, family;
-            const QJsonObject d = details.toObject();
-            if (!optionalText(d, QStringLiteral("parameter_size"), parameters)
-                || !optionalText(d, QStringLiteral("quantization_level"), quantization)
-                || !optionalText(d, QStringLiteral("family"), family))
-                return std::nullopt;
-            model.parameterSize = parameters.value_or(QString());
-            model.quantization = quantization.value_or(QString());
-            model.family = family.value_or(QString());
-        }
+        QList<std::optional<QString>> details;
+        if (!JsonFields::detailTexts(object, {QStringLiteral("parameter_size"), QStringLiteral("quantization_level"), QStringLiteral("family")}, details))
+            return std::nullopt;
+        model.parameterSize = details[0].value_or(QString());
+        model.quantization = details[1].value_or(QString());
+        model.family = details[2].value_or(QString());
         list.append(model);
     }
     return list;

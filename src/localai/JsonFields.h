@@ -1,10 +1,15 @@
 #pragma once
 
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QList>
 #include <QString>
 
 #include <cmath>
+#include <initializer_list>
 #include <optional>
 
 // Readers for the fields of Ollama's JSON answers, strict about types: a field of the
@@ -33,6 +38,47 @@ inline bool optionalText(const QJsonObject &object, const QString &key, std::opt
     if (!value.isString())
         return false;
     out = value.toString();
+    return true;
+}
+
+// The entries of the "models" array both listings (/api/ps, /api/tags) answer with; an
+// absent or null array is no entries. None when the body is not a JSON object, "models"
+// is not an array, or an entry is not an object.
+inline std::optional<QList<QJsonObject>> modelEntries(const QByteArray &body)
+{
+    QJsonParseError error {};
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    const QJsonValue models = document.object().value(QStringLiteral("models"));
+    QList<QJsonObject> entries;
+    if (models.isUndefined() || models.isNull())
+        return entries;
+    if (!models.isArray())
+        return std::nullopt;
+    for (const QJsonValue &entry : models.toArray()) {
+        if (!entry.isObject())
+            return std::nullopt;
+        entries.append(entry.toObject());
+    }
+    return entries;
+}
+
+// The optional texts of an entry's "details" object, for `keys` in order: each absent one
+// stays unset. False when "details" or one of them has the wrong type.
+inline bool detailTexts(const QJsonObject &entry, std::initializer_list<QString> keys, QList<std::optional<QString>> &out)
+{
+    out = QList<std::optional<QString>>(qsizetype(keys.size()));
+    const QJsonValue details = entry.value(QStringLiteral("details"));
+    if (details.isUndefined() || details.isNull())
+        return true;
+    if (!details.isObject())
+        return false;
+    const QJsonObject d = details.toObject();
+    qsizetype i = 0;
+    for (const QString &key : keys)
+        if (!optionalText(d, key, out[i++]))
+            return false;
     return true;
 }
 

@@ -34,40 +34,23 @@ using JsonFields::optionalText;
 
 std::optional<QList<LocalAIModel>> LocalAIModel::decodeListing(const QByteArray &body)
 {
-    QJsonParseError error {};
-    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    const std::optional<QList<QJsonObject>> entries = JsonFields::modelEntries(body);
+    if (!entries)
         return std::nullopt;
-    const QJsonValue models = document.object().value(QStringLiteral("models"));
     QList<LocalAIModel> list;
-    if (models.isUndefined() || models.isNull())
-        return list;
-    if (!models.isArray())
-        return std::nullopt;
-    for (const QJsonValue &entry : models.toArray()) {
-        if (!entry.isObject())
-            return std::nullopt;
-        const QJsonObject object = entry.toObject();
+    for (const QJsonObject &object : *entries) {
         LocalAIModel model;
         const QJsonValue name = object.value(QStringLiteral("name"));
         if (!name.isString() || !integerValue(object.value(QStringLiteral("size")), model.size))
             return std::nullopt;
         model.name = name.toString();
 
-        const QJsonValue details = object.value(QStringLiteral("details"));
-        if (!details.isUndefined() && !details.isNull()) {
-            if (!details.isObject())
-                return std::nullopt;
-            std::optional<QString> parameters, quantization, format;
-            const QJsonObject d = details.toObject();
-            if (!optionalText(d, QStringLiteral("parameter_size"), parameters)
-                || !optionalText(d, QStringLiteral("quantization_level"), quantization)
-                || !optionalText(d, QStringLiteral("format"), format))
-                return std::nullopt;
-            model.parameterSize = parameters.value_or(QStringLiteral("Unknown"));
-            model.quantization = quantization.value_or(QStringLiteral("Unknown"));
-            model.format = format.value_or(QStringLiteral("gguf"));
-        }
+        QList<std::optional<QString>> details;
+        if (!JsonFields::detailTexts(object, {QStringLiteral("parameter_size"), QStringLiteral("quantization_level"), QStringLiteral("format")}, details))
+            return std::nullopt;
+        model.parameterSize = details[0].value_or(QStringLiteral("Unknown"));
+        model.quantization = details[1].value_or(QStringLiteral("Unknown"));
+        model.format = details[2].value_or(QStringLiteral("gguf"));
 
         // Newer servers say how much sits in video memory and the context they loaded it
         // with; an older one says neither, which reads as none and unknown.
