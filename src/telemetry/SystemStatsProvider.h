@@ -262,9 +262,7 @@ public:
     qint64 gpuCoreCount() const { return m_gpuCoreCount; }
     // True when NVML counted the cores; otherwise gpuCoreCount is twice the CPU count.
     bool gpuCoreCountMeasured() const { return m_gpuCoreCountMeasured; }
-    // The processes NVML lists on the NVIDIA card, through the handle the survey keeps
-    // open; absent without an NVIDIA card (nothing is loaded then) or an answer.
-    std::optional<std::vector<NvmlProcessMemory>> gpuProcessMemory() const { return m_accelerators.gpuProcesses(); }
+    std::optional<std::vector<NvmlProcessMemory>> gpuProcessMemory() const { return m_accelerators.gpuProcesses(); }   // NVML's; none without NVIDIA
     double memoryUsed() const { return m_memoryUsed; }
     double memoryTotal() const { return m_memoryTotal; }
     double memoryPressure() const { return m_memoryPressure; }
