@@ -209,6 +209,19 @@ ProcessInfoData ProcessMonitor::rowFor(ProcessStat &stat, double cpu, std::unord
     return row;
 }
 
+void ProcessMonitor::watchGpu(bool watching)
+{
+    m_gpuWatchers = std::max(0, m_gpuWatchers + (watching ? 1 : -1));
+    if (!watching || m_gpuWatchers != 1 || m_busy.empty())
+        return;
+    // The rows the last sample measured, with the drivers asked now: the screen need not
+    // wait for the next sample to show them.
+    std::unordered_map<int, ShownPath> shownPaths;
+    publishGpuProcesses(readGpuUse(), shownPaths);
+    for (auto &[pid, shown] : shownPaths)
+        m_shownPaths[pid] = std::move(shown);
+}
+
 std::unordered_map<int, ProcessMonitor::GpuUse> ProcessMonitor::readGpuUse()
 {
     std::unordered_map<int, GpuUse> use;
@@ -229,7 +242,7 @@ std::unordered_map<int, ProcessMonitor::GpuUse> ProcessMonitor::readGpuUse()
     }
     // The DRM drivers: only a client holding device memory counts as using the GPU's
     // memory; on an integrated GPU every window is a client and none holds any.
-    if (m_drm) {
+    if (m_drm && m_gpuWatchers > 0) {
         m_drmCandidates.clear();
         m_drmCandidates.reserve(m_table.size());
         for (const ProcessStat &stat : m_table)

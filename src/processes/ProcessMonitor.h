@@ -85,6 +85,12 @@ public:
     bool isPaused() const { return m_isPaused; }
     void setIsPaused(bool paused);
     QList<ProcessInfoData> gpuProcesses() const { return m_gpuProcesses; }
+    // The DRM client pass costs a few hundred microseconds a sample, so it runs only while a
+    // screen shows who holds the GPU: each such screen watches while it exists, and the
+    // first to start is answered at once from the last sample. NVML's list, one call, is
+    // read on every sample.
+    Q_INVOKABLE void watchGpu(bool watching);
+    int gpuWatchers() const { return m_gpuWatchers; }
     bool gpuFiguresAvailable() const { return m_gpuFiguresPublished; }
     qint64 ollamaGpuMemoryBytes() const { return m_ollamaGpuMemoryBytes; }
     bool ollamaGpuMemoryReported() const { return m_ollamaGpuMemoryReported; }
@@ -175,6 +181,7 @@ private:
     std::function<std::optional<std::vector<NvmlProcessMemory>>()> m_nvmlProcesses;
     std::unique_ptr<DrmClientReader> m_drm;
     std::vector<DrmCandidate> m_drmCandidates;
+    int m_gpuWatchers = 0;
     QList<ProcessInfoData> m_gpuProcesses;
     bool m_gpuFiguresAvailable = false;
     bool m_gpuFiguresPublished = false;

@@ -41,7 +41,9 @@ struct GpuMachine
         sources.dataDirs = QStringList{tree.path(QStringLiteral("share"))};
         if (withNvml)
             sources.nvmlProcesses = [this] { return nvml; };
-        return std::make_unique<ProcessMonitor>(ProcessMonitor::Figure{}, sources, ProcessMonitor::Polling::Manual);
+        auto monitor = std::make_unique<ProcessMonitor>(ProcessMonitor::Figure{}, sources, ProcessMonitor::Polling::Manual);
+        monitor->watchGpu(true);   // as a screen showing the GPU's holders does
+        return monitor;
     }
 };
 
@@ -137,6 +139,44 @@ private Q_SLOTS:
         QCOMPARE(monitor->ollamaGpuMemoryBytes(), 3 * GiB);
     }
 
+    // The DRM records are read only while a screen watches: unwatched, a process holding
+    // VRAM through amdgpu is not listed; the first watcher is answered from the last
+    // sample at once; with the last one gone the pass stops again.
+    void drmClientsReadOnlyWhileWatched()
+    {
+        GpuMachine m;
+        m.process(20, "python3", 1, "/usr/bin/python3.11");
+        m.drmClient(20, 5, 3, 3 * 1024 * 1024);
+        auto monitor = m.monitor(false);
+        monitor->watchGpu(false);   // nobody shows the GPU's holders
+        QCOMPARE(monitor->gpuWatchers(), 0);
+        monitor->updateProcesses();
+        m.process(20, "python3", 40);
+        monitor->updateProcesses();
+        QVERIFY(monitor->gpuProcesses().isEmpty());
+        QVERIFY(!monitor->gpuFiguresAvailable());
+
+        QSignalSpy changed(monitor.get(), &ProcessMonitor::gpuProcessesChanged);
+        monitor->watchGpu(true);
+        QCOMPARE(changed.count(), 1);   // without waiting for a sample
+        QCOMPARE(ids(monitor->gpuProcesses()), QList<int>{20});
+        QCOMPARE(monitor->gpuProcesses().first().gpuMemoryBytes, 3 * GiB);
+        QCOMPARE(monitor->gpuProcesses().first().fullPath, QStringLiteral("/usr/bin/python3.11"));
+        monitor->watchGpu(true);        // a second screen: nothing read again, nothing changed
+        QCOMPARE(changed.count(), 1);
+        monitor->watchGpu(false);
+        m.process(20, "python3", 80);
+        monitor->updateProcesses();
+        QCOMPARE(ids(monitor->gpuProcesses()), QList<int>{20});   // one screen still watches
+
+        monitor->watchGpu(false);
+        monitor->updateProcesses();
+        QVERIFY(monitor->gpuProcesses().isEmpty());
+        QCOMPARE(monitor->gpuWatchers(), 0);
+        monitor->watchGpu(false);       // more ends than starts never goes below nobody
+        QCOMPARE(monitor->gpuWatchers(), 0);
+    }
+
     // No NVIDIA library and no readable DRM client: figures are unavailable, which the
     // screen must tell apart from "nobody holds the GPU".
     void noDriverFiguresIsNotAnEmptyGpu()
@@ -154,16 +194,19 @@ private Q_SLOTS:
         failing->updateProcesses();
         QVERIFY(!failing->gpuFiguresAvailable());
 
-        // NVML answering "nobody": available, and empty.
+        // NVML answering "nobody": available, and empty (told when the watching began,
+        // from the table the monitor read at its start).
         m.nvml = std::vector<NvmlProcessMemory>{};
         auto idle = m.monitor(true);
-        QSignalSpy changed(idle.get(), &ProcessMonitor::gpuProcessesChanged);
-        idle->updateProcesses();
         QVERIFY(idle->gpuFiguresAvailable());
         QVERIFY(idle->gpuProcesses().isEmpty());
-        QCOMPARE(changed.count(), 1);
+        QSignalSpy changed(idle.get(), &ProcessMonitor::gpuProcessesChanged);
         idle->updateProcesses();
-        QCOMPARE(changed.count(), 1);   // nothing new, no signal
+        idle->updateProcesses();
+        QCOMPARE(changed.count(), 0);   // nothing new, no signal
+        m.nvml = std::vector<NvmlProcessMemory>{{10, quint64(GiB)}};
+        idle->updateProcesses();
+        QCOMPARE(changed.count(), 1);
     }
 };
 

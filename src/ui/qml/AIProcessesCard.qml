@@ -15,6 +15,15 @@ Card {
     readonly property int count: rows ? rows.count : 0
     readonly property bool showSample: sampleWhenEmpty && count === 0 && Services.localAI !== null && Services.localAI.demoMode
 
+    // Who holds the GPU is read only while a card shows it (ProcessMonitor.watchGpu).
+    property ProcessMonitor gpuWatched: null
+    Component.onCompleted: {
+        gpuWatched = processMonitor
+        if (gpuWatched)
+            gpuWatched.watchGpu(true)
+    }
+    Component.onDestruction: if (gpuWatched) gpuWatched.watchGpu(false)
+
     objectName: "aiProcessesCard"
     title: "Active AI / ML Processes"
     symbol: "list.bullet.rectangle"

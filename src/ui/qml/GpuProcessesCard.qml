@@ -40,6 +40,15 @@ Card {
     readonly property real sampleBytes: claimedBytes > 0 ? claimedBytes : stats !== null ? stats.aiVramUsed * 1073741824 : 0
     readonly property bool showSample: count === 0 && localAI !== null && localAI.demoMode && sampleBytes > 0
 
+    // Who holds the GPU is read only while a card shows it (ProcessMonitor.watchGpu).
+    property ProcessMonitor gpuWatched: null
+    Component.onCompleted: {
+        gpuWatched = processMonitor
+        if (gpuWatched)
+            gpuWatched.watchGpu(true)
+    }
+    Component.onDestruction: if (gpuWatched) gpuWatched.watchGpu(false)
+
     objectName: "gpuProcessesCard"
     title: "GPU Memory by Process"
     symbol: "memorychip"
