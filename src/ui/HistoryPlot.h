@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QList>
+#include <QPainterPath>
 #include <QQuickPaintedItem>
 #include <QtQml/qqmlregistration.h>
 
@@ -51,7 +52,10 @@ Q_SIGNALS:
     void gridColorChanged();
 
 private:
-    void drawSeries(QPainter *painter, const QList<qreal> &samples, const QColor &colour, qreal top) const;
+    enum class Shape { Line, Area };
+    QPainterPath seriesPath(const QList<qreal> &samples, qreal top, Shape shape, qreal dpr) const;
+    static QColor faint(QColor colour);
+    static void strokeLine(QPainter *painter, const QPainterPath &line, const QColor &colour, qreal dpr);
 
     QList<qreal> m_values;
     QList<qreal> m_values2;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 const QColor kPrimary(242, 242, 247);
@@ -70,13 +71,50 @@ int wholePercent(double cpu)
     return static_cast<int>(std::lround(std::clamp(cpu, 0.0, 100.0)));
 }
 
+// The faint full circle under the load arc is the same in every icon: stroking it was half
+// of what drawing the icon cost each second, so it is drawn once per size and scale and
+// copied after that. Its picture starts on a whole device pixel, with the ring at the same
+// fraction inside it as on the icon, so the copy is exact.
+void drawTrack(QPainter &p, const QRectF &ring, qreal width)
+{
+    struct Track {
+        QRectF ring;
+        qreal width;
+        qreal dpr;
+        QImage image;
+        QPointF origin;
+    };
+    static std::vector<Track> drawn;   // a handful: one per icon layout and scale
+    const qreal dpr = p.device() ? p.device()->devicePixelRatio() : 1.0;
+    for (const Track &t : drawn)
+        if (t.ring == ring && t.width == width && t.dpr == dpr) {
+            p.drawImage(t.origin, t.image);
+            return;
+        }
+    const qreal margin = width / 2 + 1;
+    const QPointF origin(std::floor((ring.left() - margin) * dpr) / dpr, std::floor((ring.top() - margin) * dpr) / dpr);
+    const QSizeF logical(ring.right() + margin - origin.x(), ring.bottom() + margin - origin.y());
+    QImage image((logical * dpr).toSize() + QSize(1, 1), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::transparent);
+    {
+        QPainter tp(&image);
+        tp.setRenderHint(QPainter::Antialiasing);
+        QColor track = kPrimary;
+        track.setAlphaF(0.2);
+        tp.setPen(QPen(track, width));
+        tp.setBrush(Qt::NoBrush);
+        tp.drawEllipse(ring.translated(-origin));
+    }
+    if (drawn.size() >= 8)
+        drawn.erase(drawn.begin());
+    drawn.push_back({ring, width, dpr, image, origin});
+    p.drawImage(origin, image);
+}
+
 void drawRing(QPainter &p, const QRectF &ring, double cpu, qreal width, bool hot)
 {
-    QColor track = kPrimary;
-    track.setAlphaF(0.2);
-    p.setPen(QPen(track, width));
-    p.setBrush(Qt::NoBrush);
-    p.drawEllipse(ring);
+    drawTrack(p, ring, width);
     const double fraction = std::clamp(cpu / 100.0, 0.0, 1.0);
     if (fraction > 0) {
         p.setPen(QPen(hot ? kRed : kBlue, width, Qt::SolidLine, Qt::RoundCap));

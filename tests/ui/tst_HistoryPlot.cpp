@@ -99,6 +99,41 @@ private Q_SLOTS:
         QVERIFY(lineRows(image, 95, Qt::blue).first() <= 2);
     }
 
+    // The first area is copied into the image rather than blended: the second series' area,
+    // the grid and both lines must still land on top of it, and at 200 % the line keeps
+    // the weight of two device pixels.
+    void layersStackAndTheLineKeepsItsWeightAt200Percent()
+    {
+        HistoryPlot plot;
+        plot.setGridColor(QColor(255, 255, 255));
+        plot.setColor(QColor(255, 0, 0));
+        plot.setColor2(QColor(0, 0, 255));
+        plot.setScaleTop(10);
+        plot.setScaleTop2(10);
+        plot.setValues({8, 8});
+        plot.setValues2({4, 4});
+        const QImage image = render(plot);
+        // Below both lines the two faint areas add up; between them only the first shows.
+        const int both = image.pixelColor(50, 48).alpha();
+        const int one = image.pixelColor(50, 20).alpha();
+        QVERIFY2(one > 0 && both > one, qPrintable(QStringLiteral("%1 vs %2").arg(both).arg(one)));
+        // The grid row at a quarter of the height crosses both areas and stays white-ish.
+        const QColor grid = image.pixelColor(50, 13);
+        QVERIFY(grid.alpha() > 200 && grid.green() > 200);
+        QVERIFY(!lineRows(image, 50, Qt::red).isEmpty());
+        QVERIFY(!lineRows(image, 50, Qt::blue).isEmpty());
+
+        plot.setSize(QSizeF(kWidth, kHeight));
+        QImage doubled(kWidth * 2, kHeight * 2, QImage::Format_ARGB32_Premultiplied);
+        doubled.setDevicePixelRatio(2);
+        doubled.fill(Qt::transparent);
+        {
+            QPainter painter(&doubled);
+            plot.paint(&painter);
+        }
+        QVERIFY(lineRows(doubled, 100, Qt::red).size() >= 2);
+    }
+
     void repaintsOnlyOnChange()
     {
         HistoryPlot plot;

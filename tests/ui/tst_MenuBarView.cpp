@@ -2,7 +2,10 @@
 #include "ui/SymbolIcon.h"
 
 #include <QImage>
+#include <QPainter>
 #include <QTest>
+
+#include <cmath>
 
 namespace {
 // Whether any pixel of the image is close to `color`.
@@ -88,6 +91,43 @@ private Q_SLOTS:
 
     // Samples the square icon would draw alike are recognised, and only those: what is
     // called the same comes out pixel for pixel the same.
+    // The faint track is stroked once per size and scale and copied afterwards: the copy
+    // must land exactly where a fresh stroke would, at whole and fractional scales alike,
+    // and the second icon drawn from the kept picture must equal the first.
+    void keptTrackLandsWhereAStrokeWould()
+    {
+        for (const qreal dpr : {1.0, 1.5, 2.0}) {
+            const QImage icon = MenuBarView::renderCompact(figures(0), dpr);
+            QCOMPARE(MenuBarView::renderCompact(figures(0), dpr), icon);
+
+            QImage fresh(icon.size(), QImage::Format_ARGB32_Premultiplied);
+            fresh.setDevicePixelRatio(dpr);
+            fresh.fill(Qt::transparent);
+            {
+                QPainter p(&fresh);
+                p.setRenderHint(QPainter::Antialiasing);
+                QColor track(242, 242, 247);
+                track.setAlphaF(0.2);
+                p.setPen(QPen(track, 2.5));
+                p.drawEllipse(QRectF(1.5, 1.5, MenuBarView::kHeight - 3, MenuBarView::kHeight - 3));
+            }
+            // Compared on the ring's band only: the figure "0" sits in the middle.
+            const qreal centre = icon.width() / 2.0;
+            int compared = 0;
+            for (int y = 0; y < icon.height(); ++y)
+                for (int x = 0; x < icon.width(); ++x) {
+                    if (std::hypot(x + 0.5 - centre, y + 0.5 - centre) < centre * 0.7)
+                        continue;
+                    const QColor a = icon.pixelColor(x, y);
+                    const QColor b = fresh.pixelColor(x, y);
+                    QVERIFY2(std::abs(a.alpha() - b.alpha()) <= 2,
+                             qPrintable(QStringLiteral("dpr %1 at %2,%3: %4 vs %5").arg(dpr).arg(x).arg(y).arg(a.alpha()).arg(b.alpha())));
+                    compared += b.alpha() > 0;
+                }
+            QVERIFY(compared > 20);
+        }
+    }
+
     void samePictureIsRecognised()
     {
         using L = MenuBarView::Layout;
