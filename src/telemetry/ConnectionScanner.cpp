@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 
@@ -145,6 +146,13 @@ void ConnectionScanner::rescan()
         m_rescanPending = true;
     else
         start(false);
+}
+
+void ConnectionScanner::watch(bool watching)
+{
+    m_watchers = std::max(0, m_watchers + (watching ? 1 : -1));
+    if (watching && m_watchers == 1)
+        rescan();
 }
 
 void ConnectionScanner::killOwner(const QString &pidText)

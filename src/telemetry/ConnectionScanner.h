@@ -36,9 +36,20 @@ public:
     ConnectionScanner(const ConnectionScanner &) = delete;
     ConnectionScanner &operator=(const ConnectionScanner &) = delete;
 
-    // The tick's scan: skipped while the kernel's TCP counters say no connection came or
-    // went, for up to kRecheckTicks ticks.
-    void poll() { start(true); }
+    // The tick's scan, made only while a screen shows the rows (see watch): skipped while
+    // the kernel's TCP counters say no connection came or went, for up to kRecheckTicks
+    // ticks. The program's own probes (Ollama, the port latency checks) move those
+    // counters every two seconds, so without a watcher the walk would run all day for a
+    // list nobody sees.
+    void poll()
+    {
+        if (m_watchers > 0)
+            start(true);
+    }
+    // Each screen that shows the connections watches while it exists; the first gets a
+    // scan at once rather than rows from whenever the last screen closed.
+    void watch(bool watching);
+    int watchers() const { return m_watchers; }
     // A scan now, whatever the counters say (after the current one, if one runs).
     void rescan();
     // SIGKILL to a connection's owner (the pid text of its row), then a rescan. Text that
@@ -77,4 +88,5 @@ private:
     static constexpr int kRecheckTicks = 10;
     std::optional<TcpActivity> m_scannedActivity;
     int m_quietTicks = 0;
+    int m_watchers = 0;
 };

@@ -166,8 +166,7 @@ public:
     // One sampling pass.
     Q_INVOKABLE void updateStats();
 
-    // Sizes in bytes of the models the local model server has loaded. Until the local AI
-    // service exists nothing is loaded.
+    // Sizes in bytes of the models the local model server has loaded (none until it is set).
     using LoadedModelSizes = std::function<QList<qint64>()>;
     void setLoadedModelSizesSource(LoadedModelSizes source) { m_loadedModelSizes = std::move(source); }
 
@@ -183,9 +182,10 @@ public:
     // Whether a compiler runs: a substring test of every process name. Never in demo mode.
     bool isCompilerRunning() { return m_sensors.isCompilerRunning(); }
 
-    // SIGKILL to a connection's owner (the pid text of its row), then a rescan. Text that is
-    // not a positive number, pid 1 and Quillmoor itself are refused.
+    // SIGKILL to a connection's owner, by the pid text of its row (ConnectionScanner::killOwner).
     Q_INVOKABLE void killConnectionProcess(const QString &pid);
+    // The connections are listed only while a screen showing them watches.
+    Q_INVOKABLE void watchConnections(bool watching) { m_connections.watch(watching); }
 
     // Starts a public-address fetch unless one is out; tests call it to skip the pacing.
     void fetchPublicIP() { m_addresses.fetchPublic(); }

@@ -66,7 +66,13 @@ class TestConnections : public QObject
         sources.homePath = tree->root("");
         sources.publicAddressUrl = publicUrl;
         sources.interfaceAddresses = [addresses] { return addresses; };
-        return std::make_unique<SystemStatsProvider>(*prefs, sources, SystemStatsProvider::Polling::Manual);
+        auto stats = std::make_unique<SystemStatsProvider>(*prefs, sources, SystemStatsProvider::Polling::Manual);
+        // As the network page does: connections are listed only while watched, and the
+        // first watcher's scan comes at once.
+        QSignalSpy first(stats.get(), &SystemStatsProvider::connectionsScanned);
+        stats->watchConnections(true);
+        first.wait(5000);
+        return stats;
     }
 
     void socketLink(int pid, int fd, unsigned long inode)
@@ -208,7 +214,7 @@ private Q_SLOTS:
         counters(1, 1);
         table(50000);
         auto stats = makeProvider();
-        QVERIFY(scan(*stats).first().remote.contains(":50000->"));
+        QVERIFY(stats->activeConnections().first().remote.contains(":50000->"));
 
         QSignalSpy scanned(stats.get(), &SystemStatsProvider::connectionsScanned);
         table(50001);
@@ -225,6 +231,38 @@ private Q_SLOTS:
         QVERIFY(!scanned.wait(200));
         counters(1, 2);   // one closed, one opened
         QVERIFY(scan(*stats).first().remote.contains(":50002->"));
+    }
+
+    // Without a screen watching, ticks do not walk the connection table, whatever the
+    // counters do; the first watcher gets a listing at once, a second adds no walk.
+    void listedOnlyWhileWatched()
+    {
+        tree->write("proc/net/snmp", "Tcp: ActiveOpens PassiveOpens AttemptFails EstabResets CurrEstab\nTcp: 1 0 0 0 1\n");
+        tree->write("proc/net/tcp", ProcNetTcp::kHeader + v4("192.168.1.5", 50000, "93.184.216.34", 443, 9000));
+        auto stats = makeProvider();
+        QSignalSpy scanned(stats.get(), &SystemStatsProvider::connectionsScanned);
+        stats->watchConnections(false);
+        for (int opens = 2; opens < 14; ++opens) {   // counters moving on every tick, past the recheck
+            tree->write("proc/net/snmp", QStringLiteral("Tcp: ActiveOpens PassiveOpens AttemptFails EstabResets CurrEstab\n"
+                                                        "Tcp: %1 0 0 0 1\n").arg(opens).toUtf8());
+            stats->updateStats();
+        }
+        QVERIFY(!scanned.wait(200));
+        QCOMPARE(scanned.count(), 0);
+
+        tree->write("proc/net/tcp", ProcNetTcp::kHeader + v4("192.168.1.5", 50001, "93.184.216.34", 443, 9000));
+        stats->watchConnections(true);
+        QVERIFY(scanned.wait(5000));
+        QVERIFY(stats->activeConnections().first().remote.contains(":50001->"));
+        stats->watchConnections(true);
+        QVERIFY(!scanned.wait(200));
+        QCOMPARE(scanned.count(), 1);
+        // One of two screens closing leaves the other one's ticks listing.
+        stats->watchConnections(false);
+        tree->write("proc/net/snmp", "Tcp: ActiveOpens PassiveOpens AttemptFails EstabResets CurrEstab\nTcp: 99 0 0 0 1\n");
+        stats->updateStats();
+        QVERIFY(scanned.wait(5000));
+        QCOMPARE(scanned.count(), 2);
     }
 
     void killConnectionProcess()

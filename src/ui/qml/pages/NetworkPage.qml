@@ -10,6 +10,15 @@ DashboardPage {
     readonly property SystemStatsProvider stats: Services.stats
     readonly property ThemeManager theme: Services.theme
 
+    // The connections are listed only while this page exists (SystemStatsProvider.watchConnections).
+    property SystemStatsProvider connectionsWatched: null
+    Component.onCompleted: {
+        connectionsWatched = stats
+        if (connectionsWatched)
+            connectionsWatched.watchConnections(true)
+    }
+    Component.onDestruction: if (connectionsWatched) connectionsWatched.watchConnections(false)
+
     heading: "Network Traffic & Privacy"
     caption: "Rates across every interface but loopback; connections are established TCP to other machines."
     tipsTitle: "Active Network Optimization Tips"
