@@ -82,6 +82,7 @@ class LocalAIService : public QObject
     Q_PROPERTY(qint64 fitRamBudget READ fitRamBudget NOTIFY fitBudgetChanged)
     Q_PROPERTY(bool vmAutoSleepEnabled READ vmAutoSleepEnabled WRITE setVmAutoSleepEnabled NOTIFY vmAutoSleepEnabledChanged)
     Q_PROPERTY(bool buildTurboEnabled READ buildTurboEnabled WRITE setBuildTurboEnabled NOTIFY buildTurboEnabledChanged)
+    Q_PROPERTY(bool canStopVM READ canStopVM CONSTANT)
     Q_PROPERTY(bool batteryShieldEnabled READ batteryShieldEnabled WRITE setBatteryShieldEnabled NOTIFY batteryShieldEnabledChanged)
 
 public:
@@ -150,6 +151,8 @@ public:
     Q_INVOKABLE void purgeModelCacheFile(const QString &path) { purgeModelCacheFile(path, {}); }
     void purgeModelCacheFile(const QString &path, Done done);
     Q_INVOKABLE void stopColimaVM();
+    // Whether there is a container VM tool to stop: colima found on the search path.
+    bool canStopVM() const { return !m_runner.resolve(QStringLiteral("colima")).isEmpty(); }
 
     // Scans; each replaces its list.
     void scanVectorDatabases(Done done = {});

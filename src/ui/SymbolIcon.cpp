@@ -353,6 +353,42 @@ void drawGlyph(QPainter &p, const QString &symbol, const QColor &color)
         if (symbol.contains(QLatin1String("circle")))
             p.drawEllipse(QPointF(12, 12), 10, 10);
         p.drawPolyline(QPolygonF({QPointF(7, 12.5), QPointF(10.5, 16), QPointF(17, 8.5)}));
+    } else if (symbol.startsWith(QLatin1String("hammer"))) {
+        // A claw hammer: a head across a slanted handle.
+        p.drawLine(QPointF(6, 21), QPointF(15, 9));
+        fillPolygon(p, color, {QPointF(10, 4), QPointF(18, 3), QPointF(21, 8), QPointF(19, 10), QPointF(16, 7),
+                               QPointF(12, 9)});
+    } else if (symbol.startsWith(QLatin1String("magnifyingglass"))) {
+        p.drawEllipse(QPointF(10, 10), 6.5, 6.5);
+        p.drawLine(QPointF(15, 15), QPointF(21, 21));
+        p.drawArc(QRectF(6.5, 6.5, 7, 7), 90 * 16, 90 * 16);
+    } else if (symbol.startsWith(QLatin1String("paintpalette"))) {
+        QPainterPath palette;
+        palette.moveTo(12, 3);
+        palette.cubicTo(4, 3, 2, 10, 3, 14);
+        palette.cubicTo(4, 19, 9, 21, 12, 21);
+        palette.cubicTo(14, 21, 14, 18, 13, 17);
+        palette.cubicTo(12, 15, 14, 14, 16, 14);
+        palette.cubicTo(20, 14, 22, 12, 21, 9);
+        palette.cubicTo(20, 5, 16, 3, 12, 3);
+        p.drawPath(palette);
+        p.setBrush(color);
+        for (const QPointF &dot : {QPointF(8, 9), QPointF(12, 7), QPointF(16, 9), QPointF(7.5, 14)})
+            p.drawEllipse(dot, 0.9, 0.9);
+    } else if (symbol.startsWith(QLatin1String("paperplane"))) {
+        fillPolygon(p, color, {QPointF(2, 11), QPointF(22, 3), QPointF(15, 21), QPointF(11, 13)});
+    } else if (symbol.startsWith(QLatin1String("person"))) {
+        p.setBrush(color);
+        p.drawEllipse(QPointF(12, 7.5), 4, 4);
+        QPainterPath body;
+        body.moveTo(4, 21);
+        body.cubicTo(4, 15, 8, 13.5, 12, 13.5);
+        body.cubicTo(16, 13.5, 20, 15, 20, 21);
+        body.closeSubpath();
+        p.fillPath(body, color);
+    } else if (symbol.startsWith(QLatin1String("pause"))) {
+        p.fillRect(QRectF(6, 4, 4, 16), color);
+        p.fillRect(QRectF(14, 4, 4, 16), color);
     } else if (symbol.startsWith(QLatin1String("app"))) {
         p.drawRoundedRect(QRectF(3, 3, 18, 18), 5, 5);
     } else {

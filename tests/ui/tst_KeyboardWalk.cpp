@@ -104,11 +104,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("page");
         QTest::addColumn<bool>("hasControls");
         for (const char *page : {"SensorsPage", "MemoryPage", "HistoryPage", "SystemInfoPage", "SettingsPage",
-                                 "AIModelsPage", "APISentinelPage"})
+                                 "AIModelsPage", "APISentinelPage", "CoPilotPage"})
             QTest::newRow(page) << QString::fromLatin1(page) << true;
         // Here these show only switches the fixture's machine cannot honour (disabled, so
         // rightly skipped by Tab) and no connections to kill; what they do show is walked.
-        for (const char *page : {"PowerPage", "NetworkPage", "FansPage", "AIHardwarePage"})
+        for (const char *page : {"PowerPage", "NetworkPage", "FansPage", "AIHardwarePage", "GuidePage"})
             QTest::newRow(page) << QString::fromLatin1(page) << false;
     }
     void tabReachesEveryControl()

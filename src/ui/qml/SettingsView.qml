@@ -24,8 +24,9 @@ Rectangle {
     }
 
     // A first run opens the tour with the dashboard, until the tour has been finished once.
+    // A tour the last run quit in the middle of reopens at the step it had reached.
     Component.onCompleted: {
-        if (!Services.preferences.hasCompletedOnboardingTour)
+        if (!Services.preferences.hasCompletedOnboardingTour && !Services.preferences.showOnboardingTour)
             startTour()
     }
 
@@ -43,6 +44,7 @@ Rectangle {
         spacing: 0
 
         Rectangle {
+            id: sidebar
             objectName: "sidebar"
             Layout.preferredWidth: 230
             Layout.fillHeight: true
@@ -154,6 +156,19 @@ Rectangle {
                     }
                 }
             }
+        }
+    }
+
+    // The tour, over everything, made only while it is shown.
+    Loader {
+        objectName: "tourLoader"
+        anchors.fill: parent
+        active: Services.preferences.showOnboardingTour
+        visible: active
+        focus: active
+        sourceComponent: OnboardingTourView {
+            sidebarWidth: sidebar.width
+            onPageRequested: (title) => root.selectedSidebarItem = title
         }
     }
 }
