@@ -261,12 +261,17 @@ void AppDelegate::updateStatusIcon()
     const QString toolTip = MenuBarView::toolTip(figures);
     if (toolTip != m_statusItem->toolTip())
         m_statusItem->setToolTip(toolTip);
-    // The slot is asked for only when the picture is due: on X11 that is a round trip to
-    // the server, and slots rarely change size.
+    // The slot is asked for only when the picture is due, and then at most every
+    // kSlotRecheckMs: on X11 each ask is a round trip to the server, it was a third of
+    // what a new picture cost, and slots rarely change size.
     if (m_statusIcon && MenuBarView::drawsSame(m_statusIcon->figures, figures, m_statusIcon->layout))
         return;
     const qreal dpr = qApp->devicePixelRatio() > 1 ? qApp->devicePixelRatio() : 2.0;
-    const MenuBarView::Layout layout = MenuBarView::layoutFor(m_statusItem->geometry());
+    if (!m_slotAsked.isValid() || m_slotAsked.hasExpired(kSlotRecheckMs)) {
+        m_slotLayout = MenuBarView::layoutFor(m_statusItem->geometry());
+        m_slotAsked.start();
+    }
+    const MenuBarView::Layout layout = m_slotLayout;
     const QImage icon = layout == MenuBarView::Layout::Wide ? MenuBarView::render(figures, dpr)
                                                             : MenuBarView::renderCompact(figures, dpr);
     const bool changed = !m_statusIcon || icon != m_statusIcon->image;

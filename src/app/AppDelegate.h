@@ -139,6 +139,9 @@ private:
         QImage image;
     };
     std::optional<StatusIcon> m_statusIcon;
+    static constexpr qint64 kSlotRecheckMs = 10'000;
+    QElapsedTimer m_slotAsked;
+    MenuBarView::Layout m_slotLayout = MenuBarView::Layout::Compact;
     std::unique_ptr<QMenu> m_statusMenu;
     std::unique_ptr<QQuickView> m_popover;
     QPointer<QQuickView> m_dashboardWindow;

@@ -238,6 +238,31 @@ bool MenuBarView::drawsSame(const Figures &a, const Figures &b, Layout layout)
 
 QImage MenuBarView::renderCompact(const Figures &f, qreal dpr)
 {
+    // The square icon shows only the whole percent and whether it is red, and an idle
+    // machine moves among a few values: the last pictures are kept, since shaping and
+    // drawing the figure was most of what a change of it cost.
+    struct Kept {
+        int cpu;
+        bool hot;
+        qreal dpr;
+        QImage image;
+    };
+    static std::vector<Kept> kept;   // most recent last
+    const int percent = wholePercent(f.cpuUsage);
+    const bool hot = f.cpuUsage > 80;
+    for (auto it = kept.begin(); it != kept.end(); ++it)
+        if (it->cpu == percent && it->hot == hot && it->dpr == dpr) {
+            std::rotate(it, it + 1, kept.end());
+            return kept.back().image;
+        }
+    if (kept.size() >= kKeptCompactIcons)
+        kept.erase(kept.begin());
+    kept.push_back({percent, hot, dpr, drawCompact(f, dpr)});
+    return kept.back().image;
+}
+
+QImage MenuBarView::drawCompact(const Figures &f, qreal dpr)
+{
     QImage image = transparentImage(QSize(kHeight, kHeight), dpr);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);

@@ -37,7 +37,9 @@ public:
     // The full row at the given device pixel ratio; its logical height is kHeight.
     static QImage render(const Figures &figures, qreal devicePixelRatio = 2.0);
 
-    // The square icon, kHeight by kHeight logical pixels.
+    // The square icon, kHeight by kHeight logical pixels; the last kKeptCompactIcons
+    // pictures are kept and handed out again.
+    static constexpr size_t kKeptCompactIcons = 12;
     static QImage renderCompact(const Figures &figures, qreal devicePixelRatio = 2.0);
 
     // Whether the two would come out as the same picture in `layout`: the square icon
@@ -47,4 +49,7 @@ public:
 
     // A one-line summary for the icon's tooltip (trays that squeeze the icon still show it).
     static QString toolTip(const Figures &figures);
+
+private:
+    static QImage drawCompact(const Figures &figures, qreal devicePixelRatio);
 };

@@ -128,6 +128,21 @@ private Q_SLOTS:
         }
     }
 
+    // Kept square pictures are handed out only for the same figure, colour and scale, and
+    // one pushed out by newer figures is drawn again the same.
+    void keptCompactIconsMatchTheirFigures()
+    {
+        const QImage calm = MenuBarView::renderCompact(figures(7), 2.0);
+        QVERIFY(MenuBarView::renderCompact(figures(8), 2.0) != calm);
+        QCOMPARE(MenuBarView::renderCompact(figures(7.3), 2.0), calm);            // still "7"
+        QCOMPARE(MenuBarView::renderCompact(figures(7), 1.0).size(), QSize(22, 22));
+        QVERIFY(contains(MenuBarView::renderCompact(figures(80.4), 2.0), QColor(255, 69, 58)));
+        QVERIFY(!contains(MenuBarView::renderCompact(figures(79.6), 2.0), QColor(255, 69, 58)));   // "80", not red
+        for (int cpu = 20; cpu < 20 + int(MenuBarView::kKeptCompactIcons) + 2; ++cpu)
+            MenuBarView::renderCompact(figures(cpu), 2.0);
+        QCOMPARE(MenuBarView::renderCompact(figures(7), 2.0), calm);
+    }
+
     void samePictureIsRecognised()
     {
         using L = MenuBarView::Layout;
