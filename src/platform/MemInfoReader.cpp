@@ -65,9 +65,19 @@ std::uint64_t MemInfoReader::zramCompressedBytes()
         m_readsSinceZramListing = 0;
         m_zramStats.clear();
         if (DIR *dir = ::opendir(m_blockDir.c_str())) {
-            while (const dirent *entry = ::readdir(dir))
-                if (std::strncmp(entry->d_name, "zram", 4) == 0)
-                    m_zramStats.push_back(m_blockDir + "/" + entry->d_name + "/mm_stat");
+            while (const dirent *entry = ::readdir(dir)) {
+                if (std::strncmp(entry->d_name, "zram", 4) != 0)
+                    continue;
+                // A device the module made but nobody set up (disksize 0, the usual case
+                // where zram is loaded and unused) holds nothing: it is not read each
+                // second, and is looked at again at the next listing.
+                const std::string device = m_blockDir + "/" + entry->d_name;
+                unsigned long long disksize = 0;
+                if (ProcFile::read(device + "/disksize", m_buffer) && ProcFile::parseU64(ProcFile::trimmed(m_buffer), disksize)
+                    && disksize == 0)
+                    continue;
+                m_zramStats.push_back(device + "/mm_stat");
+            }
             ::closedir(dir);
         }
     }

@@ -76,17 +76,21 @@ private Q_SLOTS:
         tree.write("sys/block/zram0/mm_stat", "   8192000   2048000   2500000        0  2600000      10      0      0      0\n");
         tree.write("sys/block/zram1/mm_stat", "garbage\n");
         tree.write("sys/block/sda/mm_stat", "1 999999 1\n");   // not a zram device
+        tree.write("sys/block/zram3/disksize", "0\n");           // loaded, never set up
+        tree.write("sys/block/zram3/mm_stat", "0 777777 0\n");
         MemInfoReader reader(tree.root("proc"), tree.root("sys"));
         const MemInfo m = reader.read();
         QVERIFY(m.valid);
         QCOMPARE(m.compressed, 30000ull * 1024 + 2048000);
 
         // A device added later counts from the next listing, half a minute of readings on.
+        // So does one set up later.
         tree.write("sys/block/zram2/mm_stat", "100 4096 100\n");
+        tree.write("sys/block/zram3/disksize", "1073741824\n");
         tree.write("sys/block/zram0/mm_stat", "100 1024 100\n");   // the known ones are read each time
         for (int reading = 2; reading <= 30; ++reading)
             QCOMPARE(reader.read().compressed, 30000ull * 1024 + 1024);
-        QCOMPARE(reader.read().compressed, 30000ull * 1024 + 1024 + 4096);
+        QCOMPARE(reader.read().compressed, 30000ull * 1024 + 1024 + 4096 + 777777);
 
         tree.remove("proc/meminfo");
         QVERIFY(!reader.read().valid);
