@@ -14,7 +14,7 @@ ColumnLayout {
         { title: "1. Local AI Monitor & Telemetry", symbol: "cpu", tint: "#bf5af2",
           text: "Quillmoor asks the local Ollama server on 127.0.0.1:11434 every two seconds which models are loaded, how much of each sits in GPU memory and when it will be unloaded. It finds vector databases (Chroma, Qdrant, Weaviate) among your running Docker containers, the listening development ports from the kernel's socket tables, and large model files in the Ollama and Hugging Face caches. Nothing is sent off the machine." },
         { title: "2. Process Freezing & Unfreezing (Ollama Unfreeze)", symbol: "snowflake", tint: "#64d2ff",
-          heading: "💡 **How to Unfreeze suspended processes:**",
+          heading: "💡 How to Unfreeze suspended processes:",
           text: "The snowflake button on a process row sends it SIGSTOP: the kernel stops scheduling it, it keeps its memory and open files, and it uses no CPU. Press the snowflake again to send SIGCONT and it carries on where it stopped. Frozen processes stay listed at the top of the CPU tab so they are not forgotten; Quillmoor does not thaw them when it quits, so resume them first (or run kill -CONT <pid>). Init and Quillmoor itself are never frozen." },
         { title: "3. Port & API Gateway Sentinel", symbol: "network.badge.shield.half.filled", tint: "#30d158",
           text: "The API Sentinel lists every TCP port listening on this machine, read from /proc/net/tcp and tcp6 and matched to its owner through the owner's open sockets, and measures a loopback connect to each one every two seconds. A port left open by a stray dev server can be closed by ending its owner. The optional relay on port 11430 forwards AI clients to Ollama and answers with a JSON error when Ollama is down." },
@@ -77,6 +77,8 @@ ColumnLayout {
                 Layout.fillWidth: true
                 spacing: 8
                 SymbolImage {
+                    Layout.alignment: Qt.AlignTop
+                    Layout.topMargin: 1
                     symbol: section.modelData.symbol
                     tint: root.theme.isLight ? Qt.darker(section.modelData.tint, 1.5) : section.modelData.tint
                     side: 16
@@ -95,9 +97,9 @@ ColumnLayout {
                 Layout.fillWidth: true
                 visible: section.modelData.heading !== undefined
                 text: section.modelData.heading || ""
-                textFormat: Text.MarkdownText
                 color: root.theme.textColor
                 font.pixelSize: 12
+                font.weight: Font.Bold
                 wrapMode: Text.WordWrap
             }
             Text {
@@ -106,7 +108,6 @@ ColumnLayout {
                 text: section.modelData.text
                 color: root.theme.secondaryTextColor
                 font.pixelSize: 12
-                lineHeight: 1.15
                 wrapMode: Text.WordWrap
             }
         }

@@ -58,7 +58,6 @@ Card {
         text: root.report
         color: root.theme.textColor
         font.pixelSize: 12
-        lineHeight: 1.15
         wrapMode: Text.WordWrap
     }
     RunningButton {

@@ -26,7 +26,6 @@ Card {
             text: root.text
             color: root.theme.textColor
             font.pixelSize: 12
-            lineHeight: 1.15
             wrapMode: Text.WordWrap
         }
         Item {

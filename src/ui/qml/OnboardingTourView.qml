@@ -202,10 +202,17 @@ FocusScope {
         x: root.sidebarWidth + (area - width) / 2
         y: (root.height - height) / 2
         radius: 16
-        color: root.theme.cardBackground
+        // The theme's card colour is translucent; under it a solid base, so the page below
+        // does not show through the tour's text.
+        color: root.theme.isLight ? "#ffffff" : "#1c1c1e"
         border.width: 1
         border.color: root.theme.dividerColor
         clip: true
+        Rectangle {
+            anchors.fill: parent
+            radius: parent.radius
+            color: root.theme.cardBackground
+        }
 
         ColumnLayout {
             id: body
@@ -237,7 +244,6 @@ FocusScope {
                 color: root.theme.secondaryTextColor
                 font.pixelSize: 13
                 wrapMode: Text.WordWrap
-                lineHeight: 1.15
             }
             Loader {
                 objectName: "tourContent"
@@ -287,6 +293,7 @@ FocusScope {
             font.pixelSize: 13
             font.weight: Font.DemiBold
             horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
         }
         background: Rectangle {
             implicitWidth: 84
