@@ -2,6 +2,7 @@
 // pictured in the README) without a display.
 //
 //   quillmoor-screenshot OUTDIR [--theme NAME] [--persona NAME] [--page TITLE] [--full] [--popover] [--sample-gpu]
+//                        [--tour]
 //
 // --popover renders the tray icons and the popover's tabs only.
 // --sample-gpu shows the process table of a sample machine with an AMD GPU (see
@@ -10,7 +11,9 @@
 // window as tall as its page, so a page that scrolls is pictured whole.
 // Writes tray.png and tray-compact.png (the two tray icon layouts), popover-<tab>.png for each popover tab
 // (and popover-ai-<sub-page>.png for the AI tab's four), dashboard-<page>.png for
-// every sidebar page of every persona, and advisory.png (a preset advisory without a terminal).
+// every sidebar page of every persona, tour-step-<n>.png for each step of the guided tour
+// over the dashboard, and advisory.png (a preset advisory without a terminal).
+// --tour renders only the tour's steps.
 
 #include "app/AppDelegate.h"
 #include "exporter/MetricsEndpoint.h"
@@ -103,12 +106,15 @@ int main(int argc, char **argv)
     const bool full = args.contains(QStringLiteral("--full"));
     const bool popoverOnly = args.contains(QStringLiteral("--popover"));
     const bool sampleGpu = args.contains(QStringLiteral("--sample-gpu"));
+    const bool tourOnly = args.contains(QStringLiteral("--tour"));
 
     // A private settings file, so the user's own preferences are neither read nor changed.
     QTemporaryDir settingsDir;
     Preferences preferences(new QSettings(settingsDir.filePath(QStringLiteral("screenshot.conf")), QSettings::IniFormat));
     if (!persona.isEmpty())
         preferences.setWorkspacePersona(persona);
+    // The pages are pictured without the first run's tour over them; the tour has its own.
+    preferences.setHasCompletedOnboardingTour(true);
     ThemeManager themeManager(preferences);
     if (!theme.isEmpty())
         themeManager.setCurrentThemeName(theme);
@@ -177,6 +183,22 @@ int main(int argc, char **argv)
 
     const QStringList tabs{QStringLiteral("cpu"), QStringLiteral("network"), QStringLiteral("disk"),
                            QStringLiteral("memory"), QStringLiteral("ai")};
+    // The tour's six steps over the dashboard, each as it first appears.
+    const auto renderTour = [&] {
+        delegate.showSettings({{QStringLiteral("tab"), QStringLiteral("Settings")}});
+        QQuickView *window = delegate.dashboardWindow();
+        for (int step = 0; step <= 5; ++step) {
+            preferences.setOnboardingTourStep(step);
+            preferences.setShowOnboardingTour(true);
+            ok &= save(window, outDir + QStringLiteral("/tour-step-%1.png").arg(step));
+        }
+        preferences.setShowOnboardingTour(false);
+    };
+    if (tourOnly) {
+        renderTour();
+        return ok ? 0 : 1;
+    }
+
     if (onlyPage.isEmpty()) {
         delegate.handleOpenPopover();
         for (int i = 0; i < tabs.size(); ++i) {
@@ -208,6 +230,13 @@ int main(int argc, char **argv)
     for (const QString &title : titles) {
         delegate.showSettings({{QStringLiteral("tab"), title}});
         QQuickView *window = delegate.dashboardWindow();
+        if (title == QLatin1String("AI Co-Pilot")) {
+            // The health report takes the co-pilot a second; picture it written (and
+            // measure the page with it).
+            QEventLoop report;
+            QTimer::singleShot(1200, &report, &QEventLoop::quit);
+            report.exec();
+        }
         if (full) {
             QEventLoop layout;   // let the page lay itself out before it is measured
             QTimer::singleShot(100, &layout, &QEventLoop::quit);
@@ -222,6 +251,7 @@ int main(int argc, char **argv)
     if (!onlyPage.isEmpty())
         return ok ? 0 : 1;
 
+    renderTour();
     delegate.showAdvisoryWindow(PresetManager::developerAdvisoryLines());
     ok &= save(delegate.advisoryWindow(), outDir + QStringLiteral("/advisory.png"));
     return ok ? 0 : 1;
