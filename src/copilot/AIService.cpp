@@ -161,7 +161,7 @@ void AIService::generateHealthReport(double, double temp, double memory, int bat
 
 QString AIService::healthReport(double temp, double memory, int battery)
 {
-    QString report = QStringLiteral("Based on local telemetry, your Mac is operating ");
+    QString report = QStringLiteral("Based on local telemetry, your machine is operating ");
     report += temp > 80 ? QStringLiteral("hotter than usual. ") : QStringLiteral("within normal thermal parameters. ");
     report += memory > 80 ? QStringLiteral("Memory pressure is high; consider closing unused browser tabs. ")
                           : QStringLiteral("Memory usage is optimal. ");
@@ -243,9 +243,9 @@ QString AIService::answerFor(Topic topic, const CopilotTelemetry &stats)
     switch (topic) {
     case Topic::Thermal:
         if (stats.socTemperature > 80)
-            return QStringLiteral("Your SoC is currently running hot at ") + oneDecimal(stats.socTemperature)
+            return QStringLiteral("Your CPU package is currently running hot at ") + oneDecimal(stats.socTemperature)
                 + QStringLiteral("°C. The system is under heavy load. I recommend checking the CPU tab and freezing the top process.");
-        return QStringLiteral("Your Mac is running cool at ") + oneDecimal(stats.socTemperature)
+        return QStringLiteral("Your machine is running cool at ") + oneDecimal(stats.socTemperature)
             + QStringLiteral("°C. There is no immediate risk of thermal throttling right now.");
     case Topic::Battery:
         if (stats.batteryPercentage < 50)
@@ -264,7 +264,7 @@ QString AIService::answerFor(Topic topic, const CopilotTelemetry &stats)
     case Topic::General:
         break;
     }
-    return QStringLiteral("I am analyzing your system locally using Apple's Neural Engine APIs. Your CPU is at ")
+    return QStringLiteral("I am analyzing your system locally with rules over live telemetry; no model and no network are involved. Your CPU is at ")
         + oneDecimal(stats.cpuUsage) + QStringLiteral("% and Memory Pressure is ") + noDecimals(stats.memoryPressure)
         + QStringLiteral("%. How else can I help?");
 }

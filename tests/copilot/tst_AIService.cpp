@@ -74,13 +74,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("answer");
         const CopilotTelemetry calm{12.34, 40.6, 72.44, 50};
         QTest::newRow("hot") << "Why is my Mac so hot?" << calm
-            << "Your Mac is running cool at 72.4°C. There is no immediate risk of thermal throttling right now.";
+            << "Your machine is running cool at 72.4°C. There is no immediate risk of thermal throttling right now.";
         QTest::newRow("hot inside photo") << "photo export is slow" << calm
-            << "Your Mac is running cool at 72.4°C. There is no immediate risk of thermal throttling right now.";
+            << "Your machine is running cool at 72.4°C. There is no immediate risk of thermal throttling right now.";
         QTest::newRow("fans by lemma") << "my fans are loud" << CopilotTelemetry{0, 0, 91, 0}
-            << "Your SoC is currently running hot at 91.0°C. The system is under heavy load. I recommend checking the CPU tab and freezing the top process.";
+            << "Your CPU package is currently running hot at 91.0°C. The system is under heavy load. I recommend checking the CPU tab and freezing the top process.";
         QTest::newRow("temperatures") << "Temperatures keep rising" << CopilotTelemetry{0, 0, 80, 0}
-            << "Your Mac is running cool at 80.0°C. There is no immediate risk of thermal throttling right now.";
+            << "Your machine is running cool at 80.0°C. There is no immediate risk of thermal throttling right now.";
         QTest::newRow("battery at 50") << "battery" << CopilotTelemetry{0, 0, 0, 50}
             << "Your battery health is excellent at 50%. No extreme drain detected at the moment.";
         QTest::newRow("battery at 49") << "battery" << CopilotTelemetry{0, 0, 0, 49}
@@ -96,9 +96,9 @@ private Q_SLOTS:
         QTest::newRow("networks") << "networks" << calm
             << "I am currently monitoring your active network connections. Check the Network tab to ensure no unwanted tracking domains are active.";
         QTest::newRow("general") << "hello" << calm
-            << "I am analyzing your system locally using Apple's Neural Engine APIs. Your CPU is at 12.3% and Memory Pressure is 41%. How else can I help?";
+            << "I am analyzing your system locally with rules over live telemetry; no model and no network are involved. Your CPU is at 12.3% and Memory Pressure is 41%. How else can I help?";
         QTest::newRow("empty") << "" << CopilotTelemetry{}
-            << "I am analyzing your system locally using Apple's Neural Engine APIs. Your CPU is at 0.0% and Memory Pressure is 0%. How else can I help?";
+            << "I am analyzing your system locally with rules over live telemetry; no model and no network are involved. Your CPU is at 0.0% and Memory Pressure is 0%. How else can I help?";
     }
 
     void picksTopicsAndFillsAnswers()
@@ -144,11 +144,11 @@ private Q_SLOTS:
     void healthReportAndPrediction()
     {
         QCOMPARE(AIService::healthReport(85, 50, 15),
-                 QStringLiteral("Based on local telemetry, your Mac is operating hotter than usual. Memory usage is optimal. "
+                 QStringLiteral("Based on local telemetry, your machine is operating hotter than usual. Memory usage is optimal. "
                                 "Battery is low (15%). Connect to power soon to avoid degradation of your active sessions."
                                 "\n\nLocal AI Recommendation: Keep ambient temperatures low to improve P-Core efficiency."));
         QCOMPARE(AIService::healthReport(80, 80.5, 20),
-                 QStringLiteral("Based on local telemetry, your Mac is operating within normal thermal parameters. "
+                 QStringLiteral("Based on local telemetry, your machine is operating within normal thermal parameters. "
                                 "Memory pressure is high; consider closing unused browser tabs. Battery level is at 20%. "
                                 "\n\nLocal AI Recommendation: Keep ambient temperatures low to improve P-Core efficiency."));
         // A machine without a battery is not told its battery is empty.
