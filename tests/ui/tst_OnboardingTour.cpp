@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QQuickItem>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -212,6 +213,40 @@ private Q_SLOTS:
         QMetaObject::invokeMethod(cards.at(3), "clicked");
         QCOMPARE(machine->preferences->workspacePersona(), cards.at(3)->property("persona").toString());
         QVERIFY(cards.at(3)->property("selected").toBool());
+    }
+
+    // The tour is worked from the keyboard alone: Tab walks its own controls (the persona
+    // cards on step 1) and never the dimmed dashboard below; Enter and Space press them.
+    void keyboardWorksTheTour()
+    {
+        QQuickItem *dashboard = loadDashboard();
+        QVERIFY(dashboard);
+        ui->window->requestActivate();
+        QTRY_VERIFY(ui->window->activeFocusItem());
+        QCOMPARE(ui->window->activeFocusItem()->objectName(), QStringLiteral("tourNextButton"));
+        QTest::keyClick(ui->window.get(), Qt::Key_Return);
+        QCOMPARE(machine->preferences->onboardingTourStep(), 1);
+
+        QObject *tour = child(dashboard, "onboardingTour");
+        QSet<QString> reached;
+        for (int i = 0; i < 12; ++i) {
+            QTest::keyClick(ui->window.get(), Qt::Key_Tab);
+            QQuickItem *focused = ui->window->activeFocusItem();
+            QVERIFY(focused);
+            bool inTour = false;
+            for (QQuickItem *up = focused; up; up = up->parentItem())
+                inTour |= up == tour;
+            QVERIFY2(inTour, qPrintable(focused->objectName() + QStringLiteral(" is outside the tour")));
+            reached << (focused->objectName() == QLatin1String("tourPersonaCard") ? focused->property("persona").toString()
+                                                                                   : focused->objectName());
+        }
+        QVERIFY2(reached.size() == 7, qPrintable(QStringList(reached.begin(), reached.end()).join(QLatin1Char(','))));
+
+        // Space on a persona card chooses it.
+        while (ui->window->activeFocusItem()->property("persona").toString() != QLatin1String("Gamer"))
+            QTest::keyClick(ui->window.get(), Qt::Key_Tab);
+        QTest::keyClick(ui->window.get(), Qt::Key_Space);
+        QCOMPARE(machine->preferences->workspacePersona(), QStringLiteral("Gamer"));
     }
 
     // The cache step only counts sample lines up: the caches on disk are all still there

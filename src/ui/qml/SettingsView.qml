@@ -42,6 +42,9 @@ Rectangle {
     RowLayout {
         anchors.fill: parent
         spacing: 0
+        // While the tour is up, Tab stays among its controls rather than wandering off to
+        // the dimmed page below.
+        enabled: !Services.preferences.showOnboardingTour
 
         Rectangle {
             id: sidebar
