@@ -11,6 +11,9 @@ HistoryPlot::HistoryPlot(QQuickItem *parent)
     : QQuickPaintedItem(parent)
 {
     setAntialiasing(true);
+    // An opaque background colour makes the plot opaque, so the renderer can skip whatever
+    // lies under it.
+    connect(this, &QQuickPaintedItem::fillColorChanged, this, [this] { setOpaquePainting(fillColor().alpha() == 255); });
 }
 
 namespace {
@@ -99,7 +102,7 @@ void HistoryPlot::paint(QPainter *painter)
     const QPainterPath area2 = seriesPath(m_values2, m_top2, Shape::Area, dpr);
     painter->setRenderHint(QPainter::Antialiasing, false);
     painter->setCompositionMode(QPainter::CompositionMode_Source);
-    painter->fillPath(area, faint(m_color));
+    painter->fillPath(area, firstAreaColour());
     painter->setCompositionMode(QPainter::CompositionMode_SourceOver);
     painter->fillPath(area2, faint(m_color2));
 
@@ -115,8 +118,20 @@ void HistoryPlot::paint(QPainter *painter)
 
 QColor HistoryPlot::faint(QColor colour)
 {
-    colour.setAlphaF(0.12f);
+    colour.setAlphaF(kAreaAlpha);
     return colour;
+}
+
+// The first area is copied over what lies under it: a transparent picture, or, on a card,
+// the card's own colour, which the area's faint colour is mixed into here. An opaque plot
+// spares the renderer the card and page under it each second.
+QColor HistoryPlot::firstAreaColour() const
+{
+    const QColor under = fillColor();
+    if (!opaquePainting() || under.alpha() != 255)
+        return faint(m_color);
+    const auto mix = [](int below, int above) { return qRound(below + (above - below) * kAreaAlpha); };
+    return QColor(mix(under.red(), m_color.red()), mix(under.green(), m_color.green()), mix(under.blue(), m_color.blue()));
 }
 
 void HistoryPlot::strokeLine(QPainter *painter, const QPainterPath &line, const QColor &colour, qreal dpr)

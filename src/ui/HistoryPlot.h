@@ -54,7 +54,9 @@ Q_SIGNALS:
 private:
     enum class Shape { Line, Area };
     QPainterPath seriesPath(const QList<qreal> &samples, qreal top, Shape shape, qreal dpr) const;
+    static constexpr float kAreaAlpha = 0.12f;
     static QColor faint(QColor colour);
+    QColor firstAreaColour() const;
     static void strokeLine(QPainter *painter, const QPainterPath &line, const QColor &colour, qreal dpr);
 
     QList<qreal> m_values;

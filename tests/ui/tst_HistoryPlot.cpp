@@ -134,6 +134,37 @@ private Q_SLOTS:
         QVERIFY(lineRows(doubled, 100, Qt::red).size() >= 2);
     }
 
+    // On a card the plot is painted opaque over the card's colour: the area is the faint
+    // colour mixed into the card's, and nothing in the picture is left translucent.
+    void opaquePlotMixesItsAreaIntoTheCard()
+    {
+        HistoryPlot plot;
+        plot.setGridColor(Qt::transparent);
+        plot.setColor(QColor(255, 0, 0));
+        plot.setFillColor(QColor(20, 40, 60));
+        QVERIFY(plot.opaquePainting());
+        plot.setScaleTop(10);
+        plot.setValues({5, 5});
+        plot.setSize(QSizeF(kWidth, kHeight));
+        QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
+        image.fill(QColor(20, 40, 60));   // as the painted item fills it before painting
+        {
+            QPainter painter(&image);
+            plot.paint(&painter);
+        }
+        for (int y = 0; y < kHeight; y += 3)
+            for (int x = 0; x < kWidth; x += 7)
+                QCOMPARE(image.pixelColor(x, y).alpha(), 255);
+        QCOMPARE(image.pixelColor(50, 5), QColor(20, 40, 60));   // above the line: the card
+        const QColor area = image.pixelColor(50, 45);
+        QCOMPARE(area, QColor(qRound(20 + 235 * 0.12), qRound(40 - 40 * 0.12), qRound(60 - 60 * 0.12)));
+        QVERIFY(!lineRows(image, 50, Qt::red).isEmpty());
+
+        // A see-through background leaves the plot translucent, painted as before.
+        plot.setFillColor(QColor(20, 40, 60, 128));
+        QVERIFY(!plot.opaquePainting());
+    }
+
     void repaintsOnlyOnChange()
     {
         HistoryPlot plot;

@@ -10,6 +10,7 @@
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
+#include <QQuickPaintedItem>
 #include <QQuickWindow>
 #include <QSignalSpy>
 #include <QTest>
@@ -250,6 +251,16 @@ private Q_SLOTS:
         QObject *chart = child(page, "cpuHistoryChart");
         QVERIFY(chart);
         QCOMPARE(chart->property("values").value<QList<double>>(), machine->stats->cpuHistory());
+        // The plot is painted opaque, in the colour its card shows on the page.
+        auto *plot = qobject_cast<QQuickPaintedItem *>(child(chart, "chartPlot"));
+        QVERIFY(plot && plot->opaquePainting());
+        const QColor under = QColor::fromString(machine->theme->contentBackground());
+        const QColor card = QColor::fromString(machine->theme->cardBackground());
+        const auto shown = [&](float below, float above) { return qRound((below + (above - below) * card.alphaF()) * 255) / 255.0; };
+        const QColor fill = plot->fillColor();
+        QCOMPARE(fill.alpha(), 255);
+        QVERIFY(qAbs(fill.redF() - shown(under.redF(), card.redF())) < 0.01);
+        QVERIFY(qAbs(fill.blueF() - shown(under.blueF(), card.blueF())) < 0.01);
     }
 
     // The snowflake of a top-process row freezes that process through the process table,

@@ -103,6 +103,13 @@ ColumnLayout {
         color: root.color
         color2: root.color2
         gridColor: root.theme.dividerColor
+        // Charts sit on cards on the page: painted opaque in the colour the card shows
+        // there, the renderer need not redraw the card and the page under the plot every
+        // second. A see-through page leaves the plot see-through too.
+        fillColor: {
+            const shown = Qt.tint(root.theme.contentBackground, root.theme.cardBackground)
+            return shown.a === 1 ? shown : "transparent"
+        }
 
         Text {
             objectName: "chartEmpty"
