@@ -149,6 +149,22 @@ private Q_SLOTS:
         QVERIFY(!containers->property("disabledReason").toString().isEmpty());
         // With an empty cache folder the demo shows its sample size.
         QVERIFY(text(child(page, "buildCacheCard"), "alertText").contains(QStringLiteral("4.82 GB")));
+
+        // Once the workspace lists its (sample) models and containers, the cards name them.
+        bool passed = false;
+        QVERIFY(machine->aiWorkspace()->runPass([&passed] { passed = true; }));
+        QTRY_VERIFY_WITH_TIMEOUT(passed, 10000);
+        const QList<LocalAIModel> models = machine->aiWorkspace()->activeModels();
+        QVERIFY(!models.isEmpty());
+        QVERIFY(text(model, "alertText").contains(QLatin1Char('\'') + models.first().name + QLatin1Char('\'')));
+        QVERIFY(text(model, "alertDetail").startsWith(QString::number(models.size()) + QStringLiteral(" model")));
+        QVERIFY(action(model)->property("enabled").toBool());
+        QString running;
+        for (const VectorDatabaseInfo &db : machine->aiWorkspace()->activeVectorDBs())
+            if (db.status == QLatin1String("Running") && running.isEmpty())
+                running = db.name;
+        QVERIFY(!running.isEmpty());
+        QVERIFY(text(containers, "alertDetail").contains(running));
     }
 
     // A typed question goes to the co-pilot; its answer, built from the same rules, joins

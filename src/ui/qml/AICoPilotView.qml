@@ -30,15 +30,15 @@ ColumnLayout {
     // pruned); a few hundred megabytes are not worth a warning.
     readonly property bool showBuildCache: caches !== null && (derivedDataBytes === 0 || derivedDataBytes > bytesPerGiB)
 
-    readonly property int runningContainers: {
-        let count = 0
+    readonly property var runningContainers: {
+        const names = []
         if (localAI)
             for (const db of localAI.activeVectorDBs)
                 if (db.status === "Running")
-                    ++count
-        return count
+                    names.push(db.name)
+        return names
     }
-    readonly property bool showContainers: localAI !== null && (runningContainers > 0 || demo)
+    readonly property bool showContainers: localAI !== null && (runningContainers.length > 0 || demo)
 
     readonly property real temperature: stats ? stats.socTemperature : 0
     readonly property bool fansForced: stats ? stats.forceTurboCooling : false
@@ -50,6 +50,19 @@ ColumnLayout {
             for (const model of localAI.activeModels)
                 return model.name
         return ""
+    }
+    readonly property string modelDetail: {
+        let count = 0, size = 0, vram = 0
+        if (localAI)
+            for (const model of localAI.activeModels) {
+                ++count
+                size += model.size
+                vram += model.sizeVram
+            }
+        if (count === 0)
+            return ""
+        return count + (count === 1 ? " model" : " models") + " loaded, " + Format.bytesAsGB(size, 1) + ", "
+               + (vram > 0 ? Format.bytesAsGB(vram, 1) + " of it in GPU memory" : "none of it in GPU memory")
     }
     readonly property bool showModel: localAI !== null && (firstModel.length > 0 || demo)
 
@@ -111,6 +124,7 @@ ColumnLayout {
         symbol: "shippingbox.fill"
         tint: "#64d2ff"
         text: "Background virtualization hypervisors (Docker/Colima) are active and allocating system registers. Suspend them to free up power."
+        detail: root.runningContainers.length > 0 ? "Running now: " + root.runningContainers.join(", ") : ""
         actionText: "Suspend Colima VM"
         actionSymbol: "pause.fill"
         actionEnabled: root.localAI !== null && root.localAI.canStopVM && !root.demo
@@ -147,6 +161,7 @@ ColumnLayout {
         tint: "#bf5af2"
         text: "Local AI model '" + (root.firstModel.length > 0 ? root.firstModel : "deepseek-r1:7b")
               + "' is occupying active GPU VRAM. Eject it instantly to release memory pages back to system applications."
+        detail: root.modelDetail
         actionText: "Eject AI Model"
         actionSymbol: "eject.fill"
         actionEnabled: root.firstModel.length > 0

@@ -8,6 +8,8 @@ import Quillmoor
 Card {
     id: root
     property string text
+    // A live figure or two under the finding, when there are any.
+    property string detail
     property string actionText
     property string actionSymbol
     property string runningText
@@ -20,13 +22,26 @@ Card {
     RowLayout {
         Layout.fillWidth: true
         spacing: 14
-        Text {
-            objectName: "alertText"
+        ColumnLayout {
             Layout.fillWidth: true
-            text: root.text
-            color: root.theme.textColor
-            font.pixelSize: 12
-            wrapMode: Text.WordWrap
+            spacing: 4
+            Text {
+                objectName: "alertText"
+                Layout.fillWidth: true
+                text: root.text
+                color: root.theme.textColor
+                font.pixelSize: 12
+                wrapMode: Text.WordWrap
+            }
+            Text {
+                objectName: "alertDetail"
+                Layout.fillWidth: true
+                visible: root.detail.length > 0
+                text: root.detail
+                color: root.theme.secondaryTextColor
+                font.pixelSize: 11
+                wrapMode: Text.WordWrap
+            }
         }
         Item {
             Layout.alignment: Qt.AlignVCenter
