@@ -121,7 +121,7 @@ FocusScope {
         nextButton.forceActiveFocus()
     }
     Component.onDestruction: {
-        if (popoverOpen)
+        if (popoverOpen && notifications)
             notifications.post("ClosePopover", {})
     }
 
