@@ -18,14 +18,17 @@ DesktopNotifier::DesktopNotifier(QDBusConnection bus, QString appName, QObject *
 {
 }
 
-void DesktopNotifier::notify(const QString &key, const QString &title, const QString &body)
+void DesktopNotifier::notify(const QString &key, const QString &title, const QString &body, Sound sound)
 {
     if (!m_bus.isConnected())
         return;
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Notify"));
+    QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("quillmoor")}};
     // The freedesktop sound-theme name for an alert: servers that play sounds play this one.
-    const QVariantMap hints{{QStringLiteral("sound-name"), QStringLiteral("dialog-warning")},
-                            {QStringLiteral("desktop-entry"), QStringLiteral("quillmoor")}};
+    if (sound == Sound::Play)
+        hints.insert(QStringLiteral("sound-name"), QStringLiteral("dialog-warning"));
+    else
+        hints.insert(QStringLiteral("suppress-sound"), true);
     call << m_appName << m_ids.value(key) << QString() << title << body << QStringList() << hints << qint32(-1);
 
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);

@@ -15,9 +15,13 @@ class DesktopNotifier : public QObject
 public:
     explicit DesktopNotifier(QDBusConnection bus, QString appName, QObject *parent = nullptr);
 
+    // Whether the server should play the alert sound: a notification that only updates
+    // one already on screen is shown silently.
+    enum class Sound { Play, Silent };
+
     // Fire and forget: the call is asynchronous and a missing notification service is
     // silently ignored.
-    void notify(const QString &key, const QString &title, const QString &body);
+    void notify(const QString &key, const QString &title, const QString &body, Sound sound = Sound::Play);
 
     // The id the server gave the latest notification of `key`; 0 before the first answer.
     quint32 lastId(const QString &key) const { return m_ids.value(key); }

@@ -21,10 +21,13 @@ DesktopNotifier *CpuAlert::notifier()
 
 void CpuAlert::check(double cpuUsage, double threshold)
 {
-    if (!(cpuUsage > threshold))
+    const bool continuing = m_above;
+    m_above = cpuUsage > threshold;
+    if (!m_above)
         return;
     // One fixed key, so each alert replaces the bubble of the previous one.
     notifier()->notify(QStringLiteral("HighCPU"), QStringLiteral("High CPU Usage Alert"),
                        QStringLiteral("System CPU usage is at %1%. Consider checking intensive processes.")
-                           .arg(static_cast<qint64>(cpuUsage)));
+                           .arg(static_cast<qint64>(cpuUsage)),
+                       continuing ? DesktopNotifier::Sound::Silent : DesktopNotifier::Sound::Play);
 }

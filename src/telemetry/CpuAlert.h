@@ -20,10 +20,13 @@ public:
     void setBus(const QDBusConnection &bus);
     DesktopNotifier *notifier();
 
-    // Raises the alert when `cpuUsage` is above `threshold` (both in percent).
+    // Raises the alert when `cpuUsage` is above `threshold` (both in percent), every tick
+    // it stays there, each replacing the last; only the first of such a run asks for the
+    // alert sound, so a long build does not chime once a second.
     void check(double cpuUsage, double threshold);
 
 private:
     std::optional<QDBusConnection> m_bus;
     std::unique_ptr<DesktopNotifier> m_notifier;   // made on the first alert
+    bool m_above = false;                          // the last tick raised the alert
 };

@@ -19,14 +19,14 @@ class FakeNotificationServer : public QObject
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 
 public:
-    struct Call { quint32 replacesId; QString summary; QString body; };
+    struct Call { quint32 replacesId; QString summary; QString body; QVariantMap hints; };
     QList<Call> calls;
 
 public Q_SLOTS:
     uint Notify(const QString &, uint replacesId, const QString &, const QString &summary, const QString &body,
-                const QStringList &, const QVariantMap &, int)
+                const QStringList &, const QVariantMap &hints, int)
     {
-        calls.append({replacesId, summary, body});
+        calls.append({replacesId, summary, body, hints});
         return replacesId != 0 ? replacesId : 100 + static_cast<uint>(calls.size());
     }
 };
@@ -45,16 +45,27 @@ class TestCpuAlert : public QObject
         tree->write("proc/stat", QStringLiteral("cpu  0 0 0 0 0 0 0 0 0 0\ncpu0 %1 0 0 %2 0 0 0 0 0 0\n").arg(busy).arg(idle).toUtf8());
     }
 
+    quint64 busy = 0, idle = 0;
+
     // Two ticks whose interval reads `percent` busy.
     void runAt(SystemStatsProvider &stats, double percent)
     {
-        static quint64 busy = 0, idle = 0;
         writeTicks(busy, idle);
         stats.updateStats();
+        continueAt(stats, percent);
+    }
+    // One more tick, whose interval since the last reads `percent` busy.
+    void continueAt(SystemStatsProvider &stats, double percent)
+    {
         busy += static_cast<quint64>(percent * 100);
         idle += static_cast<quint64>((100 - percent) * 100);
         writeTicks(busy, idle);
         stats.updateStats();
+    }
+    static bool chimes(const FakeNotificationServer::Call &call)
+    {
+        return call.hints.value(QStringLiteral("sound-name")).toString() == QStringLiteral("dialog-warning")
+               && !call.hints.value(QStringLiteral("suppress-sound")).toBool();
     }
 
 private Q_SLOTS:
@@ -103,17 +114,32 @@ private Q_SLOTS:
         QCOMPARE(fake.calls[0].replacesId, 0u);
         QTRY_COMPARE(delivered.count(), 1);
 
+        QVERIFY(chimes(fake.calls[0]));
+
         // The next alert replaces the bubble the server gave back.
         stats.updateStats();   // idle interval: no alert
         runAt(stats, 95);
         QTRY_COMPARE(fake.calls.size(), 2);
         QCOMPARE(fake.calls[1].replacesId, 101u);
+        QVERIFY(chimes(fake.calls[1]));   // a new run above the threshold: heard again
+
+        // Staying above it, each second's alert updates the bubble without a sound.
+        continueAt(stats, 97);
+        continueAt(stats, 99);
+        QTRY_COMPARE(fake.calls.size(), 4);
+        for (int i : {2, 3}) {
+            QVERIFY(!chimes(fake.calls[i]));
+            QVERIFY(fake.calls[i].hints.value(QStringLiteral("suppress-sound")).toBool());
+            QCOMPARE(fake.calls[i].replacesId, 101u);
+        }
+        QCOMPARE(fake.calls[3].body, QStringLiteral("System CPU usage is at 99%. Consider checking intensive processes."));
 
         // The settings slider lowers the threshold.
         prefs->setCpuAlertThreshold(50);
         runAt(stats, 60);
-        QTRY_COMPARE(fake.calls.size(), 3);
-        QCOMPARE(fake.calls[2].body, QStringLiteral("System CPU usage is at 60%. Consider checking intensive processes."));
+        QTRY_COMPARE(fake.calls.size(), 5);
+        QCOMPARE(fake.calls[4].body, QStringLiteral("System CPU usage is at 60%. Consider checking intensive processes."));
+        QVERIFY(chimes(fake.calls[4]));
     }
 };
 
