@@ -97,7 +97,9 @@ void HistoryPlot::paint(QPainter *painter)
     // than blended (the image starts transparent and nothing lies under it yet), the grid as
     // filled rows, and the lines as one-device-pixel cosmetic strokes. Widened strokes with
     // round joins cost ten times as much here for a line half a pixel thicker.
-    const qreal dpr = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
+    // Device pixels per logical one: the software renderer paints into an image of that
+    // ratio, the GPU renderers into a plain image through a scaled painter.
+    const qreal dpr = std::max(qreal(1), std::abs(painter->deviceTransform().m22()));
     const QPainterPath area = seriesPath(m_values, m_top, Shape::Area, dpr);
     const QPainterPath area2 = seriesPath(m_values2, m_top2, Shape::Area, dpr);
     painter->setRenderHint(QPainter::Antialiasing, false);

@@ -132,6 +132,15 @@ private Q_SLOTS:
             plot.paint(&painter);
         }
         QVERIFY(lineRows(doubled, 100, Qt::red).size() >= 2);
+        // The GPU renderers paint into a plain image through a painter scaled by the ratio.
+        QImage scaled(kWidth * 2, kHeight * 2, QImage::Format_ARGB32_Premultiplied);
+        scaled.fill(Qt::transparent);
+        {
+            QPainter painter(&scaled);
+            painter.scale(2, 2);
+            plot.paint(&painter);
+        }
+        QCOMPARE(lineRows(scaled, 100, Qt::red), lineRows(doubled, 100, Qt::red));
     }
 
     // On a card the plot is painted opaque over the card's colour: the area is the faint
