@@ -49,7 +49,6 @@ public:
     // Each screen that shows the connections watches while it exists; the first gets a
     // scan at once rather than rows from whenever the last screen closed.
     void watch(bool watching);
-    int watchers() const { return m_watchers; }
     // A scan now, whatever the counters say (after the current one, if one runs).
     void rescan();
     // SIGKILL to a connection's owner (the pid text of its row), then a rescan. Text that
