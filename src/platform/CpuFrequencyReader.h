@@ -1,5 +1,7 @@
 #pragma once
 
+#include "KeptFile.h"
+
 #include <string>
 #include <vector>
 
@@ -15,6 +17,6 @@ public:
     int reportingCpus() const { return static_cast<int>(m_files.size()); }
 
 private:
-    std::vector<std::string> m_files;
+    std::vector<KeptFile> m_files;
     std::string m_buffer;
 };

@@ -3,14 +3,14 @@
 #include "ProcFile.h"
 
 CpuTimesReader::CpuTimesReader(const std::string &procRoot)
-    : m_path(procRoot + "/stat")
+    : m_file(procRoot + "/stat")
 {
 }
 
 bool CpuTimesReader::read(std::vector<CpuTicks> &out)
 {
     out.clear();
-    if (!ProcFile::read(m_path, m_buffer))
+    if (!m_file.read(m_buffer))
         return false;
 
     std::string_view text(m_buffer);

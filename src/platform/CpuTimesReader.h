@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include "KeptFile.h"
+
 #include <string>
 #include <vector>
 
@@ -39,6 +41,6 @@ public:
     static CpuLoadDelta delta(const CpuTicks &previous, const CpuTicks &current);
 
 private:
-    std::string m_path;
+    KeptFile m_file;
     std::string m_buffer;
 };

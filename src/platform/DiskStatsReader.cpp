@@ -14,7 +14,7 @@ bool startsWith(std::string_view s, std::string_view prefix)
 }
 
 DiskStatsReader::DiskStatsReader(const std::string &procRoot, const std::string &sysRoot)
-    : m_path(procRoot + "/diskstats")
+    : m_file(procRoot + "/diskstats")
     , m_blockDir(sysRoot + "/block")
 {
 }
@@ -58,7 +58,7 @@ std::optional<DiskTotals> DiskStatsReader::read(std::vector<DiskCounters> *perDi
 {
     if (perDisk)
         perDisk->clear();
-    if (!ProcFile::read(m_path, m_buffer))
+    if (!m_file.read(m_buffer))
         return std::nullopt;
     DiskTotals totals;
     bool parsedAny = false;

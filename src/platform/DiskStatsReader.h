@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <optional>
+#include "KeptFile.h"
+
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -40,7 +42,7 @@ public:
 private:
     bool isPhysicalDisk(std::string_view name);
 
-    std::string m_path;
+    KeptFile m_file;
     std::string m_blockDir;
     std::string m_buffer;
     std::optional<bool> m_haveSysfs;

@@ -7,7 +7,7 @@
 #include <cstring>
 
 MemInfoReader::MemInfoReader(const std::string &procRoot, const std::string &sysRoot)
-    : m_meminfoPath(procRoot + "/meminfo")
+    : m_meminfo(procRoot + "/meminfo")
     , m_blockDir(sysRoot + "/block")
 {
 }
@@ -76,14 +76,14 @@ std::uint64_t MemInfoReader::zramCompressedBytes()
                 if (ProcFile::read(device + "/disksize", m_buffer) && ProcFile::parseU64(ProcFile::trimmed(m_buffer), disksize)
                     && disksize == 0)
                     continue;
-                m_zramStats.push_back(device + "/mm_stat");
+                m_zramStats.emplace_back(device + "/mm_stat");
             }
             ::closedir(dir);
         }
     }
     std::uint64_t sum = 0;
-    for (const std::string &path : m_zramStats) {
-        if (!ProcFile::read(path, m_buffer))
+    for (KeptFile &stat : m_zramStats) {
+        if (!stat.read(m_buffer))
             continue;
         // mm_stat: orig_data_size compr_data_size mem_used_total ...
         std::string_view text(m_buffer);
@@ -97,7 +97,7 @@ std::uint64_t MemInfoReader::zramCompressedBytes()
 
 MemInfo MemInfoReader::read()
 {
-    if (!ProcFile::read(m_meminfoPath, m_buffer))
+    if (!m_meminfo.read(m_buffer))
         return {};
     MemInfo info = parse(m_buffer);
     if (info.valid)

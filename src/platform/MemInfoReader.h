@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include "KeptFile.h"
+
 #include <string>
 #include <vector>
 #include <string_view>
@@ -33,12 +35,12 @@ public:
 private:
     std::uint64_t zramCompressedBytes();
 
-    std::string m_meminfoPath;
+    KeptFile m_meminfo;
     std::string m_blockDir;
     std::string m_buffer;
     // zram devices come and go rarely, and listing the block devices every second costs
     // more than the rest of the reading; the list is taken again every kZramRelist readings.
     static constexpr int kZramRelist = 30;
-    std::vector<std::string> m_zramStats;
+    std::vector<KeptFile> m_zramStats;
     int m_readsSinceZramListing = kZramRelist;
 };

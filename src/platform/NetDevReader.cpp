@@ -3,7 +3,7 @@
 #include "ProcFile.h"
 
 NetDevReader::NetDevReader(const std::string &procRoot)
-    : m_path(procRoot + "/net/dev")
+    : m_file(procRoot + "/net/dev")
 {
 }
 
@@ -46,7 +46,7 @@ std::optional<NetTotals> NetDevReader::parse(std::string_view text, std::vector<
 
 std::optional<NetTotals> NetDevReader::read(std::vector<InterfaceCounters> *perInterface)
 {
-    if (!ProcFile::read(m_path, m_buffer))
+    if (!m_file.read(m_buffer))
         return std::nullopt;
     return parse(m_buffer, perInterface);
 }

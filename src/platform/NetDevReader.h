@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <optional>
+#include "KeptFile.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +36,6 @@ public:
     static std::optional<NetTotals> parse(std::string_view text, std::vector<InterfaceCounters> *perInterface = nullptr);
 
 private:
-    std::string m_path;
+    KeptFile m_file;
     std::string m_buffer;
 };

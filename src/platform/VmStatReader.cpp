@@ -3,7 +3,7 @@
 #include "ProcFile.h"
 
 VmStatReader::VmStatReader(const std::string &procRoot)
-    : m_path(procRoot + "/vmstat")
+    : m_file(procRoot + "/vmstat")
 {
 }
 
@@ -38,7 +38,7 @@ VmStat VmStatReader::parse(std::string_view text)
 
 VmStat VmStatReader::read()
 {
-    if (!ProcFile::read(m_path, m_buffer))
+    if (!m_file.read(m_buffer))
         return {};
     return parse(m_buffer);
 }

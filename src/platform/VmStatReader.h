@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include "KeptFile.h"
+
 #include <string>
 #include <string_view>
 
@@ -27,6 +29,6 @@ public:
     static VmStat parse(std::string_view text);
 
 private:
-    std::string m_path;
+    KeptFile m_file;
     std::string m_buffer;
 };
