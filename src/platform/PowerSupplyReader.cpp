@@ -6,9 +6,14 @@
 #include <dirent.h>
 
 namespace {
-std::optional<std::int64_t> readInteger(const std::string &path, std::string &buffer)
+enum Attribute { Type, Scope, Status, Online, Capacity, EnergyNow, EnergyFull, ChargeNow, ChargeFull,
+                 PowerNow, VoltageNow, CurrentNow, AttributeCount };
+constexpr const char *kAttributeFiles[AttributeCount] = {"type", "scope", "status", "online", "capacity",
+    "energy_now", "energy_full", "charge_now", "charge_full", "power_now", "voltage_now", "current_now"};
+
+std::optional<std::int64_t> readInteger(KeptFile &file, std::string &buffer)
 {
-    if (!ProcFile::read(path, buffer))
+    if (!file.read(buffer))
         return std::nullopt;
     std::string_view field = ProcFile::trimmed(buffer);
     const bool negative = !field.empty() && field.front() == '-';
@@ -22,9 +27,9 @@ std::optional<std::int64_t> readInteger(const std::string &path, std::string &bu
     return negative ? -magnitude : magnitude;
 }
 
-std::string readWord(const std::string &path, std::string &buffer)
+std::string readWord(KeptFile &file, std::string &buffer)
 {
-    if (!ProcFile::read(path, buffer))
+    if (!file.read(buffer))
         return {};
     return std::string(ProcFile::trimmed(buffer));
 }
@@ -49,24 +54,33 @@ std::vector<PowerSupply> PowerSupplyReader::read() const
     ::closedir(dir);
     std::sort(names.begin(), names.end());
 
+    // Supplies gone since the last read (a USB-C charger unplugged) let their files go.
+    for (auto it = m_files.begin(); it != m_files.end();)
+        it = std::binary_search(names.begin(), names.end(), it->first) ? std::next(it) : m_files.erase(it);
+
     std::string buffer;
     for (const std::string &name : names) {
-        const std::string base = classDir + '/' + name + '/';
+        std::vector<KeptFile> &files = m_files[name];
+        if (files.empty()) {
+            const std::string base = classDir + '/' + name + '/';
+            for (const char *attribute : kAttributeFiles)
+                files.emplace_back(base + attribute);
+        }
         PowerSupply supply;
         supply.name = name;
-        supply.type = readWord(base + "type", buffer);
-        supply.scope = readWord(base + "scope", buffer);
-        supply.status = readWord(base + "status", buffer);
-        if (const auto online = readInteger(base + "online", buffer))
+        supply.type = readWord(files[Type], buffer);
+        supply.scope = readWord(files[Scope], buffer);
+        supply.status = readWord(files[Status], buffer);
+        if (const auto online = readInteger(files[Online], buffer))
             supply.online = *online != 0;
-        supply.capacity = readInteger(base + "capacity", buffer);
-        supply.energyNow = readInteger(base + "energy_now", buffer);
-        supply.energyFull = readInteger(base + "energy_full", buffer);
-        supply.chargeNow = readInteger(base + "charge_now", buffer);
-        supply.chargeFull = readInteger(base + "charge_full", buffer);
-        supply.powerNow = readInteger(base + "power_now", buffer);
-        supply.voltageNow = readInteger(base + "voltage_now", buffer);
-        supply.currentNow = readInteger(base + "current_now", buffer);
+        supply.capacity = readInteger(files[Capacity], buffer);
+        supply.energyNow = readInteger(files[EnergyNow], buffer);
+        supply.energyFull = readInteger(files[EnergyFull], buffer);
+        supply.chargeNow = readInteger(files[ChargeNow], buffer);
+        supply.chargeFull = readInteger(files[ChargeFull], buffer);
+        supply.powerNow = readInteger(files[PowerNow], buffer);
+        supply.voltageNow = readInteger(files[VoltageNow], buffer);
+        supply.currentNow = readInteger(files[CurrentNow], buffer);
         supplies.push_back(std::move(supply));
     }
     return supplies;

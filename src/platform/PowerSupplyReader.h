@@ -1,6 +1,9 @@
 #pragma once
 
+#include "KeptFile.h"
+
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +23,8 @@ struct PowerSupply
     std::optional<std::int64_t> powerNow, voltageNow, currentNow;
 };
 
+// Read every second: each supply's attribute files stay open between reads (a laptop's
+// battery and adapter are two dozen of them), and are let go when the supply goes away.
 class PowerSupplyReader
 {
 public:
@@ -37,4 +42,5 @@ public:
 
 private:
     std::string m_root;
+    mutable std::map<std::string, std::vector<KeptFile>> m_files;   // by supply name
 };

@@ -3,6 +3,7 @@
 #include "platform/VmStatReader.h"
 #include "support/FixtureTree.h"
 
+#include <QDir>
 #include <QTest>
 
 class TestPowerAndPagingReaders : public QObject
@@ -38,6 +39,47 @@ private Q_SLOTS:
         QCOMPARE(PowerSupplyReader::chargePercent(worn), std::optional<std::int64_t>(25));
         worn.energyNow = -5;
         QCOMPARE(PowerSupplyReader::chargePercent(worn), std::optional<std::int64_t>(0));
+    }
+
+    // One reader kept across passes, as the telemetry keeps it: a charger that comes and
+    // goes, a battery whose figures move, and one supply leaving while another stays.
+    void powerSuppliesFollowedAcrossReads()
+    {
+        FixtureTree tree;
+        const QString bat = QStringLiteral("sys/class/power_supply/BAT0/");
+        tree.write(bat + "type", "Battery\n");
+        tree.write(bat + "capacity", "80\n");
+        tree.write(bat + "status", "Discharging\n");
+        PowerSupplyReader reader(tree.root("sys"));
+        std::vector<PowerSupply> supplies = reader.read();
+        QCOMPARE(supplies.size(), size_t(1));
+        QCOMPARE(supplies[0].capacity, std::optional<std::int64_t>(80));
+
+        const QString usb = QStringLiteral("sys/class/power_supply/ucsi-source-psy-USBC000:001/");
+        tree.write(usb + "type", "USB\n");
+        tree.write(usb + "online", "1\n");
+        tree.write(bat + "capacity", "81\n");
+        tree.write(bat + "status", "Charging\n");
+        supplies = reader.read();
+        QCOMPARE(supplies.size(), size_t(2));
+        QCOMPARE(supplies[0].name, std::string("BAT0"));
+        QCOMPARE(supplies[0].capacity, std::optional<std::int64_t>(81));
+        QCOMPARE(supplies[0].status, std::string("Charging"));
+        QCOMPARE(supplies[1].type, std::string("USB"));
+        QCOMPARE(supplies[1].online, std::optional<bool>(true));
+
+        QVERIFY(QDir(tree.path(usb)).removeRecursively());
+        tree.remove(bat + "capacity");   // a driver that stops reporting a figure
+        supplies = reader.read();
+        QCOMPARE(supplies.size(), size_t(1));
+        QVERIFY(!supplies[0].capacity);
+
+        // Back under the same name with other figures: read as it is now.
+        tree.write(usb + "type", "USB\n");
+        tree.write(usb + "online", "0\n");
+        supplies = reader.read();
+        QCOMPARE(supplies.size(), size_t(2));
+        QCOMPARE(supplies[1].online, std::optional<bool>(false));
     }
 
     void vmstatCounters()
