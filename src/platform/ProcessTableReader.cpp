@@ -72,6 +72,8 @@ ProcessTableReader::~ProcessTableReader()
 {
     for (const auto &[pid, held] : m_statFds)
         ::close(held.fd);
+    for (const auto &[pid, held] : m_statmFds)
+        ::close(held.fd);
     if (m_rootFd >= 0)
         ::close(m_rootFd);
 }
@@ -199,6 +201,15 @@ bool ProcessTableReader::readAll(std::vector<ProcessStat> &out)
         return false;
     }
     ::rewinddir(dir);
+    // Rows whose resident size nobody asked for since the last sample are no longer shown.
+    for (auto it = m_statmFds.begin(); it != m_statmFds.end();) {
+        if (it->second.generation != m_generation) {
+            ::close(it->second.fd);
+            it = m_statmFds.erase(it);
+        } else {
+            ++it;
+        }
+    }
     ++m_generation;
     m_slots.clear();
     while (const dirent *entry = ::readdir(dir)) {
@@ -301,10 +312,39 @@ bool ProcessTableReader::read(int pid, ProcessStat &out)
 
 void ProcessTableReader::readResident(ProcessStat &stat)
 {
+    if (m_rootFd < 0)
+        return;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        auto it = m_statmFds.find(stat.pid);
+        if (it == m_statmFds.end()) {
+            if (m_statFds.size() + m_statmFds.size() >= m_fdBudget)
+                break;
+            char relative[32];
+            std::snprintf(relative, sizeof relative, "%d/statm", stat.pid);
+            const int fd = ::openat(m_rootFd, relative, O_RDONLY | O_CLOEXEC);
+            if (fd < 0)
+                return;
+            it = m_statmFds.emplace(stat.pid, Held{fd, 0}).first;
+        }
+        it->second.generation = m_generation;
+        ssize_t n;
+        do
+            n = ::pread(it->second.fd, m_page, kPage, 0);
+        while (n < 0 && errno == EINTR);
+        std::uint64_t pages = 0;
+        if (n > 0 && parseStatm(std::string_view(m_page, static_cast<size_t>(n)), pages)) {
+            stat.residentPages = pages;
+            return;
+        }
+        // Kept from an earlier process with this pid, which has exited: open it anew.
+        ::close(it->second.fd);
+        m_statmFds.erase(it);
+    }
+    // Over the descriptor budget: the file is read the plain way.
     char relative[32];
     std::snprintf(relative, sizeof relative, "%d/statm", stat.pid);
     std::uint64_t pages = 0;
-    if (m_rootFd >= 0 && readAt(m_rootFd, relative, m_buffer) && parseStatm(m_buffer, pages))
+    if (readAt(m_rootFd, relative, m_buffer) && parseStatm(m_buffer, pages))
         stat.residentPages = pages;
 }
 

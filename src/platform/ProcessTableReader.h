@@ -51,7 +51,8 @@ public:
     // replaces it with statm's, keeping stat's when statm cannot be read. A table sample
     // leaves it out and the caller asks only for the rows it shows: reading statm for
     // every process would add a read per process to every sample for figures that
-    // only a handful of rows use.
+    // only a handful of rows use. Those rows' statm files stay open, like the stat files,
+    // until a sample passes without asking for them.
     void readResident(ProcessStat &stat);
 
     // Parses the text of a stat file. The name sits in parentheses and may itself hold
@@ -83,8 +84,8 @@ public:
     // Bytes per memory page, for rss.
     static std::uint64_t pageSize();
 
-    // How many stat files are currently held open.
-    size_t openStatFiles() const { return m_statFds.size(); }
+    // How many stat and statm files are currently held open.
+    size_t openStatFiles() const { return m_statFds.size() + m_statmFds.size(); }
 
 private:
     struct Held { int fd = -1; unsigned generation = 0; };
@@ -105,6 +106,7 @@ private:
     std::vector<Slot> m_slots;
     std::unique_ptr<QThreadPool> m_helperPool;
     std::unordered_map<int, Held> m_statFds;
+    std::unordered_map<int, Held> m_statmFds;
     unsigned m_generation = 0;
     size_t m_fdBudget = 0;
 };

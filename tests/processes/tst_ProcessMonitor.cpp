@@ -114,6 +114,14 @@ private Q_SLOTS:
         QVERIFY(reader.read(pids[1], one));
         reader.readResident(one);
         QCOMPARE(one.residentPages, 77u);
+        // A shown row's statm stays open for the next sample and is let go after a sample
+        // that did not ask for it.
+        QCOMPARE(reader.openStatFiles(), size_t(1));
+        std::vector<ProcessStat> table;
+        QVERIFY(reader.readAll(table));
+        QCOMPARE(reader.openStatFiles(), size_t(3));
+        QVERIFY(reader.readAll(table));
+        QCOMPARE(reader.openStatFiles(), size_t(2));
 
         ProcessMonitor monitor(nullptr, fixtureSources(tree), ProcessMonitor::Polling::Manual);
         monitor.setUniformSource([](double, double) { return 1.0; });
