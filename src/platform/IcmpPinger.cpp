@@ -98,75 +98,6 @@ quint16 nextSequence()
     static quint16 sequence = 0;
     return ++sequence;
 }
-
-// One echo in flight; deletes itself once it has answered.
-class Echo : public QObject
-{
-public:
-    Echo(Socket socket, bool ipv6, quint16 identifier, quint16 sequence, IcmpPinger::Done done, QObject *parent)
-        : QObject(parent), m_fd(socket.fd), m_raw(socket.raw), m_ipv6(ipv6), m_identifier(identifier),
-          m_sequence(sequence), m_done(std::move(done)), m_notifier(socket.fd, QSocketNotifier::Read, this)
-    {
-        m_clock.start();
-        connect(&m_notifier, &QSocketNotifier::activated, this, [this] { receive(); });
-    }
-    ~Echo() override { ::close(m_fd); }
-
-    void expire(int timeoutMs, const QString &error)
-    {
-        QTimer::singleShot(timeoutMs, this, [this, error] { finish(std::nullopt, error); });
-    }
-
-private:
-    void receive()
-    {
-        unsigned char packet[1500];
-        for (;;) {
-            ssize_t n = ::recv(m_fd, packet, sizeof packet, 0);
-            if (n < 0)
-                return;   // EAGAIN: wait for the next datagram
-            const unsigned char *reply = packet;
-            // A raw IPv4 socket hands over the IP header too.
-            if (m_raw && !m_ipv6) {
-                const ssize_t header = (packet[0] & 0x0f) * 4;
-                if (n < header)
-                    continue;
-                reply += header;
-                n -= header;
-            }
-            // type, code, checksum, identifier, sequence
-            if (n < 8 || reply[0] != (m_ipv6 ? kEchoReply6 : kEchoReply4))
-                continue;
-            const quint16 identifier = static_cast<quint16>(reply[4] << 8 | reply[5]);
-            const quint16 sequence = static_cast<quint16>(reply[6] << 8 | reply[7]);
-            // On a datagram socket the kernel owns the identifier and filters by it.
-            if (sequence != m_sequence || (m_raw && identifier != m_identifier))
-                continue;
-            finish(m_clock.nsecsElapsed() / 1e6, {});
-            return;
-        }
-    }
-
-    void finish(std::optional<double> milliseconds, const QString &error)
-    {
-        if (!m_done)
-            return;
-        m_notifier.setEnabled(false);
-        IcmpPinger::Done done = std::move(m_done);
-        m_done = nullptr;
-        deleteLater();
-        done(milliseconds, error);
-    }
-
-    int m_fd;
-    bool m_raw;
-    bool m_ipv6;
-    quint16 m_identifier;
-    quint16 m_sequence;
-    IcmpPinger::Done m_done;
-    QSocketNotifier m_notifier;
-    QElapsedTimer m_clock;
-};
 }
 
 IcmpPinger::IcmpPinger(QObject *parent)
@@ -174,16 +105,84 @@ IcmpPinger::IcmpPinger(QObject *parent)
 {
 }
 
+IcmpPinger::~IcmpPinger()
+{
+    for (Channel &c : m_channels) {
+        delete c.notifier;
+        if (c.fd >= 0)
+            ::close(c.fd);
+    }
+}
+
+IcmpPinger::Channel *IcmpPinger::channel(bool ipv6)
+{
+    Channel &c = m_channels[ipv6 ? 1 : 0];
+    if (c.fd >= 0)
+        return &c;
+    // Not kept after a refusal: the groups allowed to ping can change while this runs.
+    const Socket socket = openSocket(ipv6);
+    if (socket.fd < 0)
+        return nullptr;
+    c.fd = socket.fd;
+    c.raw = socket.raw;
+    c.notifier = new QSocketNotifier(c.fd, QSocketNotifier::Read, this);
+    c.notifier->setEnabled(false);
+    connect(c.notifier, &QSocketNotifier::activated, this, [this, ipv6] { receive(m_channels[ipv6 ? 1 : 0], ipv6); });
+    return &c;
+}
+
 bool IcmpPinger::permitted(const QString &address)
 {
     Target target;
-    if (!parseTarget(address, target))
-        return false;
-    const Socket socket = openSocket(target.ipv6);
-    if (socket.fd < 0)
-        return false;
-    ::close(socket.fd);
-    return true;
+    return parseTarget(address, target) && channel(target.ipv6);
+}
+
+void IcmpPinger::receive(Channel &c, bool ipv6)
+{
+    unsigned char packet[1500];
+    const auto identifier = static_cast<quint16>(::getpid() & 0xffff);
+    for (;;) {
+        ssize_t n = ::recv(c.fd, packet, sizeof packet, 0);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                break;
+            continue;   // EINTR, or an ICMP error queued on the socket: reading clears it
+        }
+        const unsigned char *reply = packet;
+        // A raw IPv4 socket hands over the IP header too.
+        if (c.raw && !ipv6) {
+            const ssize_t header = (packet[0] & 0x0f) * 4;
+            if (n < header)
+                continue;
+            reply += header;
+            n -= header;
+        }
+        // type, code, checksum, identifier, sequence
+        if (n < 8 || reply[0] != (ipv6 ? kEchoReply6 : kEchoReply4))
+            continue;
+        const quint16 from = static_cast<quint16>(reply[4] << 8 | reply[5]);
+        const quint16 sequence = static_cast<quint16>(reply[6] << 8 | reply[7]);
+        // On a datagram socket the kernel owns the identifier and filters by it; a raw one
+        // also sees every other echo reply reaching the machine, and replies that came
+        // after their echo timed out.
+        const auto it = c.pending.find(sequence);
+        if (it == c.pending.end() || (c.raw && from != identifier))
+            continue;
+        finish(c, sequence, it->second.clock.nsecsElapsed() / 1e6, {});
+    }
+}
+
+void IcmpPinger::finish(Channel &c, quint16 sequence, std::optional<double> milliseconds, const QString &error)
+{
+    const auto it = c.pending.find(sequence);
+    if (it == c.pending.end())
+        return;
+    Done done = std::move(it->second.done);
+    it->second.timeout->deleteLater();   // it may be the timer whose timeout called this
+    c.pending.erase(it);
+    if (c.pending.empty() && c.notifier)
+        c.notifier->setEnabled(false);
+    done(milliseconds, error);
 }
 
 void IcmpPinger::ping(const QString &address, int timeoutMs, Done done)
@@ -196,12 +195,16 @@ void IcmpPinger::ping(const QString &address, int timeoutMs, Done done)
         failLater(QStringLiteral("not a numeric address: %1").arg(address));
         return;
     }
-    const Socket socket = openSocket(target.ipv6);
-    if (socket.fd < 0) {
+    Channel *c = channel(target.ipv6);
+    if (!c) {
         failLater(QString::fromLocal8Bit(std::strerror(errno)));
         return;
     }
-    const quint16 sequence = nextSequence();
+    if (c->pending.empty())
+        receive(*c, target.ipv6);   // let go of late replies queued while nothing listened
+    quint16 sequence = nextSequence();
+    while (c->pending.count(sequence))
+        sequence = nextSequence();
     const auto identifier = static_cast<quint16>(::getpid() & 0xffff);
     unsigned char packet[8 + 16] = {};
     packet[0] = target.ipv6 ? kEchoRequest6 : kEchoRequest4;
@@ -210,17 +213,29 @@ void IcmpPinger::ping(const QString &address, int timeoutMs, Done done)
     packet[6] = static_cast<unsigned char>(sequence >> 8);
     packet[7] = static_cast<unsigned char>(sequence & 0xff);
     std::memcpy(packet + 8, "quillmoor-ping..", 16);
-    if (socket.raw && !target.ipv6) {
+    if (c->raw && !target.ipv6) {
         const quint16 sum = checksum(packet, sizeof packet);
         packet[2] = static_cast<unsigned char>(sum >> 8);
         packet[3] = static_cast<unsigned char>(sum & 0xff);
     }
 
-    auto *echo = new Echo(socket, target.ipv6, identifier, sequence, std::move(done), this);
-    const int fd = socket.fd;
-    if (::sendto(fd, packet, sizeof packet, 0, reinterpret_cast<const sockaddr *>(&target.address), target.length) < 0) {
-        echo->expire(0, QString::fromLocal8Bit(std::strerror(errno)));   // answers on the next turn
-        return;
+    Pending &pending = c->pending[sequence];
+    pending.done = std::move(done);
+    pending.clock.start();
+    pending.timeout = new QTimer(this);
+    pending.timeout->setSingleShot(true);
+    const bool ipv6 = target.ipv6;
+    QString error;
+    int wait = timeoutMs;
+    if (::sendto(c->fd, packet, sizeof packet, 0, reinterpret_cast<const sockaddr *>(&target.address), target.length) < 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        wait = 0;   // answers on the next turn
+    } else {
+        error = QStringLiteral("no reply within %1 ms").arg(timeoutMs);
+        c->notifier->setEnabled(true);
     }
-    echo->expire(timeoutMs, QStringLiteral("no reply within %1 ms").arg(timeoutMs));
+    connect(pending.timeout, &QTimer::timeout, this, [this, ipv6, sequence, error] {
+        finish(m_channels[ipv6 ? 1 : 0], sequence, std::nullopt, error);
+    });
+    pending.timeout->start(wait);
 }

@@ -41,7 +41,7 @@ void PingService::ping()
         return;
     m_pinging = true;
     const bool socket = m_sources.method == PingSources::Method::Socket
-                     || (m_sources.method == PingSources::Method::Auto && IcmpPinger::permitted(m_sources.host));
+                     || (m_sources.method == PingSources::Method::Auto && m_pinger.permitted(m_sources.host));
     if (socket) {
         m_pinger.ping(m_sources.host, kTimeoutMs, [this](std::optional<double> milliseconds, const QString &) {
             record(milliseconds);

@@ -13,6 +13,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QDir>
 #include <QTest>
 
 #include <memory>
@@ -458,7 +459,7 @@ private Q_SLOTS:
     {
         PingSources sources;
         sources.host = QStringLiteral("127.0.0.1");
-        if (IcmpPinger::permitted(sources.host))
+        if (IcmpPinger().permitted(sources.host))
             sources.method = PingSources::Method::Socket;
         else if (!QStandardPaths::findExecutable(QStringLiteral("ping")).isEmpty())
             sources.method = PingSources::Method::Command;
@@ -479,7 +480,7 @@ private Q_SLOTS:
     void socketPingsKeepTheirOwnReplies()
     {
         for (const QString &host : {QStringLiteral("127.0.0.1"), QStringLiteral("::1")}) {
-            if (!IcmpPinger::permitted(host)) {
+            if (!IcmpPinger().permitted(host)) {
                 qInfo("no ICMP socket for %s here", qPrintable(host));
                 continue;
             }
@@ -494,6 +495,25 @@ private Q_SLOTS:
             QVERIFY2(a && b, qPrintable(host));
             QVERIFY(*a >= 0 && *a < 1000);
             QVERIFY(*b >= 0 && *b < 1000);
+        }
+    }
+
+    // Echo after echo goes through the one socket the pinger keeps: no descriptor is
+    // opened or left behind per echo, and each answer is its own echo's.
+    void socketIsKeptBetweenEchoes()
+    {
+        IcmpPinger pinger;
+        if (!pinger.permitted(QStringLiteral("127.0.0.1")))
+            QSKIP("this user may not open ICMP sockets here");
+        const auto descriptors = [] { return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size(); };
+        const qsizetype open = descriptors();
+        for (int echo = 0; echo < 3; ++echo) {
+            int calls = 0;
+            std::optional<double> ms;
+            pinger.ping(QStringLiteral("127.0.0.1"), 2000, [&](std::optional<double> m, const QString &) { ms = m; ++calls; });
+            QTRY_COMPARE_WITH_TIMEOUT(calls, 1, 3000);
+            QVERIFY(ms && *ms >= 0 && *ms < 1000);
+            QCOMPARE(descriptors(), open);
         }
     }
 
