@@ -17,7 +17,7 @@ ContainerWatch::ContainerWatch(CommandRunner &runner, QString dockerSocket, std:
 
 QDateTime ContainerWatch::now() const
 {
-    return m_now ? m_now() : QDateTime::currentDateTime();
+    return m_now ? m_now() : QDateTime::currentDateTimeUtc();
 }
 
 QList<VectorDatabaseInfo> ContainerWatch::parse(const QByteArray &output)

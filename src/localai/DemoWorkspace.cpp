@@ -11,7 +11,7 @@ DemoWorkspace::DemoWorkspace(std::function<QDateTime()> now)
 
 void DemoWorkspace::listModels(const QList<LocalAIModel> &shown, Reply<Listing> reply)
 {
-    const QDateTime now = m_now ? m_now() : QDateTime::currentDateTime();
+    const QDateTime now = m_now ? m_now() : QDateTime::currentDateTimeUtc();
     if (shown.isEmpty()) {
         reply(Listing{OllamaStatus::Active, LocalAIModel::samples(now), {}});
         return;
@@ -26,7 +26,7 @@ void DemoWorkspace::listModels(const QList<LocalAIModel> &shown, Reply<Listing> 
 
 void DemoWorkspace::listInstalled(Reply<Installed> reply)
 {
-    reply(Installed{InstalledModel::samples(m_now ? m_now() : QDateTime::currentDateTime()), {}});
+    reply(Installed{InstalledModel::samples(m_now ? m_now() : QDateTime::currentDateTimeUtc()), {}});
 }
 
 FreeMemory DemoWorkspace::sampleFreeMemory()

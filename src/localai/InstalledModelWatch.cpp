@@ -9,7 +9,7 @@ InstalledModelWatch::InstalledModelWatch(std::function<QDateTime()> now)
 
 QDateTime InstalledModelWatch::now() const
 {
-    return m_now ? m_now() : QDateTime::currentDateTime();
+    return m_now ? m_now() : QDateTime::currentDateTimeUtc();
 }
 
 bool InstalledModelWatch::due() const

@@ -176,7 +176,7 @@ void ProcessMonitor::updateProcesses()
     Q_EMIT topProcessesChanged();
     Q_EMIT batteryShameListChanged();
 
-    m_dvrSnapshots.append(DVRSnapshot{QUuid::createUuid(), QDateTime::currentDateTime(), rows,
+    m_dvrSnapshots.append(DVRSnapshot{QUuid::createUuid(), QDateTime::currentDateTimeUtc(), rows,
                                       m_machineCpuUsage ? m_machineCpuUsage() : 0.0});
     if (m_dvrSnapshots.size() > kMaxSnapshots)
         m_dvrSnapshots.removeFirst();
