@@ -142,6 +142,16 @@ void AppDelegate::applicationDidFinishLaunching(const QString &firstPage)
     m_localAI->setFreeMemory(freeMemoryFrom(*m_stats));
     connect(m_stats, &SystemStatsProvider::sampled, m_localAI,
             [stats = m_stats, ai = m_localAI] { ai->setFreeMemory(freeMemoryFrom(*stats)); });
+    if (!m_services.localAI) {
+        // Its two-second pass runs on every second telemetry tick, the one the process
+        // table skips, rather than on a timer of its own: each timer of its own was one
+        // more wake-up of an idle machine every two seconds.
+        m_localAI->stopPolling();
+        connect(m_stats, &SystemStatsProvider::sampled, m_localAI, [ai = m_localAI, passes = 0]() mutable {
+            if (++passes % (LocalAIService::kIntervalMs / SystemStatsProvider::kIntervalMs) == 1)
+                ai->runPass();
+        });
+    }
 
     // 3. The process table; it samples every two seconds from here on, with the telemetry.
     if (m_services.processMonitor) {
@@ -171,8 +181,13 @@ void AppDelegate::applicationDidFinishLaunching(const QString &firstPage)
     if (m_services.ping) {
         m_ping = m_services.ping;
     } else {
-        m_ownedPing = std::make_unique<PingService>();
+        // Its echoes go out on the same ticks as the local-AI pass.
+        m_ownedPing = std::make_unique<PingService>(PingSources{}, PingService::Polling::Manual);
         m_ping = m_ownedPing.get();
+        connect(m_stats, &SystemStatsProvider::sampled, m_ping, [ping = m_ping, passes = 0]() mutable {
+            if (++passes % (PingService::kIntervalMs / SystemStatsProvider::kIntervalMs) == 1)
+                ping->ping();
+        });
     }
 
     // Preset advisories that no terminal could show come to a window of their own.

@@ -110,6 +110,9 @@ public:
     static LocalAIService &shared();
 
     void startPolling();
+    // Stops the service's own timer, for a caller that runs the passes on a clock it
+    // already has (the application runs them on the telemetry's tick).
+    void stopPolling() { m_timer.stop(); }
     // One pass. False, and nothing done, while the previous pass is still running: a
     // slow pass must not overlap the next, which would send its freezes again.
     bool runPass(Done done = {});
