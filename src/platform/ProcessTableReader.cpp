@@ -156,26 +156,38 @@ bool ProcessTableReader::parseStat(std::string_view text, ProcessStat &out)
         return false;
 
     // Fields after the name, numbered as in proc(5): 3 state ... 14 utime, 15 stime,
-    // 22 starttime, 24 rss.
-    std::string_view rest = text.substr(close + 1);
+    // 22 starttime, 24 rss. Every process's line is parsed every sample, so the fields
+    // are walked in place rather than split off one by one.
+    const char *p = text.data() + close + 1;
+    const char *const end = text.data() + text.size();
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n'; };
+    const auto number = [](const char *from, const char *to, std::uint64_t &v) {
+        const auto [ptr, ec] = std::from_chars(from, to, v);
+        return ec == std::errc() && ptr == to;
+    };
     std::uint64_t utime = 0, stime = 0, start = 0, rss = 0;
     char state = '?';
-    for (int field = 3; field <= 24; ++field) {
-        const std::string_view f = ProcFile::nextField(rest);
-        if (f.empty() && field > 22)
-            break;   // rss is a convenience; a line that ends before it still counts
-        if (f.empty())
-            return false;
-        unsigned long long v = 0;
+    int field = 3;
+    for (; field <= 24; ++field) {
+        while (p < end && blank(*p))
+            ++p;
+        const char *const from = p;
+        while (p < end && !blank(*p))
+            ++p;
+        if (from == p)
+            break;
         switch (field) {
-        case 3: state = f.front(); break;
-        case 14: if (!ProcFile::parseU64(f, v)) return false; utime = v; break;
-        case 15: if (!ProcFile::parseU64(f, v)) return false; stime = v; break;
-        case 22: if (!ProcFile::parseU64(f, v)) return false; start = v; break;
-        case 24: if (ProcFile::parseU64(f, v)) rss = v; break;
+        case 3: state = *from; break;
+        case 14: if (!number(from, p, utime)) return false; break;
+        case 15: if (!number(from, p, stime)) return false; break;
+        case 22: if (!number(from, p, start)) return false; break;
+        case 24: if (!number(from, p, rss)) rss = 0; break;
         default: break;
         }
     }
+    // rss is a convenience; a line that ends after starttime still counts.
+    if (field <= 22)
+        return false;
     out.pid = pid;
     out.state = state;
     out.cpuTicks = utime + stime;
