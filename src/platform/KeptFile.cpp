@@ -30,6 +30,7 @@ KeptFile::~KeptFile()
 KeptFile::KeptFile(KeptFile &&other) noexcept
     : m_path(std::move(other.m_path))
     , m_fd(std::exchange(other.m_fd, -1))
+    , m_page(std::move(other.m_page))
 {
 }
 
@@ -39,6 +40,7 @@ KeptFile &KeptFile::operator=(KeptFile &&other) noexcept
         close();
         m_path = std::move(other.m_path);
         m_fd = std::exchange(other.m_fd, -1);
+        m_page = std::move(other.m_page);
     }
     return *this;
 }
@@ -72,16 +74,17 @@ bool KeptFile::read(std::string &out)
 
 bool KeptFile::readOpen(int fd, std::string &out)
 {
-    // The last size plus a page: the usual pass is one short read. procfs and sysfs fill a
-    // read as far as the text goes, so a short read is the end; a full one may not be.
+    // One read when the text fits the page kept from the last pass. procfs and sysfs fill a
+    // read as far as the text goes, so a short read is the end; a full one may not be, and
+    // the page grows for the next pass.
+    if (m_page.empty())
+        m_page.resize(512);   // most sysfs attributes are a few bytes; /proc/stat grows it once
     size_t used = 0;
-    const size_t want = out.size() + 4096;
-    if (out.capacity() < want)
-        out.reserve(want);
     for (;;) {
-        out.resize(std::max(out.capacity(), used + 4096));
-        const size_t room = out.size() - used;
-        const ssize_t n = ::pread(fd, out.data() + used, room, static_cast<off_t>(used));
+        if (used == m_page.size())
+            m_page.resize(m_page.size() * 2);
+        const size_t room = m_page.size() - used;
+        const ssize_t n = ::pread(fd, m_page.data() + used, room, static_cast<off_t>(used));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -92,6 +95,6 @@ bool KeptFile::readOpen(int fd, std::string &out)
         if (static_cast<size_t>(n) < room)
             break;
     }
-    out.resize(used);
+    out.assign(m_page.data(), used);
     return true;
 }

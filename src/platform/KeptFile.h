@@ -37,4 +37,5 @@ private:
 
     std::string m_path;
     int m_fd = -1;
+    std::string m_page;   // read into, then copied out: growing the caller's string each pass would clear it first
 };
