@@ -214,14 +214,7 @@ bool ProcessTableReader::readAll(std::vector<ProcessStat> &out)
     }
     ::rewinddir(dir);
     // Rows whose resident size nobody asked for since the last sample are no longer shown.
-    for (auto it = m_statmFds.begin(); it != m_statmFds.end();) {
-        if (it->second.generation != m_generation) {
-            ::close(it->second.fd);
-            it = m_statmFds.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    closeStale(m_statmFds, m_generation);
     ++m_generation;
     m_slots.clear();
     while (const dirent *entry = ::readdir(dir)) {
@@ -262,14 +255,7 @@ bool ProcessTableReader::readAll(std::vector<ProcessStat> &out)
     out.resize(kept);
 
     // Processes no longer listed have exited: let their descriptors go.
-    for (auto it = m_statFds.begin(); it != m_statFds.end();) {
-        if (it->second.generation != m_generation) {
-            ::close(it->second.fd);
-            it = m_statFds.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    closeStale(m_statFds, m_generation);
     return true;
 }
 
@@ -303,6 +289,18 @@ int ProcessTableReader::heldFd(int pid)
     }
     it->second.generation = m_generation;
     return it->second.fd;
+}
+
+void ProcessTableReader::closeStale(std::unordered_map<int, Held> &held, unsigned generation)
+{
+    for (auto it = held.begin(); it != held.end();) {
+        if (it->second.generation != generation) {
+            ::close(it->second.fd);
+            it = held.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 void ProcessTableReader::dropHeld(int pid)

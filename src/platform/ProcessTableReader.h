@@ -96,6 +96,8 @@ private:
     bool readHeld(int pid, std::string &out);
     int heldFd(int pid);                // the kept descriptor, opened if need be; -1 when none
     void dropHeld(int pid);
+    // Closes the descriptors not touched in `generation`.
+    static void closeStale(std::unordered_map<int, Held> &held, unsigned generation);
     void readSlots(size_t begin, size_t end, std::vector<ProcessStat> &out, char *page);
 
     std::string m_root;
