@@ -54,6 +54,20 @@ std::optional<FreeMemory> freeMemoryFrom(const SystemStatsProvider &stats)
     return free;
 }
 
+// Two-second work runs on one of every two telemetry passes rather than on a timer of its
+// own: it shares the tick's wake-up, and an open window repaints once for both. `phase`
+// picks which pass of each round (0 on the second, 1 on the first), so that work can be
+// spread over the two.
+template<typename Work>
+void onSamples(SystemStatsProvider *stats, QObject *receiver, int intervalMs, int phase, Work work)
+{
+    const int every = std::max(1, intervalMs / SystemStatsProvider::kIntervalMs);
+    QObject::connect(stats, &SystemStatsProvider::sampled, receiver, [every, phase, work, passes = 0]() mutable {
+        if (++passes % every == phase)
+            work();
+    });
+}
+
 constexpr int kPopoverGap = 6;
 constexpr qint64 kReopenGuardMs = 300;
 
@@ -143,14 +157,9 @@ void AppDelegate::applicationDidFinishLaunching(const QString &firstPage)
     connect(m_stats, &SystemStatsProvider::sampled, m_localAI,
             [stats = m_stats, ai = m_localAI] { ai->setFreeMemory(freeMemoryFrom(*stats)); });
     if (!m_services.localAI) {
-        // Its two-second pass runs on every second telemetry tick, the one the process
-        // table skips, rather than on a timer of its own: each timer of its own was one
-        // more wake-up of an idle machine every two seconds.
+        // Its pass runs on the telemetry passes the process table skips.
         m_localAI->stopPolling();
-        connect(m_stats, &SystemStatsProvider::sampled, m_localAI, [ai = m_localAI, passes = 0]() mutable {
-            if (++passes % (LocalAIService::kIntervalMs / SystemStatsProvider::kIntervalMs) == 1)
-                ai->runPass();
-        });
+        onSamples(m_stats, m_localAI, LocalAIService::kIntervalMs, 1, [ai = m_localAI] { ai->runPass(); });
     }
 
     // 3. The process table; it samples every two seconds from here on, with the telemetry.
@@ -167,14 +176,8 @@ void AppDelegate::applicationDidFinishLaunching(const QString &firstPage)
             [stats = QPointer<SystemStatsProvider>(m_stats)] { return stats ? stats->cpuUsage() : 0.0; },
             std::move(processSources), ProcessMonitor::Polling::Manual);
         m_processMonitor = m_ownedProcessMonitor.get();
-        // The table is read on every second telemetry pass rather than by a timer of its
-        // own: both land in one wake-up, and an open window repaints once for the two
-        // instead of at two unrelated moments each second.
-        connect(m_stats, &SystemStatsProvider::sampled, m_processMonitor,
-                [monitor = m_processMonitor, passes = 0]() mutable {
-                    if (++passes % (ProcessMonitor::kIntervalMs / SystemStatsProvider::kIntervalMs) == 0)
-                        monitor->updateProcesses();
-                });
+        onSamples(m_stats, m_processMonitor, ProcessMonitor::kIntervalMs, 0,
+                  [monitor = m_processMonitor] { monitor->updateProcesses(); });
     }
 
     // 4. The pinger; one echo every two seconds from here on.
@@ -184,10 +187,7 @@ void AppDelegate::applicationDidFinishLaunching(const QString &firstPage)
         // Its echoes go out on the same ticks as the local-AI pass.
         m_ownedPing = std::make_unique<PingService>(PingSources{}, PingService::Polling::Manual);
         m_ping = m_ownedPing.get();
-        connect(m_stats, &SystemStatsProvider::sampled, m_ping, [ping = m_ping, passes = 0]() mutable {
-            if (++passes % (PingService::kIntervalMs / SystemStatsProvider::kIntervalMs) == 1)
-                ping->ping();
-        });
+        onSamples(m_stats, m_ping, PingService::kIntervalMs, 1, [ping = m_ping] { ping->ping(); });
     }
 
     // Preset advisories that no terminal could show come to a window of their own.
