@@ -93,6 +93,13 @@ quint16 checksum(const unsigned char *data, size_t length)
     return static_cast<quint16>(~sum);
 }
 
+// A raw socket's echoes carry the process's own identifier; a datagram socket's get the
+// kernel's.
+quint16 echoIdentifier()
+{
+    return static_cast<quint16>(::getpid() & 0xffff);
+}
+
 quint16 nextSequence()
 {
     static quint16 sequence = 0;
@@ -140,7 +147,7 @@ bool IcmpPinger::permitted(const QString &address)
 void IcmpPinger::receive(Channel &c, bool ipv6)
 {
     unsigned char packet[1500];
-    const auto identifier = static_cast<quint16>(::getpid() & 0xffff);
+    const quint16 identifier = echoIdentifier();
     for (;;) {
         ssize_t n = ::recv(c.fd, packet, sizeof packet, 0);
         if (n < 0) {
@@ -205,7 +212,7 @@ void IcmpPinger::ping(const QString &address, int timeoutMs, Done done)
     quint16 sequence = nextSequence();
     while (c->pending.count(sequence))
         sequence = nextSequence();
-    const auto identifier = static_cast<quint16>(::getpid() & 0xffff);
+    const quint16 identifier = echoIdentifier();
     unsigned char packet[8 + 16] = {};
     packet[0] = target.ipv6 ? kEchoRequest6 : kEchoRequest4;
     packet[4] = static_cast<unsigned char>(identifier >> 8);
