@@ -6,18 +6,27 @@
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 
+#include <algorithm>
+#include <chrono>
+
 namespace {
 constexpr qint64 kRefreshMs = 60000;
 constexpr qint64 kRetryMs = 10000;
+constexpr qint64 kRetryMaxMs = 300000;
 constexpr int kTimeoutMs = 10000;
 constexpr qint64 kMaxReplyBytes = 4096;
 }
 
-AddressWatcher::AddressWatcher(std::string procRoot, AddressList addresses, QUrl publicUrl, Sinks sinks)
+AddressWatcher::AddressWatcher(std::string procRoot, AddressList addresses, QUrl publicUrl, Sinks sinks,
+                               std::function<qint64()> monotonicMs)
     : m_reader(std::move(procRoot))
     , m_addresses(std::move(addresses))
     , m_publicUrl(std::move(publicUrl))
     , m_sinks(std::move(sinks))
+    , m_monotonicMs(monotonicMs ? std::move(monotonicMs) : [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    })
 {
 }
 
@@ -42,19 +51,41 @@ QString AddressWatcher::pickLocal(const std::vector<InterfaceAddress> &addresses
     return anyOther.isEmpty() ? QStringLiteral("127.0.0.1") : anyOther;
 }
 
+qint64 AddressWatcher::fetchIntervalMs(int failures, bool havePublic)
+{
+    if (failures <= 0)
+        return kRefreshMs;
+    const qint64 backOff = std::min(kRetryMaxMs, kRetryMs << std::min(failures - 1, 8));
+    // Once an address is shown, a failure never brings the next fetch closer than a refresh.
+    return havePublic ? std::max(kRefreshMs, backOff) : backOff;
+}
+
 void AddressWatcher::poll()
 {
     // Addresses are enumerated again only after the kernel announces a change, which it
     // does on the routing socket the reader listens to: the same answer every tick for a
     // fraction of the cost.
+    QString local;
     if (m_addresses)
-        m_sinks.localAddress(pickLocal(m_addresses(), m_reader.defaultRouteInterface()));
+        local = pickLocal(m_addresses(), m_reader.defaultRouteInterface());
     else if (m_reader.changed())
-        m_sinks.localAddress(pickLocal(InterfaceAddressReader::enumerate(), m_reader.defaultRouteInterface()));
+        local = pickLocal(InterfaceAddressReader::enumerate(), m_reader.defaultRouteInterface());
+    if (!local.isEmpty()) {
+        // A new local address is a new network, perhaps the first one with a way out: the
+        // public address is asked for again at once, whatever failed on the last one.
+        if (!m_local.isEmpty() && local != m_local) {
+            m_failures = 0;
+            m_lastFetchMs = -1;
+        }
+        m_local = local;
+        m_sinks.localAddress(local);
+    }
 
     if (m_publicUrl.isEmpty() || m_fetching)
         return;
-    if (!m_sinceFetch.isValid() || m_sinceFetch.elapsed() >= (m_havePublic ? kRefreshMs : kRetryMs))
+    // Offline, each fetch is a name lookup on a thread of its own and a connection that
+    // fails: backing off keeps a machine without a network from paying for it all day.
+    if (m_lastFetchMs < 0 || m_monotonicMs() - m_lastFetchMs >= fetchIntervalMs(m_failures, m_havePublic))
         fetchPublic();
 }
 
@@ -64,7 +95,7 @@ void AddressWatcher::fetchPublic()
         return;
     if (!m_network)
         m_network = std::make_unique<QNetworkAccessManager>();
-    m_sinceFetch.start();
+    m_lastFetchMs = m_monotonicMs();
     m_fetching = true;
     // An address is a few dozen bytes; a reply that keeps coming is not one, and one
     // deadline covers the whole exchange however slowly bytes trickle in.
@@ -76,6 +107,7 @@ void AddressWatcher::fetchPublic()
                             const bool ok = reply.outcome == BoundedReply::Answered && reply.complete
                                 && reply.status == 200 && !QHostAddress(body).isNull();
                             m_havePublic = m_havePublic || ok;
+                            m_failures = ok ? 0 : m_failures + 1;
                             m_sinks.publicFetched(ok, ok ? body : QString());
                         });
 }

@@ -395,6 +395,53 @@ private Q_SLOTS:
         QCOMPARE(offline->publicIP(), QStringLiteral("Checking..."));
     }
 
+    // Offline, the echo is asked less and less often; a new network is asked at once.
+    void publicAddressBacksOffWhileFailing()
+    {
+        FakeHttpServer server;
+        server.reply(503, "");
+        qint64 clock = 0;
+        std::vector<InterfaceAddress> addresses{{"eth0", false, "10.0.0.2"}};
+        int fetches = 0;
+        bool lastOk = true;
+        AddressWatcher watcher(tree->root("proc"), [&addresses] { return addresses; }, server.url(),
+                               {[](const QString &) {}, [&](bool ok, const QString &) { ++fetches; lastOk = ok; }},
+                               [&clock] { return clock; });
+        // Each tick of `seconds` seconds; returns the seconds at which a fetch went out.
+        auto run = [&](int seconds) -> QList<int> {
+            QList<int> at;
+            for (int s = 0; s < seconds; ++s, clock += 1000) {
+                watcher.poll();
+                if (!watcher.fetching())
+                    continue;
+                // Each fetch is answered before the clock moves on.
+                if (!QTest::qWaitFor([&] { return !watcher.fetching(); }, 5000))
+                    return {-1};
+                at.append(int(clock / 1000));
+            }
+            return at;
+        };
+        QCOMPARE(run(400), (QList<int>{0, 10, 30, 70, 150, 310}));
+        QVERIFY(!lastOk);
+        QCOMPARE(run(600), (QList<int>{610, 910}));   // five minutes apart from now on
+
+        // Another network: asked on the next tick, and back to short waits when it fails.
+        addresses = {{"wlan0", false, "192.168.1.21"}};
+        QCOMPARE(run(40), (QList<int>{1000, 1010, 1030}));
+
+        // Answered: a refresh a minute later; a failure then never comes sooner than that.
+        server.reply(200, "203.0.113.7");
+        addresses = {{"eth0", false, "10.0.0.2"}};
+        QCOMPARE(run(1).size(), 1);
+        QVERIFY(lastOk);
+        server.reply(503, "");
+        QCOMPARE(run(200), (QList<int>{1100, 1160, 1220}));
+        QCOMPARE(server.requests().size(), fetches);
+        QCOMPARE(AddressWatcher::fetchIntervalMs(1, true), 60000);
+        QCOMPARE(AddressWatcher::fetchIntervalMs(4, true), 80000);
+        QCOMPARE(AddressWatcher::fetchIntervalMs(40, false), 300000);
+    }
+
     void pingOutputParsing_data()
     {
         QTest::addColumn<QString>("output");
