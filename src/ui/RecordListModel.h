@@ -27,6 +27,11 @@ public:
 
 Q_SIGNALS:
     void countChanged();
+    // Once after a new list inserted, removed or moved rows. A view lays its rows out while
+    // the next frame is being prepared, and with Qt Quick's software renderer a row moved
+    // then costs a second, empty frame; a view that lays them out here (forceLayout()) does
+    // it before the frame starts.
+    void reordered();
 };
 
 // A list of value records as a QML model. The roles are the record's own Q_GADGET
@@ -70,6 +75,7 @@ public:
     void apply(const QList<T> &next)
     {
         const int before = int(m_rows.size());
+        bool reordering = false;
         QStringList nextIds;
         nextIds.reserve(next.size());
         for (const T &record : next)
@@ -79,6 +85,7 @@ public:
         // Rows whose id is gone, from the bottom so the indexes above stay valid.
         for (int row = int(m_rows.size()) - 1; row >= 0; --row) {
             if (!wanted.contains(m_ids[row])) {
+                reordering = true;
                 beginRemoveRows({}, row, row);
                 m_rows.removeAt(row);
                 m_ids.removeAt(row);
@@ -91,6 +98,7 @@ public:
         for (int target = 0; target < next.size(); ++target) {
             const qsizetype found = m_ids.indexOf(nextIds[target], target);
             if (found < 0) {
+                reordering = true;
                 beginInsertRows({}, target, target);
                 m_rows.insert(target, next[target]);
                 m_ids.insert(target, nextIds[target]);
@@ -98,6 +106,7 @@ public:
                 continue;
             }
             if (found != target) {
+                reordering = true;
                 beginMoveRows({}, int(found), int(found), {}, target);
                 m_rows.move(found, target);
                 m_ids.move(found, target);
@@ -107,6 +116,7 @@ public:
         }
         // Left over only where the old list repeated an id the new one has once.
         if (m_rows.size() > next.size()) {
+            reordering = true;
             beginRemoveRows({}, int(next.size()), int(m_rows.size()) - 1);
             m_rows.resize(next.size());
             m_ids.resize(next.size());
@@ -114,6 +124,8 @@ public:
         }
         if (before != m_rows.size())
             Q_EMIT countChanged();
+        if (reordering)
+            Q_EMIT reordered();
     }
 
 private:

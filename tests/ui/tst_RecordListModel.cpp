@@ -54,6 +54,7 @@ private Q_SLOTS:
         QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
         QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
         QSignalSpy count(&model, &RecordListModelBase::countChanged);
+        QSignalSpy reordered(&model, &RecordListModelBase::reordered);
 
         model.apply({row(1, 10), row(2, 25), row(3, 30)});
         QCOMPARE(changed.count(), 1);
@@ -62,7 +63,7 @@ private Q_SLOTS:
         QCOMPARE(changed[0][2].value<QList<int>>(), QList<int>{model.roleNames().key("cpuUsage")});
         model.apply({row(1, 10), row(2, 25), row(3, 30)});
         QCOMPARE(changed.count(), 1);
-        QCOMPARE(inserted.count() + removed.count() + count.count(), 0);
+        QCOMPARE(inserted.count() + removed.count() + count.count() + reordered.count(), 0);
     }
 
     // Rows come, go and change places; the model ends equal to the list every time, and
@@ -99,6 +100,7 @@ private Q_SLOTS:
         QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
         QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
         QSignalSpy count(&model, &RecordListModelBase::countChanged);
+        QSignalSpy reordered(&model, &RecordListModelBase::reordered);
         model.apply(records(to));
         QCOMPARE(ids(model), to);
         QCOMPARE(model.count(), to.size());
@@ -106,6 +108,9 @@ private Q_SLOTS:
         QCOMPARE(removed.count(), removals);
         QCOMPARE(reset.count(), 0);
         QCOMPARE(count.count(), from.size() == to.size() ? 0 : 1);
+        QCOMPARE(reordered.count(), 1);   // once, however many rows went where
+        model.apply(records(to));
+        QCOMPARE(reordered.count(), 1);
     }
 
     // Two rows with one id (a source's mistake) must not crash or lose a row.

@@ -199,6 +199,7 @@ DashboardPage {
         // ranking changes every second, and building rows afresh each time would cost more
         // than the rest of the page together.
         ListView {
+            id: processList
             objectName: "processList"
             Layout.fillWidth: true
             implicitHeight: contentHeight
@@ -208,6 +209,12 @@ DashboardPage {
             highlightFollowsCurrentItem: false
             spacing: 4
             model: Services.topProcesses
+            // Rows laid out as soon as the ranking changes, not while the next frame is
+            // prepared: the software renderer would draw that frame twice.
+            Connections {
+                target: Services.topProcesses
+                function onReordered() { processList.forceLayout() }
+            }
             delegate: ProcessRow {
                 required property var model   // for its id: QML keeps `id` for itself
                 required property string fullPath
