@@ -3,7 +3,6 @@
 #include "ProcFile.h"
 
 #include <algorithm>
-#include <dirent.h>
 
 namespace {
 enum Attribute { Type, Scope, Status, Online, Capacity, EnergyNow, EnergyFull, ChargeNow, ChargeFull,
@@ -35,6 +34,11 @@ std::string readWord(KeptFile &file, std::string &buffer)
 }
 }
 
+void PowerSupplyReader::DirCloser::operator()(DIR *dir) const
+{
+    ::closedir(dir);
+}
+
 PowerSupplyReader::PowerSupplyReader(std::string sysRoot)
     : m_root(std::move(sysRoot))
 {
@@ -44,14 +48,18 @@ std::vector<PowerSupply> PowerSupplyReader::read() const
 {
     std::vector<PowerSupply> supplies;
     const std::string classDir = m_root + "/class/power_supply";
-    DIR *dir = ::opendir(classDir.c_str());
-    if (!dir)
+    // Rewound rather than opened each second: a fresh listing without the open, the
+    // stream's allocation and the close.
+    if (m_dir)
+        ::rewinddir(m_dir.get());
+    else
+        m_dir.reset(::opendir(classDir.c_str()));
+    if (!m_dir)
         return supplies;
     std::vector<std::string> names;
-    while (const dirent *entry = ::readdir(dir))
+    while (const dirent *entry = ::readdir(m_dir.get()))
         if (entry->d_name[0] != '.')
             names.emplace_back(entry->d_name);
-    ::closedir(dir);
     std::sort(names.begin(), names.end());
 
     // Supplies gone since the last read (a USB-C charger unplugged) let their files go.

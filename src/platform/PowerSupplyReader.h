@@ -3,7 +3,9 @@
 #include "KeptFile.h"
 
 #include <cstdint>
+#include <dirent.h>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +27,8 @@ struct PowerSupply
 
 // Read every second: each supply's attribute files stay open between reads (a laptop's
 // battery and adapter are two dozen of them), and are let go when the supply goes away.
+// The class directory stays open too and is listed again from its start each time, which
+// shows supplies that came and went since (the directory itself is there for good).
 class PowerSupplyReader
 {
 public:
@@ -41,6 +45,12 @@ public:
     static std::optional<std::int64_t> chargePercent(const PowerSupply &battery);
 
 private:
+    struct DirCloser
+    {
+        void operator()(DIR *dir) const;
+    };
+
     std::string m_root;
+    mutable std::unique_ptr<DIR, DirCloser> m_dir;   // opened on the first read that finds it
     mutable std::map<std::string, std::vector<KeptFile>> m_files;   // by supply name
 };

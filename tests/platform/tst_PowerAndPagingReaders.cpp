@@ -4,6 +4,7 @@
 #include "support/FixtureTree.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTest>
 
 class TestPowerAndPagingReaders : public QObject
@@ -80,6 +81,34 @@ private Q_SLOTS:
         supplies = reader.read();
         QCOMPARE(supplies.size(), size_t(2));
         QCOMPARE(supplies[1].online, std::optional<bool>(false));
+
+        // Every supply gone: an empty listing, and the next one finds a newcomer.
+        QVERIFY(QDir(tree.path(usb)).removeRecursively());
+        QVERIFY(QDir(tree.path(bat)).removeRecursively());
+        QVERIFY(reader.read().empty());
+        tree.write(QStringLiteral("sys/class/power_supply/AC/type"), "Mains\n");
+        supplies = reader.read();
+        QCOMPARE(supplies.size(), size_t(1));
+        QCOMPARE(supplies[0].name, std::string("AC"));
+    }
+
+    // Read as the telemetry does, every second: the class directory and the attribute
+    // files are held, not opened again on each read.
+    void realSuppliesHoldTheirDescriptors()
+    {
+        if (!QFileInfo(QStringLiteral("/sys/class/power_supply")).isDir())
+            QSKIP("no /sys/class/power_supply here");
+        const auto descriptors = [] { return QDir(QStringLiteral("/proc/self/fd")).count(); };
+        const auto before = descriptors();
+        PowerSupplyReader reader("/sys");
+        const std::vector<PowerSupply> first = reader.read();
+        const auto held = descriptors();
+        QVERIFY(held > before);   // at least the directory
+        for (int i = 0; i < 3; ++i) {
+            const std::vector<PowerSupply> again = reader.read();
+            QCOMPARE(again.size(), first.size());
+            QCOMPARE(descriptors(), held);
+        }
     }
 
     void vmstatCounters()
