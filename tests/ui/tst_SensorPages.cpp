@@ -292,6 +292,40 @@ private Q_SLOTS:
         QVERIFY(!machine->processes->suspendedPids().contains(pid));
     }
 
+    // When the ranking changes the rows take their new places at once, before any frame
+    // is prepared: laid out during the frame instead, the software renderer would draw a
+    // second one for them.
+    void processRowsTakeTheirPlacesWhenTheRankingChanges()
+    {
+        const int first = startSleeper();
+        const int second = startSleeper();
+        QVERIFY(first > 0 && second > 0);
+        const auto sample = [this, first, second](quint64 firstTicks, quint64 secondTicks) {
+            machine->writeProcess(first, "first", firstTicks, 100);
+            machine->writeProcess(second, "second", secondTicks, 100);
+            QTest::qWait(20);
+            machine->processes->updateProcesses();
+        };
+        sample(0, 0);
+        sample(200, 100);
+        QQuickItem *page = load(QStringLiteral("SensorsPage"));
+        QVERIFY(page);
+        const auto rowOf = [&](const QString &name) -> QQuickItem * {
+            for (QObject *candidate : all(page, "processRow"))
+                if (candidate->property("processName").toString() == name)
+                    return qobject_cast<QQuickItem *>(candidate);
+            return nullptr;
+        };
+        QQuickItem *firstRow = rowOf(QStringLiteral("first"));
+        QQuickItem *secondRow = rowOf(QStringLiteral("second"));
+        QVERIFY(firstRow && secondRow);
+        QVERIFY(firstRow->y() < secondRow->y());
+
+        sample(210, 400);   // the second overtakes the first
+        QCOMPARE(rowOf(QStringLiteral("second")), secondRow);   // the same row, moved
+        QVERIFY2(secondRow->y() < firstRow->y(), qPrintable(QStringLiteral("%1 vs %2").arg(secondRow->y()).arg(firstRow->y())));
+    }
+
     // Rates in KB/s, the connection list with its owners, and a kill that happens only
     // once the user confirms it, naming the process.
     void networkPageListsConnectionsAndKillsOnlyAfterConfirming()
