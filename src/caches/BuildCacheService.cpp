@@ -8,9 +8,9 @@
 #include "platform/DeletionGuard.h"
 #include "platform/FileTree.h"
 #include "platform/LocalPath.h"
+#include "platform/SteadyClock.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 
 #include <algorithm>
@@ -85,12 +85,7 @@ qint64 BuildCacheService::monotonicMs() const
 {
     if (m_sources.monotonicMs)
         return m_sources.monotonicMs();
-    static QElapsedTimer clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return clock.elapsed();
+    return steadyMilliseconds();
 }
 
 QDateTime BuildCacheService::now() const

@@ -1,13 +1,13 @@
 #include "AddressWatcher.h"
 
 #include "platform/BoundedHttpGet.h"
+#include "platform/SteadyClock.h"
 
 #include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 
 #include <algorithm>
-#include <chrono>
 
 namespace {
 constexpr qint64 kRefreshMs = 60000;
@@ -23,10 +23,7 @@ AddressWatcher::AddressWatcher(std::string procRoot, AddressList addresses, QUrl
     , m_addresses(std::move(addresses))
     , m_publicUrl(std::move(publicUrl))
     , m_sinks(std::move(sinks))
-    , m_monotonicMs(monotonicMs ? std::move(monotonicMs) : [] {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    })
+    , m_monotonicMs(monotonicMs ? std::move(monotonicMs) : steadyMilliseconds)
 {
 }
 

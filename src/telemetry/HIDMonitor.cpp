@@ -1,18 +1,12 @@
 #include "HIDMonitor.h"
 
-#include <QElapsedTimer>
+#include "platform/SteadyClock.h"
 
 #include <algorithm>
 #include <cstdio>
 
 namespace {
 constexpr qint64 kRediscoverMs = 60000;
-
-qint64 nowMs()
-{
-    static QElapsedTimer clock = [] { QElapsedTimer c; c.start(); return c; }();
-    return clock.elapsed();
-}
 
 bool isOneOf(const std::string &name, std::initializer_list<const char *> names)
 {
@@ -43,7 +37,7 @@ HIDMonitor::~HIDMonitor() = default;
 
 void HIDMonitor::refresh(bool force)
 {
-    const qint64 now = nowMs();
+    const qint64 now = steadyMilliseconds();
     if (!force && m_discoveredAt >= 0 && now - m_discoveredAt < kRediscoverMs)
         return;
     m_discoveredAt = now;

@@ -1,15 +1,9 @@
 #include "PagingMonitor.h"
 
 #include "platform/ProcessTableReader.h"
-
-#include <chrono>
+#include "platform/SteadyClock.h"
 
 namespace {
-qint64 steadyMilliseconds()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 // KiB per second between two readings of one counter; a counter that went back (the
 // kernel's counters do not, but a restored snapshot of the file could) reads 0.
 double ratePerSecond(std::uint64_t now, std::uint64_t before, double kibPerUnit, double seconds)

@@ -1,14 +1,10 @@
 #include "PowerMeter.h"
 
-#include <chrono>
+#include "platform/SteadyClock.h"
+
 #include <cmath>
 
 namespace {
-qint64 steadyMilliseconds()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 // Beyond this the counters may have wrapped more than once (a machine back from sleep):
 // the interval is not used and the readings start again.
 constexpr qint64 kLongestIntervalMs = 60 * 1000;
