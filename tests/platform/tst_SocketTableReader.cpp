@@ -23,13 +23,23 @@ Row row(const SocketEntry &e)
     return {e.ipv6, e.localAddress, e.localPort, e.remoteAddress, e.remotePort, e.state, e.uid, e.inode};
 }
 
-// The entries that belong to this test's own sockets, in a fixed order.
-std::vector<Row> ours(const std::vector<SocketEntry> &entries, const QList<int> &ports)
+// The entries that belong to this test's own sockets, in a fixed order. Tests running
+// beside this one have sockets of their own on loopback, and the kernel hands out port
+// numbers per family: a socket is this test's only if its family's port is one of ours and
+// it is a listener or its peer is one of ours too.
+struct Ports
+{
+    QList<int> v4;
+    QList<int> v6;
+};
+std::vector<Row> ours(const std::vector<SocketEntry> &entries, const Ports &ports)
 {
     std::vector<Row> rows;
-    for (const SocketEntry &e : entries)
-        if (ports.contains(e.localPort))
+    for (const SocketEntry &e : entries) {
+        const QList<int> &family = e.ipv6 ? ports.v6 : ports.v4;
+        if (family.contains(e.localPort) && (e.remotePort == 0 || family.contains(e.remotePort)))
             rows.push_back(row(e));
+    }
     std::sort(rows.begin(), rows.end());
     return rows;
 }
@@ -139,9 +149,9 @@ private Q_SLOTS:
         QVERIFY(client.waitForConnected(3000));
         QVERIFY(v4.waitForNewConnection(3000));
         std::unique_ptr<QTcpSocket> accepted(v4.nextPendingConnection());
-        QList<int> ports{v4.serverPort(), client.localPort()};
+        Ports ports{{v4.serverPort(), client.localPort()}, {}};
         if (haveV6)
-            ports << v6.serverPort();
+            ports.v6 << v6.serverPort();
 
         const SocketTableReader live("/proc");
         const std::vector<Row> fromKernel = ours(live.readTcp(), ports);
